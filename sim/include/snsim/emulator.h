@@ -1,0 +1,116 @@
+// In-process API of the sensor-node emulator: a Modbus RTU slave serving a
+// pseudo-terminal, so the library reaches it by device name exactly as it
+// would reach real hardware.  Tests drive and inspect it through this class;
+// the snsim executable is a thin command line around it.
+#pragma once
+
+#include <array>
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace snsim {
+
+// What a virtual port's serial line is connected to, on the instrument side.
+struct Attachment {
+    // None: nothing attached; the test is the instrument (feedPort and
+    // takePortOutput are its two ends).
+    enum class Kind { Loopback, Pty, Exec, None };
+    Kind kind = Kind::Loopback;
+    std::string command;  // Exec: run through /bin/sh -c on a pty of its own
+    std::string linkPath; // Pty/Exec: optional symlink to the instrument pty
+};
+
+struct Options {
+    std::vector<int> slaves{1};            // addresses answered on the line
+    std::array<Attachment, 3> ports{};     // per virtual port
+    int modbusBaud = 115200;               // used by line timing
+    bool lineTiming = false;               // answer after real frame times
+    std::string linkPath;                  // optional symlink to the device
+    std::size_t txFifoSize = 512;          // node's transmit FIFO per port
+    std::size_t rxFifoSize = 512;          // node's receive FIFO per port
+};
+
+// One request the emulator saw on the line, answered or not.
+struct Transaction {
+    int slave = 0;
+    int function = 0;                  // Modbus function code
+    int address = 0;                   // first address (write address for 23)
+    int quantity = 0;                  // registers/coils (written, for 23)
+    std::vector<uint16_t> values;      // values written (coils as 0/1)
+    int readAddress = -1;              // function 23 only: read part
+    int readQuantity = 0;
+    bool answered = false;             // a reply (normal or exception) went out
+    std::chrono::steady_clock::time_point when{};
+};
+
+// Faults the node can be told to show, until cleared with Fault::None.
+enum class Fault {
+    None,
+    NoAnswer,      // requests are received and logged but never answered
+    Exception,     // every request answered with an exception (exceptionCode)
+    Delay,         // every answer sent only after delay
+    WrongSlave,    // answer carries another slave address
+    BadCrc,        // answer with a corrupted CRC
+    ShortFrame,    // answer cut short
+};
+
+class Emulator {
+public:
+    explicit Emulator(Options options = {});
+    ~Emulator();  // stops if running
+    Emulator(const Emulator&) = delete;
+    Emulator& operator=(const Emulator&) = delete;
+
+    // Opens the pty pair and starts serving.  False (with a message on
+    // stderr) when the pty or libmodbus cannot be set up.
+    bool start();
+    // Stops serving; no thread is left blocked.  Idempotent.
+    void stop();
+    // Closes the device as an unplugged adapter would: clients get EIO.
+    void unplug();
+
+    // Slave side of the pty, for openSensorNode() ("/dev/pts/N").
+    std::string devicePath() const;
+
+    // Register map, per slave (the node's holding registers and coils).
+    uint16_t reg(int address, int slave = 1) const;
+    void setReg(int address, uint16_t value, int slave = 1);
+    bool coil(int address, int slave = 1) const;
+    void setCoil(int address, bool on, int slave = 1);
+
+    // Every request seen, oldest first.
+    std::vector<Transaction> log() const;
+    void clearLog();
+    // Blocks until the log holds at least n entries or the timeout passes.
+    bool waitForLog(std::size_t n, std::chrono::milliseconds timeout) const;
+
+    void setFault(Fault fault, std::chrono::milliseconds delay = {}, int exceptionCode = 4);
+
+    // Instrument side of virtual port `port` of `slave`.
+    // Bytes the instrument sends to the node (enter its receive FIFO).
+    void feedPort(int port, const std::vector<uint8_t>& bytes, int slave = 1);
+    // Bytes the node has put on the port's line since the last call, taken
+    // out.  A tap of the line: it records them whatever the attachment
+    // (loopback, pty and exec still get them), up to 4 MiB kept.
+    std::vector<uint8_t> takePortOutput(int port, int slave = 1);
+    // Most bytes the node accepts from one transmit block; -1 = no limit
+    // beyond the free space of its transmit FIFO.
+    void setAcceptLimit(int port, int limit, int slave = 1);
+    // Node-side count of received bytes not yet fetched by the master.
+    std::size_t rxPending(int port, int slave = 1) const;
+    // Node-side count of bytes waiting in the transmit FIFO.
+    std::size_t txPending(int port, int slave = 1) const;
+    // True while a break condition is held on the port.
+    bool breakActive(int port, int slave = 1) const;
+
+    void setLineTiming(bool on, int modbusBaud);
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace snsim
