@@ -1,0 +1,43 @@
+// Library-wide state: the node table, the one library lock, the debug level.
+#pragma once
+
+#include "snLib.h"
+
+#include <pthread.h>
+
+namespace snlib {
+
+constexpr int kMaxNodes = 16;
+constexpr int kPortsPerNode = 3;
+constexpr int kPortNameSize = 256;
+
+SensorNode* nodeTable();
+int16_t debugLevel();
+
+// Holds the library lock for one scope.  The lock is never nested.
+class LibLock {
+public:
+    LibLock();
+    ~LibLock();
+    LibLock(const LibLock&) = delete;
+    LibLock& operator=(const LibLock&) = delete;
+};
+
+// Open-state checks that read the handle under the lock, so a concurrent
+// close is seen consistently.  Both set errno to EINVAL when they refuse.
+bool nodeIsOpen(const SensorNode* node);
+// The owning node of an open port (table memory, always valid to read its
+// name), or nullptr when the port is closed.
+SensorNode* openPortOwner(const SnSerial* ser);
+
+// Same checks for code already holding the lock.
+bool nodeIsOpenLocked(const SensorNode* node);
+bool portIsOpenLocked(const SnSerial* ser);
+
+// Result of one Modbus transaction as a status: 0 when libmodbus returned a
+// positive result, -1 (errno left as libmodbus set it) otherwise.
+int statusOf(int modbusResult);
+
+int failWith(int err);  // sets errno, returns -1
+
+}  // namespace snlib

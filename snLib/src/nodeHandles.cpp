@@ -1,0 +1,179 @@
+// Opening and closing nodes, and the link and device timeouts.
+#include "libState.h"
+#include "lineSpeeds.h"
+#include "registerMap.h"
+#include "trace.h"
+
+#include <modbus.h>
+
+#include <cerrno>
+#include <cstring>
+
+using namespace snlib;
+
+namespace {
+
+constexpr int kMinSlave = 1;
+constexpr int kMaxSlave = 247;
+constexpr uint32_t kResponseTimeoutUs = 600000;
+constexpr uint32_t kByteTimeoutUs = 50000;
+
+SensorNode* findOpenEntry(const char* name, int slave) {
+    SensorNode* table = nodeTable();
+    for (int i = 0; i < kMaxNodes; ++i) {
+        SensorNode& n = table[i];
+        if (n.refCount != 0 && n.slaveId == slave &&
+            std::strncmp(n.portName, name, kPortNameSize) == 0) {
+            return &n;
+        }
+    }
+    return nullptr;
+}
+
+SensorNode* findFreeEntry() {
+    SensorNode* table = nodeTable();
+    for (int i = 0; i < kMaxNodes; ++i) {
+        if (table[i].refCount == 0) return &table[i];
+    }
+    return nullptr;
+}
+
+// Creates and connects the context; on failure leaves the entry free.
+bool connectEntry(SensorNode& entry, const char* name, int speed, int slave) {
+    entry.ctx = modbus_new_rtu(name, speed, 'N', 8, 1);
+    if (entry.ctx == nullptr) {
+        debugNote("Failed modbus_new_rtu(): %s\n", modbus_strerror(errno));
+        return false;
+    }
+    const char* failure = nullptr;
+    if (modbus_set_slave(entry.ctx, slave) < 0) {
+        failure = "Failed modbus_set_slave(): %s\n";
+    } else if (modbus_connect(entry.ctx) < 0) {
+        failure = "Failed modbus_connect(): %s\n";
+    }
+    if (failure == nullptr) return true;
+    debugNote(failure, modbus_strerror(errno));
+    modbus_close(entry.ctx);
+    modbus_free(entry.ctx);
+    entry.ctx = nullptr;
+    return false;
+}
+
+void setUpOpenedEntry(SensorNode& entry, const char* name, int slave) {
+    entry.refCount = 1;
+    entry.slaveId = static_cast<uint16_t>(slave);
+    // Bounded copy: a name of 256 characters or more fills the field
+    // without a terminator, and every reader of the field is bounded too.
+    std::strncpy(entry.portName, name, kPortNameSize);
+    modbus_rtu_set_serial_mode(entry.ctx, MODBUS_RTU_RS232);
+    modbus_set_response_timeout(entry.ctx, 0, kResponseTimeoutUs);
+    modbus_set_byte_timeout(entry.ctx, 0, kByteTimeoutUs);
+    // Whether the node answers is not checked here: the open succeeds as
+    // soon as the device is open.
+    modbus_write_register(entry.ctx, reg::kDeviceTimeout, reg::kDefaultDeviceTimeout);
+}
+
+// A port must never reach its node's freed context, so the close that frees
+// the context closes the node's ports with it (no traffic: the link is going).
+void closePortsOf(SensorNode& node) {
+    for (SnSerial& ser : node.serial) {
+        ser.node = nullptr;
+        ser.ctx = nullptr;
+        ser.refCount = 0;
+        ser.rxAvail = 0;
+    }
+}
+
+}  // namespace
+
+extern "C" SensorNode* openSensorNode(const char* name, int speed, int slave) {
+    if (name == nullptr) {
+        trace("openSensorNode((null), %d, %d)\n", speed, slave);
+        errno = EINVAL;
+        return nullptr;
+    }
+    trace("openSensorNode(%s, %d, %d)\n", name, speed, slave);
+    if (slave < kMinSlave || slave > kMaxSlave || !isSupportedLineSpeed(speed)) {
+        errno = EINVAL;
+        return nullptr;
+    }
+    LibLock lock;
+    if (SensorNode* open = findOpenEntry(name, slave)) {
+        ++open->refCount;
+        return open;
+    }
+    SensorNode* entry = findFreeEntry();
+    if (entry == nullptr) {
+        errno = ENOMEM;
+        return nullptr;
+    }
+    if (!connectEntry(*entry, name, speed, slave)) return nullptr;
+    setUpOpenedEntry(*entry, name, slave);
+    return entry;
+}
+
+extern "C" int closeSensorNode(SensorNode* node) {
+    if (node == nullptr) return failWith(EINVAL);
+    LibLock lock;
+    // A close without a matching open must not wrap the count.
+    if (node->refCount == 0) return failWith(EINVAL);
+    trace("closeSensorNode(" SN_NAME "[%d])\n", node->portName, node->slaveId);
+    if (--node->refCount == 0) {
+        modbus_close(node->ctx);
+        modbus_free(node->ctx);
+        node->ctx = nullptr;
+        closePortsOf(*node);
+    }
+    return 0;
+}
+
+extern "C" void snModbusSetDebug(SensorNode* node, int16_t flag) {
+    if (node == nullptr || node->ctx == nullptr) return;
+    modbus_set_debug(node->ctx, flag != 0 ? TRUE : FALSE);
+}
+
+extern "C" void snModbusGetResponseTimeout(SensorNode* node, struct timeval* tv) {
+    if (node == nullptr || node->ctx == nullptr) return;
+    uint32_t sec = 0, usec = 0;
+    modbus_get_response_timeout(node->ctx, &sec, &usec);
+    if (tv != nullptr) {
+        tv->tv_sec = static_cast<time_t>(sec);
+        tv->tv_usec = static_cast<suseconds_t>(usec);
+    }
+}
+
+extern "C" void snModbusSetResponseTimeout(SensorNode* node, const struct timeval* tv) {
+    if (node == nullptr || node->ctx == nullptr || tv == nullptr) return;
+    modbus_set_response_timeout(node->ctx, static_cast<uint32_t>(tv->tv_sec),
+                                static_cast<uint32_t>(tv->tv_usec));
+}
+
+extern "C" void snModbusGetByteTimeout(SensorNode* node, struct timeval* tv) {
+    if (node == nullptr || node->ctx == nullptr) return;
+    uint32_t sec = 0, usec = 0;
+    modbus_get_byte_timeout(node->ctx, &sec, &usec);
+    if (tv != nullptr) {
+        tv->tv_sec = static_cast<time_t>(sec);
+        tv->tv_usec = static_cast<suseconds_t>(usec);
+    }
+}
+
+extern "C" void snModbusSetByteTimeout(SensorNode* node, const struct timeval* tv) {
+    if (node == nullptr || node->ctx == nullptr || tv == nullptr) return;
+    modbus_set_byte_timeout(node->ctx, static_cast<uint32_t>(tv->tv_sec),
+                            static_cast<uint32_t>(tv->tv_usec));
+}
+
+extern "C" int setSensorNodeModbusTimeout(SensorNode* node, uint16_t value) {
+    if (node == nullptr || value < reg::kMinDeviceTimeout) return failWith(EINVAL);
+    LibLock lock;
+    if (!nodeIsOpenLocked(node)) return -1;
+    return statusOf(modbus_write_register(node->ctx, reg::kDeviceTimeout, value));
+}
+
+extern "C" int getSensorNodeModbusTimeout(SensorNode* node, uint16_t* value) {
+    if (node == nullptr || value == nullptr) return failWith(EINVAL);
+    LibLock lock;
+    if (!nodeIsOpenLocked(node)) return -1;
+    return statusOf(modbus_read_registers(node->ctx, reg::kDeviceTimeout, 1, value));
+}

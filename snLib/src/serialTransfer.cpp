@@ -1,0 +1,127 @@
+// Moving bytes through a virtual port: receive blocks handed out through
+// the port's buffer, transmit data cut into chunks the node acknowledges.
+#include "blockPacking.h"
+#include "libState.h"
+#include "registerMap.h"
+#include "trace.h"
+
+#include <modbus.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include "pause.h"
+
+using namespace snlib;
+
+namespace {
+
+constexpr uint16_t kRxDataStart = 2;
+constexpr uint64_t kPartialChunkPauseUs = 50000;
+constexpr int kMaxStalledChunks = 10;  // the 11th stalled chunk gives up
+constexpr uint32_t kMinFetchRegs = 10;
+
+// Data registers to fetch for a request of `count` bytes: enough for the
+// whole request, at most a full block, never fewer than 10.
+int fetchRegsFor(uint32_t count) {
+    const uint32_t half = count / 2 + count % 2;
+    return static_cast<int>(std::clamp<uint32_t>(half, kMinFetchRegs, reg::kBlockDataRegs));
+}
+
+// Under the lock.  Refills the port's buffer; false when the read failed or
+// the node has nothing.
+bool fetchBlock(SnSerial& ser, uint32_t count) {
+    const int n = fetchRegsFor(count);
+    const int rc = modbus_read_registers(ser.ctx, reg::portRegister(ser.port, reg::kRxBlock),
+                                         n + 1, ser.rxRegs);
+    const uint16_t c = ser.rxRegs[0];
+    if (c != 0) trace("snSerRead got %d chars\n", c);
+    if (rc == -1 || c == 0) return false;
+    ser.rxIndex = kRxDataStart;
+    // A node reporting more than the block holds has the excess cut off.
+    ser.rxAvail = static_cast<uint16_t>(std::min<int>(c, 2 * n));
+    return true;
+}
+
+void traceSending(const uint8_t* cursor, uint32_t remaining) {
+    if (debugLevel() == 0) return;
+    // Raw text up to the first zero byte, never past the caller's data.
+    const void* zero = std::memchr(cursor, 0, remaining);
+    const size_t len = zero ? static_cast<size_t>(static_cast<const uint8_t*>(zero) - cursor)
+                            : remaining;
+    trace("Sending %.*s\n", static_cast<int>(std::min<size_t>(len, 0x7fffffff)),
+          reinterpret_cast<const char*>(cursor));
+}
+
+// One chunk under the lock: the bytes the node took (at most the chunk), or
+// -1 when the transaction failed.
+int sendChunk(SnSerial& ser, const uint8_t* cursor, uint16_t n, uint32_t remaining) {
+    LibLock lock;
+    if (!portIsOpenLocked(&ser)) return -1;
+    traceSending(cursor, remaining);
+    packBlock(ser.txRegs, cursor, n);
+    uint16_t status = 0;
+    const int rc = modbus_write_and_read_registers(
+        ser.ctx, reg::portRegister(ser.port, reg::kTxBlock), (n + 3) / 2, ser.txRegs,
+        reg::portRegister(ser.port, reg::kTxStatus), 1, &status);
+    if (rc < 0) return -1;
+    // A node claiming more than it was given must not make us skip data.
+    return std::min<int>(status & 0xFF, n);
+}
+
+}  // namespace
+
+extern "C" int snSerRead(SnSerial* ser, void* buf, uint32_t count) {
+    if (ser == nullptr || buf == nullptr) {
+        errno = EINVAL;
+        return 0;
+    }
+    LibLock lock;
+    if (ser->node == nullptr || ser->ctx == nullptr) {
+        errno = EINVAL;
+        return 0;
+    }
+    trace("snSerRead(" SN_NAME "[%d,%d], p, %lu)\n", ser->node->portName, ser->node->slaveId,
+          ser->port, static_cast<unsigned long>(count));
+    auto* out = static_cast<uint8_t*>(buf);
+    uint32_t delivered = 0;
+    while (delivered < count) {
+        if (ser->rxAvail != 0) {
+            out[delivered++] = blockByte(ser->rxRegs, ser->rxIndex++);
+            --ser->rxAvail;
+        } else if (!fetchBlock(*ser, count)) {
+            break;
+        }
+    }
+    return static_cast<int>(delivered);
+}
+
+extern "C" int snSerWrite(SnSerial* ser, const void* data, uint32_t len) {
+    if (ser == nullptr || data == nullptr) {
+        errno = EINVAL;
+        return 0;
+    }
+    const SensorNode* node = openPortOwner(ser);
+    if (node == nullptr) return 0;
+    trace("snSerWrite(" SN_NAME "[%d,%d], p, %lu)\n", node->portName, node->slaveId, ser->port,
+          static_cast<unsigned long>(len));
+    const auto* cursor = static_cast<const uint8_t*>(data);
+    uint32_t sent = 0;
+    int stalls = 0;
+    while (sent < len) {
+        const auto n = static_cast<uint16_t>(std::min<uint32_t>(len - sent, reg::kBlockDataBytes));
+        const int accepted = sendChunk(*ser, cursor, n, len - sent);
+        if (accepted < 0) break;
+        sent += static_cast<uint32_t>(accepted);
+        cursor += accepted;
+        if (accepted < n) pauseMicroseconds(kPartialChunkPauseUs);
+        stalls = accepted == 0 ? stalls + 1 : 0;
+        if (stalls > kMaxStalledChunks) break;
+    }
+    return static_cast<int>(sent);
+}
+
+extern "C" int snSerRxCount(SnSerial* ser) {
+    if (ser == nullptr) return 0;
+    return ser->rxAvail;
+}
