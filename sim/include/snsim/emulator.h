@@ -46,6 +46,24 @@ struct Transaction {
     std::chrono::steady_clock::time_point when{};
 };
 
+// Node model choices, fixed here for tests and tools:
+//  - register 254 busy bits: bit 4p-1 modulo 16, so port 0 = bit 15 (0x8000),
+//    port 1 = bit 3, port 2 = bit 7, each set while its transmit FIFO holds bytes
+//    (setReg(254, v) ORs v in permanently, 0 ends that);
+//  - error flags B+259: bit 1 (0x0002) = receive overrun (FIFO full, bytes lost);
+//  - receive block B+262: count register = bytes handed out by this read, each
+//    byte handed out once; transmit status B+386 = accepted count, high byte 0;
+//  - coil 12 resets registers 21, 47..62, every B+255/B+256 and coils 9..11 to
+//    defaults and reads back OFF; a line speed of 0 stops the transmitter; a
+//    break (B+388 = 1) holds the transmitter;
+//  - addresses outside the map (registers 0..14, 22..30, 39..46, 63..253, the
+//    gaps of the port blocks, coils 7, 8 and above 12) and writes to read-only
+//    registers are answered with exception 2 (illegal data address);
+//  - setReg on 31..38 pins that analog channel to the value (they otherwise
+//    vary with time); setReg(19, v) sets power coils 0..3 from v.
+//  - NoAnswer and Exception leave the node state untouched; the other faults
+//    apply the request and spoil only the answer.
+
 // Faults the node can be told to show, until cleared with Fault::None.
 enum class Fault {
     None,
@@ -107,6 +125,11 @@ public:
     bool breakActive(int port, int slave = 1) const;
 
     void setLineTiming(bool on, int modbusBaud);
+
+    // Added: path of the instrument pty of a Pty or Exec port ("/dev/pts/N"),
+    // empty for other attachments.  Such attachments exist for the first
+    // slave of Options::slaves only; the same port of other slaves is None.
+    std::string instrumentPath(int port, int slave = 1) const;
 
 private:
     struct Impl;

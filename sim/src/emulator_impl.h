@@ -1,0 +1,74 @@
+// Inner state of snsim::Emulator, shared by the serving loop (server.cpp),
+// the attachment pump (pump.cpp) and the public API (emulator.cpp).
+#pragma once
+
+#include "attachment.h"
+#include "node_map.h"
+#include "pty_pair.h"
+#include "snsim/emulator.h"
+
+#include <modbus/modbus.h>
+
+#include <atomic>
+#include <condition_variable>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+namespace snsim {
+
+using detail::Clock;
+
+struct Emulator::Impl {
+    explicit Impl(Options o);
+
+    Options opt;
+
+    // Everything below `mu` is guarded by it.
+    mutable std::mutex mu;
+    mutable std::condition_variable logCv;
+    std::vector<std::unique_ptr<detail::NodeMap>> nodes;
+    std::deque<Transaction> log;
+    uint64_t logBase = 0;                 // sequence number of log.front()
+    Fault fault = Fault::None;
+    std::chrono::milliseconds faultDelay{0};
+    int exceptionCode = 4;
+    bool lineTiming = false;
+    int modbusBaud = 115200;
+    std::string devPath;
+
+    // Lifecycle (start/stop/unplug are serialised by lifeMu).
+    std::mutex lifeMu;
+    bool running = false;
+    bool serving = false;
+    detail::PtyPair dev;
+    std::string linkMade;
+    modbus_t* ctx = nullptr;
+    int replyPair[2] = {-1, -1};          // libmodbus writes replies into [0]
+    int serverStop[2] = {-1, -1};
+    int pumpWake[2] = {-1, -1};
+    std::atomic<bool> pumpQuit{false};
+    std::thread server, pump;
+    // Attachments of the first slave's ports (Pty/Exec only).
+    std::array<std::unique_ptr<detail::AttachmentIo>, 3> atts;
+
+    detail::NodeMap* node(int slave);
+    const detail::NodeMap* node(int slave) const;
+
+    void serverLoop();
+    void serveFrame(const uint8_t* frame, std::size_t len, Clock::time_point arrival);
+    // Waits until `until`; false when stopping or when the master starts a
+    // new request first (the pending answer is then dropped).
+    bool waitToSend(Clock::time_point until);
+    void sendToMaster(const std::vector<uint8_t>& bytes);
+    std::vector<uint8_t> takeLibmodbusReply();
+
+    void pumpLoop();
+    void kickPump();
+
+    void stopServing();
+};
+
+}  // namespace snsim

@@ -1,0 +1,47 @@
+// snsim: the sensor-node emulator as a program.  Serves until SIGINT or
+// SIGTERM, then removes its links and exits 0.
+#include "cli.h"
+#include "snsim/emulator.h"
+
+#include <csignal>
+#include <cstdio>
+#include <pthread.h>
+
+int main(int argc, char** argv) {
+    snsim::cli::Parsed parsed;
+    std::string err;
+    if (!snsim::cli::parse(std::vector<std::string>(argv + 1, argv + argc), parsed, err)) {
+        std::fprintf(stderr, "snsim: %s\n", err.c_str());
+        return 2;
+    }
+    if (parsed.help) {
+        std::fputs(snsim::cli::usage(), stdout);
+        return 0;
+    }
+    // Signals are taken synchronously by this thread only; every thread the
+    // emulator starts inherits the blocked mask.
+    sigset_t stopSignals;
+    sigemptyset(&stopSignals);
+    sigaddset(&stopSignals, SIGINT);
+    sigaddset(&stopSignals, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+    std::signal(SIGPIPE, SIG_IGN);
+
+    snsim::Emulator emu(parsed.options);
+    if (!emu.start()) return 1;
+    for (int p = 0; p < 3; ++p) {
+        const auto& a = parsed.options.ports[static_cast<std::size_t>(p)];
+        if (a.kind != snsim::Attachment::Kind::Pty && a.kind != snsim::Attachment::Kind::Exec) continue;
+        const std::string path = a.linkPath.empty() ? emu.instrumentPath(p, parsed.options.slaves.front())
+                                                    : a.linkPath;
+        std::printf("port %d instrument on %s\n", p, path.c_str());
+    }
+    const std::string device = parsed.options.linkPath.empty() ? emu.devicePath() : parsed.options.linkPath;
+    std::printf("snsim ready on %s\n", device.c_str());
+    std::fflush(stdout);
+
+    int sig = 0;
+    while (sigwait(&stopSignals, &sig) != 0) {}
+    emu.stop();
+    return 0;
+}

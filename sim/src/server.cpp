@@ -1,0 +1,217 @@
+// The serving loop: reads the Modbus line from the pty master, frames
+// requests (by function layout, CRC checked, silence for the rest), has
+// libmodbus build the answer over the addressed slave's mapping, and puts
+// the answer on the line with the configured faults and timing.
+#include "emulator_impl.h"
+#include "faults.h"
+#include "rtu_frame.h"
+
+#include <cerrno>
+#include <cstring>
+#include <poll.h>
+#include <termios.h>
+#include <unistd.h>
+
+namespace snsim {
+
+using namespace std::chrono_literals;
+using detail::FrameLength;
+
+namespace {
+
+// Silence that ends a request of a function with no fixed layout.
+constexpr auto kUnknownGap = 5ms;
+// Silence after which an incomplete request is dropped.
+constexpr auto kIncompleteGap = 100ms;
+
+Clock::duration charTimes(std::size_t chars, int baud) {
+    return std::chrono::nanoseconds(static_cast<long long>(chars) * 10'000'000'000LL / baud);
+}
+
+int msUntil(Clock::time_point t) {
+    const auto d = std::chrono::ceil<std::chrono::milliseconds>(t - Clock::now()).count();
+    return d < 0 ? 0 : static_cast<int>(d);
+}
+
+bool isWrite(int fc) { return fc == 5 || fc == 6 || fc == 15 || fc == 16 || fc == 23; }
+
+}  // namespace
+
+void Emulator::Impl::serverLoop() {
+    std::vector<uint8_t> buf;
+    Clock::time_point frameStart{}, lastByte{};
+    uint8_t tmp[512];
+    for (;;) {
+        int timeout = -1;
+        if (!buf.empty()) {
+            std::size_t len = 0;
+            const bool unknown = detail::requestLength(buf.data(), buf.size(), len) == FrameLength::Unknown;
+            timeout = msUntil(lastByte + (unknown ? kUnknownGap : kIncompleteGap));
+        }
+        pollfd fds[2] = {{serverStop[0], POLLIN, 0}, {dev.master, POLLIN, 0}};
+        const int rc = poll(fds, 2, timeout);
+        if (rc < 0 && errno != EINTR) return;
+        if (fds[0].revents) return;
+        if (rc > 0 && (fds[1].revents & POLLIN)) {
+            const ssize_t n = ::read(dev.master, tmp, sizeof tmp);
+            if (n > 0) {
+                const auto now = Clock::now();
+                if (buf.empty()) {
+                    frameStart = now;
+                    // Whatever of an earlier answer the master left unread is
+                    // stale now that it sends a new request.
+                    tcflush(dev.slave, TCIFLUSH);
+                }
+                buf.insert(buf.end(), tmp, tmp + n);
+                lastByte = now;
+            }
+        } else if (rc > 0 && (fds[1].revents & (POLLERR | POLLHUP))) {
+            // Cannot happen while the slave side is kept open; do not spin.
+            poll(fds, 1, 10);
+        }
+        // Serve every complete request in the buffer.
+        while (!buf.empty()) {
+            std::size_t len = 0;
+            const FrameLength fl = detail::requestLength(buf.data(), buf.size(), len);
+            if (fl == FrameLength::NeedMore || (fl == FrameLength::Known && buf.size() < len)) {
+                if (Clock::now() - lastByte >= kIncompleteGap) buf.clear();  // torn frame
+                break;
+            }
+            if (fl == FrameLength::Unknown) {
+                if (Clock::now() - lastByte < kUnknownGap) break;
+                len = buf.size();
+            }
+            if (len > detail::kMaxFrame || !detail::crcOk(buf.data(), len)) {
+                buf.clear();  // noise: drop everything up to the next silence
+                break;
+            }
+            std::vector<uint8_t> frame(buf.begin(), buf.begin() + static_cast<std::ptrdiff_t>(len));
+            buf.erase(buf.begin(), buf.begin() + static_cast<std::ptrdiff_t>(len));
+            const auto arrival = frameStart;
+            frameStart = Clock::now();
+            serveFrame(frame.data(), frame.size(), arrival);
+        }
+    }
+}
+
+std::vector<uint8_t> Emulator::Impl::takeLibmodbusReply() {
+    std::vector<uint8_t> out;
+    uint8_t tmp[512];
+    for (;;) {
+        const ssize_t n = ::read(replyPair[1], tmp, sizeof tmp);
+        if (n <= 0) break;
+        out.insert(out.end(), tmp, tmp + n);
+    }
+    return out;
+}
+
+void Emulator::Impl::serveFrame(const uint8_t* frame, std::size_t len, Clock::time_point arrival) {
+    const detail::Request req = detail::parseRequest(frame, len);
+    std::vector<uint8_t> reply;
+    uint64_t seq = 0;
+    Fault flt;
+    std::chrono::milliseconds delay;
+    bool timing;
+    int baud;
+    Clock::time_point processed;
+    {
+        std::lock_guard g(mu);
+        Transaction t;
+        t.slave = req.slave;
+        t.function = req.function;
+        t.address = req.address;
+        t.quantity = req.quantity;
+        t.values = req.values;
+        t.readAddress = req.readAddress;
+        t.readQuantity = req.readQuantity;
+        t.when = arrival;
+        log.push_back(std::move(t));
+        seq = logBase + log.size() - 1;
+        logCv.notify_all();
+
+        flt = fault;
+        delay = faultDelay;
+        timing = lineTiming;
+        baud = modbusBaud;
+        if (flt == Fault::NoAnswer) return;
+        processed = Clock::now();
+
+        // libmodbus reads a whole ADU from the buffer it is given.
+        uint8_t req_buf[2 * detail::kMaxFrame] = {};
+        std::memcpy(req_buf, frame, len);
+
+        if (req.slave == 0) {  // broadcast: writes apply everywhere, no answer
+            if (flt == Fault::None || flt == Fault::Delay)
+                for (auto& n : nodes)
+                    if (isWrite(req.function) && n->check(req) == 0) {
+                        n->applyWrites(req, processed);
+                        n->afterReply();
+                    }
+            kickPump();
+            return;
+        }
+        detail::NodeMap* n = node(req.slave);
+        if (!n) return;  // another slave's request: not ours to answer
+        n->advance(processed);
+        modbus_set_slave(ctx, req.slave);
+        int code = flt == Fault::Exception ? exceptionCode : n->check(req);
+        if (code > 0) {
+            if (modbus_reply_exception(ctx, req_buf, static_cast<unsigned>(code)) < 0)
+                reply = detail::exceptionFrame(req.slave, req.function, code);
+        } else {
+            if (code == 0) {
+                // Function 23 writes before it reads in modbus_reply, so the
+                // transmit block is applied (and its status set) first.
+                n->applyWrites(req, processed);
+                n->prepareRead(req, processed);
+            }
+            modbus_reply(ctx, req_buf, static_cast<int>(len), n->mapping());
+            if (code == 0) n->afterReply();
+        }
+        if (reply.empty()) reply = takeLibmodbusReply();
+        else takeLibmodbusReply();
+    }
+    kickPump();
+    if (reply.empty()) return;
+
+    const std::size_t replyChars = reply.size();
+    reply = detail::faultyReply(flt, std::move(reply));
+    Clock::time_point sendAt = processed;
+    if (timing) sendAt = std::max(sendAt, arrival + charTimes(len + replyChars + 7, baud));
+    if (flt == Fault::Delay) sendAt += delay;
+    if (!waitToSend(sendAt)) return;
+    {
+        std::lock_guard g(mu);
+        if (seq >= logBase && seq - logBase < log.size()) log[seq - logBase].answered = true;
+    }
+    sendToMaster(reply);
+}
+
+bool Emulator::Impl::waitToSend(Clock::time_point until) {
+    for (;;) {
+        const auto now = Clock::now();
+        if (now >= until) return true;
+        pollfd fds[2] = {{serverStop[0], POLLIN, 0}, {dev.master, POLLIN, 0}};
+        const int rc = poll(fds, 2, msUntil(until));
+        if (rc < 0 && errno != EINTR) return false;
+        if (fds[0].revents) return false;
+        if (fds[1].revents & POLLIN) return false;  // master gave up and sends anew
+    }
+}
+
+void Emulator::Impl::sendToMaster(const std::vector<uint8_t>& bytes) {
+    std::size_t off = 0;
+    while (off < bytes.size()) {
+        const ssize_t n = ::write(dev.master, bytes.data() + off, bytes.size() - off);
+        if (n > 0) {
+            off += static_cast<std::size_t>(n);
+            continue;
+        }
+        if (n < 0 && errno != EAGAIN && errno != EINTR) return;
+        pollfd fds[2] = {{serverStop[0], POLLIN, 0}, {dev.master, POLLOUT, 0}};
+        if (poll(fds, 2, 100) < 0 && errno != EINTR) return;
+        if (fds[0].revents) return;
+    }
+}
+
+}  // namespace snsim
