@@ -1,0 +1,38 @@
+#include "commands.h"
+
+#include "failure.h"
+
+namespace snctl {
+
+const std::vector<CommandEntry>& commandTable()
+{
+    static const std::vector<CommandEntry> table = {
+        {"info", "", "serial number, software revision, configuration, power vector, device timeout", runInfo},
+        {"power", "N on|off|status", "switch power output N (0-3) or show its state", runPower},
+        {"analog", "[CH...]", "values of analog channels CH (0-7; all when none given)", runAnalog},
+        {"params", "get [FIRST [COUNT]] | set FIRST W1 W2 [W1 W2...]",
+         "read or write the two parameter words of analog channels", runParams},
+        {"blink", "0|1|2", "blink pattern: 0 off, 1 or 2", runBlink},
+        {"dc", "on|off", "DC always on", runDc},
+        {"reset-config", "", "trigger the node's configuration reset", runResetConfig},
+        {"timeout", "get | set VALUE", "device Modbus timeout register (20-65535)", runTimeout},
+        {"port", "P init BAUD [N|E|O] [1|2]", "set the line of virtual port P (0-2)", runPort},
+        {"port", "P drain [MS]", "wait up to MS (default 5000) until P has sent everything", runPort},
+        {"port", "P iflush | oflush", "drop what P has received / has still to send", runPort},
+        {"port", "P break MS", "hold a break on P for MS milliseconds (0-65535)", runPort},
+        {"port", "P errors | clear-errors MASK", "show P's error flags / clear those in MASK (0-31)", runPort},
+        {"port", "P send TEXT", "send TEXT (escapes \\n \\r \\t \\\\ \\xHH) through P", runPort},
+        {"port", "P recv [MS]", "print what P has received, waiting up to MS for it", runPort},
+    };
+    return table;
+}
+
+const CommandEntry& findCommand(const std::string& name)
+{
+    for (const CommandEntry& entry : commandTable()) {
+        if (name == entry.name) return entry;
+    }
+    throw UsageError("unknown command '" + name + "' (see snctl --help)");
+}
+
+}  // namespace snctl

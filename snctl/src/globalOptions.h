@@ -1,0 +1,26 @@
+// Options that come before the command: which node, how to reach it, and
+// how to print.  Same letters and defaults as snterm.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace snctl {
+
+struct GlobalOptions {
+    std::string device = "/dev/ttyS0";
+    int modbusBaud = 115200;
+    int slave = 1;
+    bool libraryTrace = false;  // -d bit 0
+    bool modbusDebug = false;   // -d bit 1
+    bool json = false;
+    bool help = false;
+    std::vector<std::string> command;  // the command word and its arguments
+};
+
+// Parses argv up to the command word (getopt "+": the command's own
+// arguments may start with '-').  Throws UsageError for anything it cannot
+// take.  Resets getopt's state first, so it may be called again.
+GlobalOptions parseGlobalOptions(int argc, char* argv[]);
+
+}  // namespace snctl

@@ -1,0 +1,51 @@
+#include "nodeAccess.h"
+
+#include "failure.h"
+
+#include <cerrno>
+
+#include <string>
+
+namespace snctl {
+
+NodeAccess::NodeAccess(const GlobalOptions& options) : options_(options)
+{
+    initSensorNodeLib();
+    snSetDebug(options.libraryTrace ? 1 : 0);
+}
+
+NodeAccess::~NodeAccess()
+{
+    // Closing the node drops its ports without touching their transmit
+    // enable, so bytes already handed to the node still go out.
+    if (node_ != nullptr) closeSensorNode(node_);
+}
+
+SensorNode* NodeAccess::node()
+{
+    if (node_ != nullptr) return node_;
+    node_ = openSensorNode(options_.device.c_str(), options_.modbusBaud, options_.slave);
+    if (node_ == nullptr) {
+        throw DeviceError("cannot open node " + std::to_string(options_.slave) + " on " +
+                              options_.device + " at " + std::to_string(options_.modbusBaud) +
+                              " bit/s",
+                          errno);
+    }
+    snModbusSetDebug(node_, options_.modbusDebug ? 1 : 0);
+    return node_;
+}
+
+SnSerial* NodeAccess::port(uint16_t port)
+{
+    SnSerial* serial = snOpenSerial(node(), port);
+    if (serial == nullptr) throw DeviceError("cannot open virtual port " + std::to_string(port), errno);
+    return serial;
+}
+
+void NodeAccess::closePort(SnSerial* port)
+{
+    const unsigned number = port->port;
+    check(snCloseSerial(port), "cannot close virtual port " + std::to_string(number));
+}
+
+}  // namespace snctl

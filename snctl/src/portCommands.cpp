@@ -1,0 +1,154 @@
+// "port P ..." commands: line settings, line control and byte transfer on
+// one virtual port of the node.
+#include "commandArguments.h"
+#include "commands.h"
+#include "failure.h"
+#include "numberParsing.h"
+#include "portReader.h"
+#include "textEscapes.h"
+
+#include <cerrno>
+#include <cctype>
+#include <string>
+
+namespace snctl {
+
+namespace {
+
+// The node keeps the speed as its quarter in one register: faster speeds
+// would be cut to a wrong one, so they are refused here.
+constexpr long kMaxPortSpeed = 4L * 0xFFFF + 3;
+constexpr long kDefaultDrainMs = 5000;
+
+struct PortCall {
+    const Arguments& args;  // after the sub-command word
+    CommandContext& context;
+    uint16_t number;
+    std::string name;  // "port N SUB", for messages
+    SnSerial* open() const { return context.access.port(number); }
+};
+
+char parityArgument(const std::string& text)
+{
+    if (text == "N" || text == "E" || text == "O" || text == "n" || text == "e" || text == "o") {
+        return static_cast<char>(std::toupper(static_cast<unsigned char>(text[0])));
+    }
+    throw UsageError("parity must be N, E or O, not '" + text + "'");
+}
+
+void portInit(const PortCall& call)
+{
+    expectArgumentCount(call.args, 1, 3, call.name, "init BAUD [N|E|O] [1|2]");
+    const long speed = requireInteger(call.args[0], 1, kMaxPortSpeed, "port speed");
+    const char parity = call.args.size() > 1 ? parityArgument(call.args[1]) : 'N';
+    const long stopBits = call.args.size() > 2 ? requireInteger(call.args[2], 1, 2, "stop bits") : 1;
+    check(snSerInit(call.open(), static_cast<int>(speed), parity, static_cast<int>(stopBits)),
+          "cannot set the line of virtual port " + std::to_string(call.number));
+    call.context.report.number("port", call.number);
+    call.context.report.number("baud", speed);
+    call.context.report.text("format", std::string("8") + parity + std::to_string(stopBits));
+}
+
+void portDrain(const PortCall& call)
+{
+    expectArgumentCount(call.args, 0, 1, call.name, "drain [MS]");
+    const long ms = call.args.empty() ? kDefaultDrainMs : requireInteger(call.args[0], 0, 600000, "drain time");
+    // The library counts its budget in hundredths of a second.
+    check(snSerDrain(call.open(), static_cast<uint32_t>((ms + 9) / 10)),
+          "cannot drain virtual port " + std::to_string(call.number));
+    call.context.report.number("port", call.number);
+    call.context.report.text("drain", "done");
+}
+
+void portFlush(const PortCall& call, bool input)
+{
+    expectArgumentCount(call.args, 0, 0, call.name, "no further arguments");
+    SnSerial* port = call.open();
+    check(input ? snSerIFlush(port) : snSerOFlush(port),
+          std::string("cannot flush the ") + (input ? "input" : "output") + " of virtual port " +
+              std::to_string(call.number));
+    call.context.report.number("port", call.number);
+    call.context.report.text("flushed", input ? "input" : "output");
+}
+
+void portBreak(const PortCall& call)
+{
+    expectArgumentCount(call.args, 1, 1, call.name, "break MS (0-65535)");
+    const long ms = requireInteger(call.args[0], 0, 0xFFFF, "break time");
+    check(snSerBreak(call.open(), static_cast<uint16_t>(ms)),
+          "cannot send a break on virtual port " + std::to_string(call.number));
+    call.context.report.number("port", call.number);
+    call.context.report.number("break_ms", ms);
+}
+
+void portErrors(const PortCall& call)
+{
+    expectArgumentCount(call.args, 0, 0, call.name, "no further arguments");
+    uint16_t flags = 0;
+    check(snSerGetErrFlags(call.open(), &flags),
+          "cannot read the error flags of virtual port " + std::to_string(call.number));
+    call.context.report.number("port", call.number);
+    call.context.report.hex("error_flags", flags, 4);
+}
+
+void portClearErrors(const PortCall& call)
+{
+    expectArgumentCount(call.args, 1, 1, call.name, "clear-errors MASK (0-31)");
+    const long mask = requireInteger(call.args[0], 0, 31, "error mask");
+    check(snSerClearErrFlags(call.open(), static_cast<uint16_t>(mask)),
+          "cannot clear the error flags of virtual port " + std::to_string(call.number));
+    call.context.report.number("port", call.number);
+    call.context.report.hex("cleared", static_cast<unsigned long>(mask), 2);
+}
+
+void portSend(const PortCall& call)
+{
+    expectArgumentCount(call.args, 1, 1, call.name, "send TEXT");
+    const std::vector<uint8_t> bytes = decodeEscapes(call.args[0]);
+    SnSerial* port = call.open();
+    errno = 0;
+    const int sent = bytes.empty() ? 0 : snSerWrite(port, bytes.data(), static_cast<uint32_t>(bytes.size()));
+    if (static_cast<std::size_t>(sent) < bytes.size()) {
+        // errno is 0 when the node answered but kept its buffer full.
+        throw DeviceError("virtual port " + std::to_string(call.number) + " took only " +
+                              std::to_string(sent) + " of " + std::to_string(bytes.size()) + " bytes",
+                          errno);
+    }
+    call.context.report.number("port", call.number);
+    call.context.report.number("sent", sent);
+}
+
+void portRecv(const PortCall& call)
+{
+    expectArgumentCount(call.args, 0, 1, call.name, "recv [MS]");
+    const long ms = call.args.empty() ? 0 : requireInteger(call.args[0], 0, 600000, "receive time");
+    const std::vector<uint8_t> bytes = receiveFor(call.open(), ms);
+    if (call.context.options.json) {
+        call.context.report.number("port", call.number);
+        call.context.report.number("count", static_cast<long long>(bytes.size()));
+    }
+    call.context.report.bytes("data", bytes);
+}
+
+}  // namespace
+
+void runPort(const Arguments& args, CommandContext& context)
+{
+    if (args.size() < 2) throw UsageError("port: expected port P COMMAND ... (see snctl --help)");
+    const auto number = static_cast<uint16_t>(requireInteger(args[0], 0, 2, "virtual port"));
+    const std::string& sub = args[1];
+    const Arguments rest(args.begin() + 2, args.end());
+    const PortCall call{rest, context, number, "port " + args[0] + " " + sub};
+    if (sub == "init") return portInit(call);
+    if (sub == "drain") return portDrain(call);
+    if (sub == "iflush" || sub == "oflush") return portFlush(call, sub == "iflush");
+    if (sub == "break") return portBreak(call);
+    if (sub == "errors") return portErrors(call);
+    if (sub == "clear-errors") return portClearErrors(call);
+    if (sub == "send") return portSend(call);
+    if (sub == "recv") return portRecv(call);
+    throw UsageError("port: unknown command '" + sub +
+                     "' (init, drain, iflush, oflush, break, errors, clear-errors, send, recv)");
+}
+
+}  // namespace snctl

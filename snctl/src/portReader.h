@@ -1,0 +1,23 @@
+// Reading what a virtual port has received, telling "nothing there" from
+// a failed transaction (snSerRead returns 0 for both).
+#pragma once
+
+#include "snLib.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+namespace snctl {
+
+inline constexpr uint32_t kFullBlock = 240;  // data bytes in one receive block
+
+// One snSerRead of up to `capacity` bytes into `buffer`.  Throws
+// DeviceError when the node did not answer.
+std::size_t readOnce(SnSerial* port, uint8_t* buffer, uint32_t capacity);
+
+// Everything the port has now; with `ms` > 0, everything that arrives
+// within that many milliseconds.
+std::vector<uint8_t> receiveFor(SnSerial* port, long ms);
+
+}  // namespace snctl
