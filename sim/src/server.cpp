@@ -154,9 +154,10 @@ void Emulator::Impl::serveFrame(const uint8_t* frame, std::size_t len, Clock::ti
         if (!n) return;  // another slave's request: not ours to answer
         n->advance(processed);
         modbus_set_slave(ctx, req.slave);
-        int code = flt == Fault::Exception ? exceptionCode : n->check(req);
-        if (code > 0) {
-            if (modbus_reply_exception(ctx, req_buf, static_cast<unsigned>(code)) < 0)
+        const int code = flt == Fault::Exception ? exceptionCode : n->check(req);
+        if (flt == Fault::Exception || code > 0) {
+            // libmodbus refuses codes outside 1..11; those are built by hand.
+            if (code < 1 || modbus_reply_exception(ctx, req_buf, static_cast<unsigned>(code)) < 0)
                 reply = detail::exceptionFrame(req.slave, req.function, code);
         } else {
             if (code == 0) {

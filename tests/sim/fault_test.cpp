@@ -41,6 +41,9 @@ TEST_F(FaultTest, ExceptionAnswersWithTheGivenCode) {
     EXPECT_EQ(errno, EMBXSBUSY);
     EXPECT_NE(emu().reg(21), 300);
     EXPECT_TRUE(emu().log().back().answered);
+    emu().setFault(Fault::Exception, {}, 0x0C);  // beyond libmodbus's list: still an exception
+    EXPECT_EQ(client().readReg(15), -1);
+    EXPECT_EQ(errno, EMBBADEXC);  // the client names codes it does not know so
     expectRecovers();
 }
 
