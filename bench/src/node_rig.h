@@ -1,0 +1,42 @@
+// One emulated node that takes everything, with the library's node and
+// virtual port 0 opened on it: the stage of the library scenarios.
+#pragma once
+
+#include "snLib.h"
+#include "snsim/emulator.h"
+
+#include <string>
+
+namespace snbench {
+
+class NodeRig {
+public:
+    NodeRig();
+    ~NodeRig();
+    NodeRig(const NodeRig&) = delete;
+    NodeRig& operator=(const NodeRig&) = delete;
+
+    // Starts the emulator and opens node and port; false with a message.
+    bool start();
+    // Line timing at `baud`, or none when baud is 0.
+    void setLineSpeed(int baud);
+
+    snsim::Emulator& sim() { return sim_; }
+    SnSerial* port() { return port_; }
+    std::string device() const { return sim_.devicePath(); }
+
+    // Empties the node's transmit side and the line tap, so the next
+    // write's output can be compared with what was written.
+    void clearTransmitSide();
+
+private:
+    snsim::Emulator sim_;
+    SensorNode* node_ = nullptr;
+    SnSerial* port_ = nullptr;
+};
+
+// Port 0 of the rig's node, and the node's address.
+inline constexpr int kPort = 0;
+inline constexpr int kSlave = 1;
+
+}  // namespace snbench

@@ -1,0 +1,96 @@
+#include "overhead_runs.h"
+
+#include "line_limit.h"
+#include "span.h"
+#include "transfer_runs.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <vector>
+
+namespace snbench {
+
+namespace {
+
+struct Samples {
+    std::vector<double> wall, cpu;
+};
+
+double median(std::vector<double> v) {
+    if (v.empty()) return 0;
+    std::sort(v.begin(), v.end());
+    const std::size_t m = v.size() / 2;
+    return v.size() % 2 != 0 ? v[m] : (v[m - 1] + v[m]) / 2;
+}
+
+void add(Samples& s, double wall, double cpu, std::size_t transactions) {
+    const double n = static_cast<double>(transactions);
+    s.wall.push_back(wall * 1e6 / n);
+    s.cpu.push_back(cpu * 1e6 / n);
+}
+
+Comparison summarise(const Samples& lib, const Samples& bare, std::size_t tx, int rounds, bool ok) {
+    Comparison c;
+    c.transactions = tx;
+    c.rounds = rounds;
+    c.libUs = median(lib.wall);
+    c.bareUs = median(bare.wall);
+    c.libCpuUs = median(lib.cpu);
+    c.bareCpuUs = median(bare.cpu);
+    c.intact = ok;
+    return c;
+}
+
+// One round of bare function-23 transactions; false if the node took less.
+bool bareWrites(BareLink& bare, const std::vector<std::vector<uint16_t>>& blocks, Samples& s) {
+    bool ok = true;
+    const Span span;
+    for (const auto& regs : blocks) ok = bare.writeBlock(regs) == regs[0] && ok;
+    add(s, span.wallSeconds(), span.cpuSeconds(), blocks.size());
+    return ok;
+}
+
+// One round of bare function-03 transactions over data the node was given.
+bool bareReads(NodeRig& rig, BareLink& bare, std::size_t blocks, Samples& s) {
+    rig.sim().feedPort(kPort, testPattern(blocks * kBlockBytes, 3), kSlave);
+    bool ok = true;
+    const Span span;
+    for (std::size_t i = 0; i < blocks; ++i) ok = bare.readBlock() == kBlockBytes && ok;
+    add(s, span.wallSeconds(), span.cpuSeconds(), blocks);
+    return ok;
+}
+
+}  // namespace
+
+Comparison compareWrites(NodeRig& rig, BareLink& bare, std::size_t blocks, int rounds) {
+    rig.setLineSpeed(0);
+    const std::size_t bytes = blocks * kBlockBytes;
+    const auto packed = packBlocks(testPattern(bytes, 5));
+    Samples lib, base;
+    bool ok = true;
+    for (int i = 0; i < rounds; ++i) {
+        const TransferResult r = timedWrite(rig, bytes, false);
+        ok = ok && r.intact && r.transactions == blocks;
+        add(lib, r.seconds, r.cpuSeconds, blocks);
+        ok = bareWrites(bare, packed, base) && ok;
+    }
+    rig.clearTransmitSide();
+    return summarise(lib, base, blocks, rounds, ok);
+}
+
+Comparison compareReads(NodeRig& rig, BareLink& bare, std::size_t blocks, int rounds) {
+    rig.setLineSpeed(0);
+    const std::size_t bytes = blocks * kBlockBytes;
+    Samples lib, base;
+    bool ok = true;
+    for (int i = 0; i < rounds; ++i) {
+        const TransferResult r = timedRead(rig, bytes);
+        ok = ok && r.intact && r.transactions == blocks;
+        add(lib, r.seconds, r.cpuSeconds, blocks);
+        ok = bareReads(rig, bare, blocks, base) && ok;
+    }
+    if (!ok) std::fprintf(stderr, "snbench: a comparison round moved less than it should\n");
+    return summarise(lib, base, blocks, rounds, ok);
+}
+
+}  // namespace snbench

@@ -1,0 +1,23 @@
+// The benchmark's scenarios, each turned into rows of the one table.
+#pragma once
+
+#include "report.h"
+
+#include <string>
+#include <vector>
+
+namespace snbench {
+
+struct Plan {
+    std::string snterm;     // path of the terminal program
+    bool quick = false;     // smaller transfers and shorter waits, for a smoke run
+};
+
+// Library throughput with line timing, at every measured Modbus speed.
+std::vector<Row> lineLimitRows(const Plan& plan);
+// The library against bare libmodbus, without line timing.
+std::vector<Row> overheadRows(const Plan& plan);
+// The real terminal: idle CPU, keystroke latency, receive throughput.
+std::vector<Row> terminalRows(const Plan& plan);
+
+}  // namespace snbench

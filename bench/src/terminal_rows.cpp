@@ -1,0 +1,61 @@
+#include "line_limit.h"
+#include "scenarios.h"
+#include "terminal_runs.h"
+
+namespace snbench {
+
+namespace {
+
+constexpr double kIdleGoalPercent = 1.0;
+constexpr double kLatencyGoalMs = 5.0;
+constexpr double kPollSeconds = 0.020;  // the terminal's keyboard wait
+constexpr int kReadSize = 20;           // bytes it asks the port for per pass
+
+Row row(const char* key, const std::string& scenario, int baud, double measured,
+        double reference, const char* unit, const char* against) {
+    Row r;
+    r.key = key;
+    r.scenario = scenario;
+    r.baud = baud;
+    r.measured = measured;
+    r.reference = reference;
+    r.unit = unit;
+    r.against = against;
+    r.ratio = reference > 0 ? measured / reference : 0;
+    return r;
+}
+
+// One pass moves at most 20 bytes and takes the wait plus one receive
+// transaction on the line.
+double receiveBound(int baud) {
+    return kReadSize / (kPollSeconds + readTransactionChars(kReadSize) * charSeconds(baud));
+}
+
+}  // namespace
+
+std::vector<Row> terminalRows(const Plan& plan) {
+    const int baud = 115200;
+    const TerminalFigures f = measureTerminal(plan.snterm, baud, plan.quick ? 2.0 : 10.0,
+                                              plan.quick ? 20 : 200, plan.quick ? 2.0 : 8.0);
+    if (f.idleSeconds == 0) return {};
+    std::vector<Row> rows;
+    Row idle = row("snterm_idle_cpu", fmt("snterm idle %.0f s, CPU of one core", f.idleSeconds),
+                   baud, f.idleCpuPercent, kIdleGoalPercent, "%", "goal");
+    idle.goal = "< 1";
+    idle.note = fmt("utime+stime from /proc; %.1f polls/s", f.idlePollsPerSecond);
+    rows.push_back(idle);
+    Row lat = row("snterm_key_latency", "snterm keystroke to node, median", baud,
+                  f.latencyMedianMs, kLatencyGoalMs, "ms", "goal");
+    lat.goal = "< 1";
+    lat.note = fmt("p90 %.2f ms, max %.2f ms", f.latencyP90Ms, f.latencyMaxMs) +
+               fmt("; %.0f of %.0f keys seen", f.keystrokesSeen, f.keystrokes);
+    rows.push_back(lat);
+    Row rx = row("snterm_receive", "snterm receive, node streaming", baud,
+                 f.receiveBytesPerSecond, receiveBound(baud), "B/s", "20 B per pass bound");
+    rx.note = fmt("%.0f s window", f.receiveSeconds);
+    if (!f.receiveIntact) rx.note += "; STREAM NOT INTACT";
+    rows.push_back(rx);
+    return rows;
+}
+
+}  // namespace snbench

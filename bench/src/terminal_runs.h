@@ -1,0 +1,25 @@
+// Figures of the real snterm relaying to an emulated node with line timing.
+#pragma once
+
+#include <string>
+
+namespace snbench {
+
+struct TerminalFigures {
+    bool ok = false;
+    int modbusBaud = 0;
+    double idleSeconds = 0;
+    double idleCpuPercent = 0;     // of one core, while nothing is typed or received
+    double idlePollsPerSecond = 0; // transactions the idle loop makes
+    int keystrokes = 0;
+    int keystrokesSeen = 0;        // of those, found in the node's log
+    double latencyMedianMs = 0, latencyP90Ms = 0, latencyMaxMs = 0;
+    double receiveSeconds = 0;
+    double receiveBytesPerSecond = 0;
+    bool receiveIntact = false;    // the console got the stream unchanged
+};
+
+TerminalFigures measureTerminal(const std::string& program, int modbusBaud, double idleSeconds,
+                                int keystrokes, double receiveSeconds);
+
+}  // namespace snbench
