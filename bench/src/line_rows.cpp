@@ -1,10 +1,13 @@
 #include "scenarios.h"
 
+#include "bare_link.h"
+#include "bare_runs.h"
 #include "line_limit.h"
 #include "node_rig.h"
 #include "transfer_runs.h"
 
 #include <cstdio>
+#include <string>
 
 namespace snbench {
 
@@ -27,13 +30,12 @@ std::vector<Speed> sweep(bool quick) {
             {57600, small}, {115200, big},  {230400, big}};
 }
 
-Row lineRow(const char* dir, int baud, const TransferResult& r, double lineSeconds) {
+Row lineRow(const std::string& key, const std::string& scenario, int baud,
+            const TransferResult& r, double lineSeconds) {
     Row row;
-    row.key = std::string(dir) + "_line";
+    row.key = key;
     row.baud = baud;
-    row.scenario = fmt("snSerWrite %.0f KiB, line timing at %.0f", static_cast<double>(r.bytes) / kKiB, baud);
-    if (std::string(dir) == "read")
-        row.scenario = fmt("snSerRead %.0f KiB in 240 B reads, line timing at %.0f", static_cast<double>(r.bytes) / kKiB, baud);
+    row.scenario = scenario + fmt(", line timing at %.0f", baud);
     row.measured = r.bytesPerSecond();
     row.reference = static_cast<double>(r.bytes) / lineSeconds;
     row.unit = "B/s";
@@ -46,20 +48,44 @@ Row lineRow(const char* dir, int baud, const TransferResult& r, double lineSecon
     return row;
 }
 
+double kib(std::size_t bytes) { return static_cast<double>(bytes) / kKiB; }
+
+void libraryAt(NodeRig& rig, const Speed& s, std::vector<Row>& rows) {
+    rig.setLineSpeed(s.baud);
+    const TransferResult w = timedWrite(rig, s.bytes, true);
+    rows.push_back(lineRow("write_line", fmt("snSerWrite %.0f KiB", kib(s.bytes)), s.baud, w,
+                           writeLineSeconds(w.bytes, s.baud)));
+    const TransferResult r = timedRead(rig, s.bytes);
+    rows.push_back(lineRow("read_line", fmt("snSerRead %.0f KiB in 240 B reads", kib(s.bytes)),
+                           s.baud, r, readLineSeconds(r.bytes, s.baud)));
+}
+
+// The same transactions without the library: what the emulated line lets
+// any master reach, so the library's share of a shortfall shows.
+void bareAt(NodeRig& rig, BareLink& bare, int baud, std::size_t blocks, std::vector<Row>& rows) {
+    rig.setLineSpeed(baud);
+    const std::size_t bytes = blocks * kBlockBytes;
+    const TransferResult w = timedBareWrite(rig, bare, bytes);
+    rows.push_back(lineRow("write_line_bare", fmt("bare libmodbus fn 23, %.0f blocks", static_cast<double>(blocks)),
+                           baud, w, writeLineSeconds(w.bytes, baud)));
+    const TransferResult r = timedBareRead(rig, bare, bytes);
+    rows.push_back(lineRow("read_line_bare", fmt("bare libmodbus fn 03, %.0f blocks", static_cast<double>(blocks)),
+                           baud, r, readLineSeconds(r.bytes, baud)));
+}
+
 }  // namespace
 
 std::vector<Row> lineLimitRows(const Plan& plan) {
     std::vector<Row> rows;
     NodeRig rig;
-    if (!rig.start()) return rows;
+    BareLink bare;
+    if (!rig.start() || !bare.open(rig.device(), kSlave)) return rows;
     for (const Speed& s : sweep(plan.quick)) {
-        rig.setLineSpeed(s.baud);
-        const TransferResult w = timedWrite(rig, s.bytes, true);
-        rows.push_back(lineRow("write", s.baud, w, writeLineSeconds(s.bytes, s.baud)));
-        const TransferResult r = timedRead(rig, s.bytes);
-        rows.push_back(lineRow("read", s.baud, r, readLineSeconds(s.bytes, s.baud)));
+        libraryAt(rig, s, rows);
         std::fprintf(stderr, "snbench: line timing at %d done\n", s.baud);
     }
+    const std::size_t blocks = plan.quick ? 20 : 68;  // 68 blocks: 16 KiB less 64 bytes
+    for (const int baud : {115200, 230400}) bareAt(rig, bare, baud, blocks, rows);
     return rows;
 }
 

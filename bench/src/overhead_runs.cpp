@@ -1,7 +1,7 @@
 #include "overhead_runs.h"
 
+#include "bare_runs.h"
 #include "line_limit.h"
-#include "span.h"
 #include "transfer_runs.h"
 
 #include <algorithm>
@@ -41,40 +41,23 @@ Comparison summarise(const Samples& lib, const Samples& bare, std::size_t tx, in
     return c;
 }
 
-// One round of bare function-23 transactions; false if the node took less.
-bool bareWrites(BareLink& bare, const std::vector<std::vector<uint16_t>>& blocks, Samples& s) {
-    bool ok = true;
-    const Span span;
-    for (const auto& regs : blocks) ok = bare.writeBlock(regs) == regs[0] && ok;
-    add(s, span.wallSeconds(), span.cpuSeconds(), blocks.size());
-    return ok;
-}
-
-// One round of bare function-03 transactions over data the node was given.
-bool bareReads(NodeRig& rig, BareLink& bare, std::size_t blocks, Samples& s) {
-    rig.sim().feedPort(kPort, testPattern(blocks * kBlockBytes, 3), kSlave);
-    bool ok = true;
-    const Span span;
-    for (std::size_t i = 0; i < blocks; ++i) ok = bare.readBlock() == kBlockBytes && ok;
-    add(s, span.wallSeconds(), span.cpuSeconds(), blocks);
-    return ok;
-}
-
 }  // namespace
 
 Comparison compareWrites(NodeRig& rig, BareLink& bare, std::size_t blocks, int rounds) {
     rig.setLineSpeed(0);
     const std::size_t bytes = blocks * kBlockBytes;
-    const auto packed = packBlocks(testPattern(bytes, 5));
     Samples lib, base;
     bool ok = true;
     for (int i = 0; i < rounds; ++i) {
         const TransferResult r = timedWrite(rig, bytes, false);
         ok = ok && r.intact && r.transactions == blocks;
         add(lib, r.seconds, r.cpuSeconds, blocks);
-        ok = bareWrites(bare, packed, base) && ok;
+        const TransferResult b = timedBareWrite(rig, bare, bytes);
+        ok = ok && b.intact && b.transactions == blocks;
+        add(base, b.seconds, b.cpuSeconds, blocks);
     }
     rig.clearTransmitSide();
+    if (!ok) std::fprintf(stderr, "snbench: a write comparison round moved less than it should\n");
     return summarise(lib, base, blocks, rounds, ok);
 }
 
@@ -87,9 +70,11 @@ Comparison compareReads(NodeRig& rig, BareLink& bare, std::size_t blocks, int ro
         const TransferResult r = timedRead(rig, bytes);
         ok = ok && r.intact && r.transactions == blocks;
         add(lib, r.seconds, r.cpuSeconds, blocks);
-        ok = bareReads(rig, bare, blocks, base) && ok;
+        const TransferResult b = timedBareRead(rig, bare, bytes);
+        ok = ok && b.intact && b.transactions == blocks;
+        add(base, b.seconds, b.cpuSeconds, blocks);
     }
-    if (!ok) std::fprintf(stderr, "snbench: a comparison round moved less than it should\n");
+    if (!ok) std::fprintf(stderr, "snbench: a read comparison round moved less than it should\n");
     return summarise(lib, base, blocks, rounds, ok);
 }
 

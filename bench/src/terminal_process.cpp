@@ -104,6 +104,13 @@ double TerminalProcess::cpuSeconds() const {
     return static_cast<double>(utime + stime) / static_cast<double>(sysconf(_SC_CLK_TCK));
 }
 
+double TerminalProcess::scheduledSeconds() const {
+    std::ifstream stat("/proc/" + std::to_string(pid_) + "/schedstat");
+    unsigned long long ns = 0;
+    stat >> ns;
+    return static_cast<double>(ns) * 1e-9;
+}
+
 void TerminalProcess::stop() {
     if (pid_ > 0) {
         type(kCtrlD);

@@ -28,6 +28,9 @@ public:
     std::string output(std::chrono::milliseconds wait);
     // User plus system CPU time the program has used so far, in seconds.
     double cpuSeconds() const;
+    // The same from the scheduler's nanosecond account (0 if unavailable):
+    // the tick-based figure above moves in 10 ms steps.
+    double scheduledSeconds() const;
     // Ctrl-D, then waits for the exit (signals it if it will not go).
     void stop();
 

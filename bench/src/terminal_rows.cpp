@@ -42,7 +42,8 @@ std::vector<Row> terminalRows(const Plan& plan) {
     Row idle = row("snterm_idle_cpu", fmt("snterm idle %.0f s, CPU of one core", f.idleSeconds),
                    baud, f.idleCpuPercent, kIdleGoalPercent, "%", "goal");
     idle.goal = "< 1";
-    idle.note = fmt("utime+stime from /proc; %.1f polls/s", f.idlePollsPerSecond);
+    idle.note = fmt("utime+stime from /proc/PID/stat; schedstat says %.3f %%; %.1f polls/s",
+                    f.idleSchedPercent, f.idlePollsPerSecond);
     rows.push_back(idle);
     Row lat = row("snterm_key_latency", "snterm keystroke to node, median", baud,
                   f.latencyMedianMs, kLatencyGoalMs, "ms", "goal");

@@ -41,11 +41,13 @@ void measureIdle(snsim::Emulator& sim, TerminalProcess& term, double seconds, Te
     std::this_thread::sleep_for(milliseconds(500));  // past start-up
     sim.clearLog();
     const double cpu0 = term.cpuSeconds();
+    const double sched0 = term.scheduledSeconds();
     const auto t0 = Clock::now();
     std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
     const double wall = std::chrono::duration<double>(Clock::now() - t0).count();
     f.idleSeconds = wall;
     f.idleCpuPercent = 100.0 * (term.cpuSeconds() - cpu0) / wall;
+    f.idleSchedPercent = 100.0 * (term.scheduledSeconds() - sched0) / wall;
     f.idlePollsPerSecond = static_cast<double>(sim.log().size()) / wall;
 }
 

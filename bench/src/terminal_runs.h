@@ -10,6 +10,7 @@ struct TerminalFigures {
     int modbusBaud = 0;
     double idleSeconds = 0;
     double idleCpuPercent = 0;     // of one core, while nothing is typed or received
+    double idleSchedPercent = 0;   // the same from the scheduler's account
     double idlePollsPerSecond = 0; // transactions the idle loop makes
     int keystrokes = 0;
     int keystrokesSeen = 0;        // of those, found in the node's log

@@ -1,0 +1,43 @@
+#include "bare_runs.h"
+
+#include "line_limit.h"
+#include "span.h"
+
+namespace snbench {
+
+TransferResult timedBareWrite(NodeRig& rig, BareLink& bare, std::size_t bytes) {
+    const auto blocks = packBlocks(testPattern(bytes, 5));
+    rig.sim().clearLog();
+    TransferResult r;
+    r.intact = true;
+    const Span span;
+    for (const auto& regs : blocks) {
+        const int took = bare.writeBlock(regs);
+        r.intact = r.intact && took == regs[0];
+        r.bytes += took > 0 ? static_cast<std::size_t>(took) : 0;
+    }
+    r.seconds = span.wallSeconds();
+    r.cpuSeconds = span.cpuSeconds();
+    r.transactions = rig.sim().log().size();
+    return r;
+}
+
+TransferResult timedBareRead(NodeRig& rig, BareLink& bare, std::size_t bytes) {
+    snSerIFlush(rig.port());
+    rig.sim().feedPort(kPort, testPattern(bytes, 3), kSlave);
+    rig.sim().clearLog();
+    TransferResult r;
+    r.intact = true;
+    const Span span;
+    for (std::size_t i = 0; i < bytes / kBlockBytes; ++i) {
+        const int got = bare.readBlock();
+        r.intact = r.intact && got == kBlockBytes;
+        r.bytes += got > 0 ? static_cast<std::size_t>(got) : 0;
+    }
+    r.seconds = span.wallSeconds();
+    r.cpuSeconds = span.cpuSeconds();
+    r.transactions = rig.sim().log().size();
+    return r;
+}
+
+}  // namespace snbench
