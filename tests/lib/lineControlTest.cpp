@@ -10,7 +10,9 @@ protected:
     SnSerial* openPort(uint16_t port, int speed) {
         SnSerial* ser = snOpenSerial(node, port);
         EXPECT_NE(ser, nullptr);
-        if (ser != nullptr) EXPECT_EQ(snSerInit(ser, speed, 'N', 1), 0);
+        if (ser != nullptr) {
+            EXPECT_EQ(snSerInit(ser, speed, 'N', 1), 0);
+        }
         sim.clearLog();
         return ser;
     }

@@ -28,7 +28,15 @@ protected:
         if (n != nullptr) opened.push_back(n);
         return n;
     }
-    snsim::Emulator sim{quietNodeOptions()};
+    // Every address the tests open answers, so no open waits for a timeout.
+    static snsim::Options manySlaves() {
+        snsim::Options options = quietNodeOptions();
+        options.slaves.clear();
+        for (int slave = 1; slave <= 17; ++slave) options.slaves.push_back(slave);
+        options.slaves.push_back(247);
+        return options;
+    }
+    snsim::Emulator sim{manySlaves()};
     std::vector<SensorNode*> opened;
 };
 
