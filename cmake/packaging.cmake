@@ -1,0 +1,33 @@
+# What "cmake --install" puts in place besides the library itself:
+# pkg-config file, CMake package, programs, man pages, bash completion.
+include(GNUInstallDirs)
+include(CMakePackageConfigHelpers)
+
+set(SNLIB_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/snLib)
+install(EXPORT snLibTargets NAMESPACE snLib:: DESTINATION ${SNLIB_CMAKE_DIR})
+configure_package_config_file(${CMAKE_CURRENT_LIST_DIR}/snLibConfig.cmake.in
+  ${CMAKE_CURRENT_BINARY_DIR}/snLibConfig.cmake
+  INSTALL_DESTINATION ${SNLIB_CMAKE_DIR})
+# 0.x: only the same minor version promises the same interface.
+write_basic_package_version_file(${CMAKE_CURRENT_BINARY_DIR}/snLibConfigVersion.cmake
+  COMPATIBILITY SameMinorVersion)
+install(FILES ${CMAKE_CURRENT_BINARY_DIR}/snLibConfig.cmake
+              ${CMAKE_CURRENT_BINARY_DIR}/snLibConfigVersion.cmake
+        DESTINATION ${SNLIB_CMAKE_DIR})
+
+# The .pc file finds its prefix from its own place, so the installed tree
+# can be moved (or installed with --prefix) and still be right.
+set(SNLIB_PC_DIR ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
+file(RELATIVE_PATH SNLIB_PC_TO_PREFIX /prefix/${SNLIB_PC_DIR} /prefix)
+string(REGEX REPLACE "/$" "" SNLIB_PC_TO_PREFIX "${SNLIB_PC_TO_PREFIX}")
+configure_file(${CMAKE_CURRENT_LIST_DIR}/snLib.pc.in ${CMAKE_CURRENT_BINARY_DIR}/snLib.pc @ONLY)
+install(FILES ${CMAKE_CURRENT_BINARY_DIR}/snLib.pc DESTINATION ${SNLIB_PC_DIR})
+
+foreach(program snterm snsim snctl)
+  if(TARGET ${program})
+    install(TARGETS ${program} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+    install(FILES ${PROJECT_SOURCE_DIR}/man/${program}.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+  endif()
+endforeach()
+install(FILES ${PROJECT_SOURCE_DIR}/completion/snctl.bash
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions RENAME snctl)
