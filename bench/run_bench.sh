@@ -28,6 +28,10 @@ echo "Machine load before the run: $(cut -d' ' -f1-3 /proc/loadavg) (1, 5, 15 mi
 echo "Machine load after the run:  $(cut -d' ' -f1-3 /proc/loadavg)"
 echo "CSV: $OUT/results.csv"
 
+# The plot needs only python3's standard library.
+if ! command -v python3 >/dev/null && [ "$(id -u)" -eq 0 ]; then
+    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq python3 >/dev/null || true
+fi
 if command -v python3 >/dev/null; then
     python3 "$HERE/plot.py" "$OUT/results.csv" "$OUT/throughput.svg"
     echo "Plot: $OUT/throughput.svg"
