@@ -23,6 +23,8 @@ const std::vector<CommandEntry>& commandTable()
         {"port", "P errors | clear-errors MASK", "show P's error flags / clear those in MASK (0-31)", runPort},
         {"port", "P send TEXT", "send TEXT (escapes \\n \\r \\t \\\\ \\xHH) through P", runPort},
         {"port", "P recv [MS]", "print what P has received, waiting up to MS for it", runPort},
+        {"bridge", "P [-b BAUD] [--parity N|E|O] [--stop 1|2] --link PATH",
+         "relay port P to a new pseudo-terminal linked at PATH until SIGINT/SIGTERM", runBridge},
     };
     return table;
 }

@@ -43,5 +43,6 @@ void runDc(const Arguments& args, CommandContext& context);
 void runResetConfig(const Arguments& args, CommandContext& context);
 void runTimeout(const Arguments& args, CommandContext& context);
 void runPort(const Arguments& args, CommandContext& context);
+void runBridge(const Arguments& args, CommandContext& context);
 
 }  // namespace snctl

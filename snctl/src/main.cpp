@@ -21,6 +21,7 @@ int runCommand(const snctl::GlobalOptions& options)
     snctl::Report report;
     snctl::CommandContext context{options, access, report};
     entry.run(snctl::Arguments(options.command.begin() + 1, options.command.end()), context);
+    if (report.empty()) return 0;
     if (options.json) {
         report.printJson(stdout);
     } else {

@@ -23,6 +23,7 @@ public:
     // Received bytes: raw in text output, escaped string plus hex in JSON.
     void bytes(const std::string& key, const std::vector<uint8_t>& data);
 
+    bool empty() const { return fields_.empty(); }
     void printText(std::FILE* out) const;
     void printJson(std::FILE* out) const;
 

@@ -1,0 +1,119 @@
+// "bridge P ... --link PATH": a virtual port of the node as a local
+// pseudo-terminal, relayed both ways until SIGINT, SIGTERM or SIGHUP.
+#include "bridgeOptions.h"
+#include "bridgeSides.h"
+#include "commands.h"
+#include "failure.h"
+#include "nodeHealth.h"
+#include "pseudoTerminal.h"
+#include "stopEvent.h"
+
+#include <signal.h>
+
+#include <cerrno>
+#include <ctime>
+#include <exception>
+#include <mutex>
+#include <optional>
+#include <thread>
+
+namespace snctl {
+
+namespace {
+
+constexpr uint32_t kDrainBudget = 100;  // hundredths: what the node holds goes out first
+
+// Blocks the stop signals for this thread and the threads it starts, so
+// that only waitForStop() sees them; restores the mask when done.
+class StopSignals {
+public:
+    StopSignals()
+    {
+        sigemptyset(&set_);
+        for (const int signal : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&set_, signal);
+        pthread_sigmask(SIG_BLOCK, &set_, &previous_);
+    }
+    ~StopSignals() { pthread_sigmask(SIG_SETMASK, &previous_, nullptr); }
+    StopSignals(const StopSignals&) = delete;
+    StopSignals& operator=(const StopSignals&) = delete;
+
+    // Until a stop signal arrives or `stop` is raised by a failing side.
+    void waitForStop(const StopEvent& stop) const
+    {
+        const timespec tick{0, 100'000'000};
+        while (!stop.raised() && sigtimedwait(&set_, nullptr, &tick) < 0) {
+        }
+    }
+
+private:
+    sigset_t set_{};
+    sigset_t previous_{};
+};
+
+// The first failure of either side, handed to the main thread.
+class SideFailure {
+public:
+    template <typename Side>
+    void run(Side& side, StopEvent& stop)
+    {
+        try {
+            side.run();
+        } catch (const DeviceError& error) {
+            std::lock_guard lock(mutex_);
+            if (!error_) error_ = error;
+            stop.raise();
+        }
+    }
+    void rethrow() const
+    {
+        if (error_) throw *error_;
+    }
+
+private:
+    std::mutex mutex_;
+    std::optional<DeviceError> error_;
+};
+
+void reportReady(const CommandContext& context, const BridgeOptions& options, const PseudoTerminal& pty)
+{
+    Report ready;
+    ready.number("port", options.port);
+    ready.number("baud", options.baud);
+    ready.text("format", std::string("8") + options.parity + std::to_string(options.stopBits));
+    ready.text("link", options.link);
+    ready.text("pty", pty.slavePath());
+    context.options.json ? ready.printJson(stdout) : ready.printText(stdout);
+}
+
+}  // namespace
+
+void runBridge(const Arguments& args, CommandContext& context)
+{
+    const BridgeOptions options = parseBridgeOptions(args);
+    SnSerial* port = context.access.port(options.port);
+    check(snSerInit(port, static_cast<int>(options.baud), options.parity, options.stopBits),
+          "cannot set the line of virtual port " + std::to_string(options.port));
+    const StopSignals signals;
+    PseudoTerminal pty(options.link);
+    reportReady(context, options, pty);
+
+    StopEvent stop;
+    NodeHealth health(options.port, stderr);
+    TransmitSide transmit(port, pty.master(), stop, health);
+    ReceiveSide receive(port, pty.master(), stop, health);
+    SideFailure failure;
+    std::thread transmitter([&] { failure.run(transmit, stop); });
+    std::thread receiver([&] { failure.run(receive, stop); });
+    signals.waitForStop(stop);
+    stop.raise();
+    transmitter.join();
+    receiver.join();
+    failure.rethrow();
+
+    if (!health.down()) snSerDrain(port, kDrainBudget);
+    context.access.closePort(port);
+    context.report.number("to_node", static_cast<long long>(transmit.delivered()));
+    context.report.number("from_node", static_cast<long long>(receive.delivered()));
+}
+
+}  // namespace snctl
