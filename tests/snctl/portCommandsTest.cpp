@@ -48,7 +48,8 @@ TEST_F(SnctlTest, SendDecodesEscapesAndPutsEveryByteOnTheLine)
     ASSERT_EQ(run.status, 0) << run.err;
     EXPECT_EQ(run.out, "port: 1\nsent: 7\n");
     EXPECT_EQ(collectPortOutput(1, 7), (Bytes{'a', 0x00, 0xff, '\r', '\n', '\\', 'z'}));
-    const snsim::Transaction* write = lastWrite(sim.log(), 23, 256 + 390);
+    const auto log = sim.log();
+    const snsim::Transaction* write = lastWrite(log, 23, 256 + 390);
     ASSERT_NE(write, nullptr);
     EXPECT_EQ(write->readAddress, 256 + 386);
     EXPECT_EQ(write->values, (Values{7, 0x6100, 0xFF0D, 0x0A5C, 0x7A00}));
