@@ -179,6 +179,17 @@ void NodeMap::prepareRead(const Request& r, Clock::time_point now) {
     }
 }
 
+void NodeMap::exaggerateCounts(const Request& r) {
+    int addr = -1, qty = 0;
+    if (r.function == 3) { addr = r.address; qty = r.quantity; }
+    if (r.function == 23) { addr = r.readAddress; qty = r.readQuantity; }
+    uint16_t* regs = map_->tab_registers;
+    for (int a = addr; a >= 255 && a < addr + qty; ++a) {
+        if (offsetOf(a) == kOffRxBlock && regs[a] != 0) regs[a] = 0xFFFF;
+        if (offsetOf(a) == kOffTxStatus) regs[a] = 0x00FF;
+    }
+}
+
 void NodeMap::fillRxBlock(int p, int dataRegs) {
     uint16_t* block = map_->tab_registers + 256 * p + kOffRxBlock;
     uint8_t bytes[240];

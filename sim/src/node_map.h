@@ -53,6 +53,9 @@ public:
     // Computes the registers the read part will return; takes received
     // bytes out of the FIFO when the receive block is read.
     void prepareRead(const Request& r, Clock::time_point now);
+    // Makes the counts the read part returns absurd (a misbehaving node):
+    // receive count 65535 when bytes are handed out, transmit status 255.
+    void exaggerateCounts(const Request& r);
     // Restores self-clearing values after modbus_reply stored the request.
     void afterReply();
 

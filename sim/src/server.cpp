@@ -165,6 +165,7 @@ void Emulator::Impl::serveFrame(const uint8_t* frame, std::size_t len, Clock::ti
                 // transmit block is applied (and its status set) first.
                 n->applyWrites(req, processed);
                 n->prepareRead(req, processed);
+                if (flt == Fault::AbsurdCounts) n->exaggerateCounts(req);
             }
             modbus_reply(ctx, req_buf, static_cast<int>(len), n->mapping());
             if (code == 0) n->afterReply();

@@ -73,6 +73,8 @@ enum class Fault {
     WrongSlave,    // answer carries another slave address
     BadCrc,        // answer with a corrupted CRC
     ShortFrame,    // answer cut short
+    AbsurdCounts,  // receive count 65535 whenever bytes are handed out, and
+                   // transmit status 255 whatever the node really took
 };
 
 class Emulator {
