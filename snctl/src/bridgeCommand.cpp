@@ -99,7 +99,9 @@ void runBridge(const Arguments& args, CommandContext& context)
 
     StopEvent stop;
     NodeHealth health(options.port, stderr);
-    TransmitSide transmit(port, pty.master(), stop, health);
+    const int bitsPerByte = 1 + 8 + (options.parity == 'N' ? 0 : 1) + options.stopBits;
+    TransmitSide transmit(port, pty.master(), stop, health,
+                          LinePacer(options.baud, bitsPerByte, LinePacer::Clock::now()));
     ReceiveSide receive(port, pty.master(), stop, health);
     SideFailure failure;
     std::thread transmitter([&] { failure.run(transmit, stop); });

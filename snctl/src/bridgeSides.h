@@ -3,6 +3,7 @@
 // stall the other.
 #pragma once
 
+#include "linePacer.h"
 #include "nodeHealth.h"
 #include "stopEvent.h"
 
@@ -22,8 +23,8 @@ inline constexpr std::size_t kTransmitQueueSize = 4096;
 // pty -> node.
 class TransmitSide {
 public:
-    TransmitSide(SnSerial* port, int master, const StopEvent& stop, NodeHealth& health)
-        : port_(port), master_(master), stop_(stop), health_(health) {}
+    TransmitSide(SnSerial* port, int master, const StopEvent& stop, NodeHealth& health, LinePacer pacer)
+        : port_(port), master_(master), stop_(stop), health_(health), pacer_(pacer) {}
 
     // Until stop; then one last, bounded attempt to deliver what is queued.
     // Throws DeviceError when the pty fails.
@@ -32,12 +33,16 @@ public:
 
 private:
     void fillFromPty();
-    void sendQueued();
+    // Waits until the line has room for the next chunk; false if it must
+    // wait on (the caller loops, reading the pty meanwhile).
+    bool lineReady();
+    void sendQueued(std::size_t count);
 
     SnSerial* port_;
     int master_;
     const StopEvent& stop_;
     NodeHealth& health_;
+    LinePacer pacer_;
     std::array<uint8_t, kTransmitQueueSize> queue_{};
     std::size_t used_ = 0;
     std::atomic<uint64_t> delivered_{0};

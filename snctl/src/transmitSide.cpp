@@ -3,10 +3,12 @@
 #include "bridgeSides.h"
 
 #include "failure.h"
+#include "portReader.h"
 
 #include <poll.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -30,9 +32,19 @@ void TransmitSide::run()
             stop_.waitFor(master_, POLLIN, kIdleWait);
             continue;
         }
-        sendQueued();
+        if (lineReady()) sendQueued(std::min(used_, pacer_.allowance(LinePacer::Clock::now())));
     }
-    if (used_ != 0 && !health_.down()) sendQueued();
+    if (used_ != 0 && !health_.down()) sendQueued(used_);
+}
+
+bool TransmitSide::lineReady()
+{
+    const std::size_t chunk = std::min<std::size_t>(used_, kFullBlock);
+    const milliseconds wait = pacer_.waitFor(chunk, LinePacer::Clock::now());
+    if (wait.count() == 0) return true;
+    // Only look at the pty while there is room for what it has.
+    stop_.waitFor(used_ < queue_.size() ? master_ : -1, POLLIN, wait);
+    return false;
 }
 
 void TransmitSide::fillFromPty()
@@ -46,17 +58,18 @@ void TransmitSide::fillFromPty()
     }
 }
 
-void TransmitSide::sendQueued()
+void TransmitSide::sendQueued(std::size_t count)
 {
     errno = 0;
     // snSerWrite takes exactly a prefix: the rest stays queued in order.
-    const int taken = snSerWrite(port_, queue_.data(), static_cast<uint32_t>(used_));
+    const int taken = snSerWrite(port_, queue_.data(), static_cast<uint32_t>(count));
     const int failure = errno;
     if (taken > 0) {
         const auto n = static_cast<std::size_t>(taken);
         std::memmove(queue_.data(), queue_.data() + n, used_ - n);
         used_ -= n;
         delivered_ += n;
+        pacer_.spent(n);
         health_.answered();
         return;
     }

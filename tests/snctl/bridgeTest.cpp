@@ -1,0 +1,243 @@
+// snctl bridge: an ordinary serial client on the bridge's link talks to
+// the instrument behind virtual port 1 of the emulated node.
+#include "childProcess.h"
+#include "serialClient.h"
+
+#include "snsim/emulator.h"
+
+#include <gtest/gtest.h>
+
+#include <signal.h>
+#include <stdlib.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <functional>
+#include <thread>
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+using snctl_test::ChildProcess;
+using snctl_test::RunResult;
+using snctl_test::SerialClient;
+using Bytes = std::vector<uint8_t>;
+
+namespace {
+
+constexpr int kPort = 1;
+
+std::string makeTempDir()
+{
+    char dir[] = "/tmp/snctl-bridge-XXXXXX";
+    return mkdtemp(dir) != nullptr ? dir : "";
+}
+
+// Deterministic bytes covering every value, in no simple order.
+Bytes pattern(std::size_t size, uint32_t seed)
+{
+    Bytes data(size);
+    for (auto& byte : data) {
+        seed = seed * 1664525u + 1013904223u;
+        byte = static_cast<uint8_t>(seed >> 24);
+    }
+    return data;
+}
+
+bool waitUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout)
+{
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() >= deadline) return false;
+        std::this_thread::sleep_for(10ms);
+    }
+    return true;
+}
+
+class BridgeTest : public ::testing::Test {
+protected:
+    BridgeTest() : dir(makeTempDir()), sim(nodeOptions(dir)) {}
+
+    static snsim::Options nodeOptions(const std::string& dir)
+    {
+        snsim::Options options;
+        for (auto& port : options.ports) port.kind = snsim::Attachment::Kind::None;
+        options.ports[kPort].kind = snsim::Attachment::Kind::Pty;
+        options.ports[kPort].linkPath = dir + "/instrument";
+        return options;
+    }
+
+    void SetUp() override
+    {
+        ASSERT_FALSE(dir.empty());
+        ASSERT_TRUE(sim.start());
+        ASSERT_TRUE(instrument.open(dir + "/instrument"));
+    }
+
+    void TearDown() override
+    {
+        bridge.signal(SIGKILL);
+        fs::remove_all(dir);
+    }
+
+    // Starts the bridge and waits for its link.
+    void startBridge(const std::vector<std::string>& extra = {"-b", "230400"})
+    {
+        std::vector<std::string> argv{SNCTL_PATH, "-p", sim.devicePath(), "bridge", std::to_string(kPort)};
+        argv.insert(argv.end(), extra.begin(), extra.end());
+        argv.insert(argv.end(), {"--link", link()});
+        ASSERT_TRUE(bridge.start(argv));
+        ASSERT_TRUE(waitUntil([this] { return fs::exists(link()); }, 10s)) << bridge.errorsSoFar();
+        ASSERT_TRUE(client.open(link()));
+    }
+
+    RunResult stopBridge(int signal = SIGTERM)
+    {
+        bridge.signal(signal);
+        return bridge.wait(10s);
+    }
+
+    std::string link() const { return dir + "/link"; }
+
+    std::string dir;
+    snsim::Emulator sim;
+    SerialClient instrument;  // the device wired to the node's port
+    ChildProcess bridge;
+    SerialClient client;      // the user's serial program
+};
+
+TEST_F(BridgeTest, SetsTheLineAndPassesAllByteValuesBothWays)
+{
+    startBridge({"-b", "230400", "--parity", "E", "--stop", "2"});
+    EXPECT_EQ(sim.reg(256 * kPort + 255), 230400 / 4);
+    EXPECT_EQ(sim.reg(256 * kPort + 256), 11);
+
+    Bytes all(256);
+    for (int i = 0; i < 256; ++i) all[static_cast<std::size_t>(i)] = static_cast<uint8_t>(i);
+    ASSERT_TRUE(client.writeAll(all, 5s));
+    EXPECT_EQ(instrument.readExactly(256, 10s), all);
+    ASSERT_TRUE(instrument.writeAll(all, 5s));
+    EXPECT_EQ(client.readExactly(256, 10s), all);
+
+    bool wroteBlock = false, readBlock = false;
+    for (const auto& t : sim.log()) {
+        wroteBlock = wroteBlock || (t.function == 23 && t.address == 256 * kPort + 390);
+        readBlock = readBlock || (t.function == 3 && t.address == 256 * kPort + 262);
+    }
+    EXPECT_TRUE(wroteBlock && readBlock);
+    const RunResult end = stopBridge();
+    EXPECT_EQ(end.status, 0) << end.err;
+    EXPECT_NE(end.out.find("to node: 256\nfrom node: 256\n"), std::string::npos) << end.out;
+}
+
+// 128 KiB each way at once by default (the port's line carries about
+// 23 KB/s, so a few seconds); SNCTL_BRIDGE_TRANSFER_BYTES=1048576 runs
+// the full mebibyte (about 45 s).
+TEST_F(BridgeTest, BulkTransferBothWaysAtOnceArrivesWholeAndInOrder)
+{
+    std::size_t size = 128 * 1024;
+    if (const char* env = std::getenv("SNCTL_BRIDGE_TRANSFER_BYTES")) size = std::strtoul(env, nullptr, 10);
+    const auto timeout = std::chrono::milliseconds(10000 + size / 5);  // 5 B/ms is a fifth of the line
+    startBridge();
+    const Bytes outbound = pattern(size, 1);
+    const Bytes inbound = pattern(size, 2);
+    Bytes arrivedOut, arrivedIn;
+    std::thread farEnd([&] { arrivedOut = instrument.readExactly(size, timeout); });
+    std::thread localEnd([&] { arrivedIn = client.readExactly(size, timeout); });
+    std::thread inWriter([&] { EXPECT_TRUE(instrument.writeAll(inbound, timeout)); });
+    EXPECT_TRUE(client.writeAll(outbound, timeout));
+    inWriter.join();
+    farEnd.join();
+    localEnd.join();
+    EXPECT_EQ(arrivedOut.size(), size);
+    EXPECT_TRUE(arrivedOut == outbound) << "pty to node: bytes lost or reordered";
+    EXPECT_EQ(arrivedIn.size(), size);
+    EXPECT_TRUE(arrivedIn == inbound) << "node to pty: bytes lost or reordered";
+    EXPECT_EQ(sim.reg(256 * kPort + 259) & 0x0002, 0) << "the node's receive buffer overran";
+}
+
+TEST_F(BridgeTest, ClientsMayCloseAndReopenWithoutLosingData)
+{
+    startBridge();
+    ASSERT_TRUE(client.writeAll({'o', 'n', 'e'}, 5s));
+    EXPECT_EQ(instrument.readExactly(3, 10s), (Bytes{'o', 'n', 'e'}));
+    client.close();
+    // Sent while nobody has the link open: kept for the next client.
+    ASSERT_TRUE(instrument.writeAll({'k', 'e', 'p', 't'}, 5s));
+    std::this_thread::sleep_for(300ms);
+    ASSERT_TRUE(client.open(link()));
+    EXPECT_EQ(client.readExactly(4, 10s), (Bytes{'k', 'e', 'p', 't'}));
+    ASSERT_TRUE(client.writeAll({'t', 'w', 'o'}, 5s));
+    EXPECT_EQ(instrument.readExactly(3, 10s), (Bytes{'t', 'w', 'o'}));
+    EXPECT_EQ(stopBridge().status, 0);
+}
+
+TEST_F(BridgeTest, WriterIsHeldBackWhileTheNodeTakesNothing)
+{
+    startBridge();
+    sim.setAcceptLimit(kPort, 0);
+    const Bytes data = pattern(16 * 1024, 3);
+    std::thread writer([&] { EXPECT_TRUE(client.writeAll(data, 60s)); });
+    std::this_thread::sleep_for(1500ms);
+    EXPECT_TRUE(instrument.readExactly(1, 100ms).empty());
+    sim.setAcceptLimit(kPort, -1);
+    EXPECT_TRUE(instrument.readExactly(data.size(), 30s) == data);
+    writer.join();
+    EXPECT_EQ(stopBridge().status, 0);
+}
+
+TEST_F(BridgeTest, StopSignalsRemoveTheLinkAndCloseThePort)
+{
+    for (const int signal : {SIGTERM, SIGINT}) {
+        startBridge();
+        EXPECT_TRUE(sim.coil(4 + kPort)) << "open port: transmit enable on";
+        client.close();
+        const RunResult end = stopBridge(signal);
+        EXPECT_EQ(end.status, 0) << end.err;
+        EXPECT_FALSE(fs::exists(fs::symlink_status(link()))) << signal;
+        EXPECT_FALSE(sim.coil(4 + kPort)) << "closed port: transmit enable off";
+    }
+}
+
+TEST_F(BridgeTest, DeadNodeIsReportedAndTheBridgeCarriesOnWhenItReturns)
+{
+    startBridge();
+    sim.setFault(snsim::Fault::NoAnswer);
+    EXPECT_TRUE(waitUntil([this] { return bridge.errorsSoFar().find("node not answering") != std::string::npos; }, 10s));
+    const std::string report = bridge.errorsSoFar();
+    EXPECT_NE(report.find("snctl: bridge: node not answering on virtual port 1: "), std::string::npos) << report;
+    EXPECT_NE(report.find("errno 110: Connection timed out"), std::string::npos) << report;
+    sim.setFault(snsim::Fault::None);
+    EXPECT_TRUE(waitUntil([this] { return bridge.errorsSoFar().find("answering again") != std::string::npos; }, 10s));
+    ASSERT_TRUE(client.writeAll({'b', 'a', 'c', 'k'}, 5s));
+    EXPECT_EQ(instrument.readExactly(4, 10s), (Bytes{'b', 'a', 'c', 'k'}));
+    EXPECT_EQ(stopBridge().status, 0);
+}
+
+TEST_F(BridgeTest, RefusesBadArgumentsAndPathsItWouldOverwrite)
+{
+    const std::string device = sim.devicePath();
+    RunResult run = snctl_test::runProgram({SNCTL_PATH, "-p", device, "bridge", "1"});
+    EXPECT_EQ(run.status, 2);
+    EXPECT_NE(run.err.find("--link PATH is required"), std::string::npos) << run.err;
+    run = snctl_test::runProgram({SNCTL_PATH, "-p", device, "bridge", "1", "--parity", "X", "--link", link()});
+    EXPECT_EQ(run.status, 2);
+    run = snctl_test::runProgram({SNCTL_PATH, "-p", device, "bridge", "3", "--link", link()});
+    EXPECT_EQ(run.status, 2);
+
+    const std::string taken = dir + "/taken";
+    { std::FILE* file = std::fopen(taken.c_str(), "w"); ASSERT_NE(file, nullptr); std::fclose(file); }
+    run = snctl_test::runProgram({SNCTL_PATH, "-p", device, "bridge", "1", "--link", taken});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.err.find("cannot create link " + taken), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find("File exists"), std::string::npos) << run.err;
+    EXPECT_TRUE(fs::is_regular_file(taken));
+
+    // A link left dangling by a killed bridge is replaced.
+    fs::create_symlink("/dev/pts/does-not-exist", link());
+    startBridge();
+    ASSERT_TRUE(client.writeAll({'x'}, 5s));
+    EXPECT_EQ(instrument.readExactly(1, 10s), Bytes{'x'});
+}
+
+}  // namespace

@@ -1,0 +1,31 @@
+// An ordinary serial client: a terminal device opened by path and put in
+// raw mode, as any serial program would.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace snctl_test {
+
+class SerialClient {
+public:
+    SerialClient() = default;
+    ~SerialClient();
+    SerialClient(const SerialClient&) = delete;
+    SerialClient& operator=(const SerialClient&) = delete;
+
+    bool open(const std::string& path);  // open() + cfmakeraw
+    void close();
+    // Writes everything, waiting while the terminal is full; false on error
+    // or when `timeout` passes.
+    bool writeAll(const std::vector<uint8_t>& data, std::chrono::milliseconds timeout);
+    // Reads until `count` bytes came or `timeout` passed.
+    std::vector<uint8_t> readExactly(std::size_t count, std::chrono::milliseconds timeout);
+
+private:
+    int fd_ = -1;
+};
+
+}  // namespace snctl_test
