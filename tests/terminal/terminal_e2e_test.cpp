@@ -9,6 +9,7 @@
 #include <csignal>
 #include <sys/wait.h>
 #include <thread>
+#include <unistd.h>
 
 namespace {
 
@@ -136,6 +137,40 @@ TEST_F(TerminalEndToEnd, DeviceThatCannotBeOpenedFailsBeforeTouchingTheConsole)
     EXPECT_EQ(console_.output(),
               "Terminal for Modbus port /nonexistent/snterm-device  baud 115200  slave 1 target "
               "serial port 0\r\nFailure in openSensorNode: errno 2 No such file or directory\r\n");
+    expectConsoleRestored();
+}
+
+TEST_F(TerminalEndToEnd, UnsupportedModbusSpeedIsReportedAsAnOpenFailure)
+{
+    // libmodbus would run such a line at 9600 without a word.
+    ASSERT_TRUE(console_.start(SNTERM_PATH, {"-p", emulator_->devicePath(), "-m", "12345"}));
+    EXPECT_EQ(exitCode(console_.waitForExit(kWait)), 1);
+    EXPECT_NE(console_.output().find("Failure in openSensorNode: errno 22 Invalid argument\r\n"),
+              std::string::npos)
+        << console_.output();
+    EXPECT_TRUE(emulator_->log().empty());
+}
+
+// A whole session under valgrind: no leak and no memory error.
+TEST_F(TerminalEndToEnd, FullSessionUnderValgrindIsClean)
+{
+    const char* valgrind = "/usr/bin/valgrind";
+#ifdef SN_SANITIZED
+    GTEST_SKIP() << "the sanitizer build checks memory itself";
+#endif
+    if (access(valgrind, X_OK) != 0) {
+        GTEST_SKIP() << "valgrind is not installed";
+    }
+    ASSERT_TRUE(console_.start(valgrind,
+                               {"-q", "--leak-check=full", "--error-exitcode=99", SNTERM_PATH,
+                                "-p", emulator_->devicePath()}));
+    ASSERT_TRUE(console_.waitForOutput(kPortReady, 60s)) << console_.output();
+    console_.type("typed");
+    EXPECT_EQ(portOutput(5), "typed");
+    emulator_->feedPort(0, {'s', 'e', 'e', 'n'});
+    EXPECT_TRUE(console_.waitForOutput("seen", 30s)) << console_.output();
+    console_.type("\x04");
+    EXPECT_EQ(exitCode(console_.waitForExit(60s)), 0) << console_.output();
     expectConsoleRestored();
 }
 
