@@ -102,7 +102,7 @@ void runBridge(const Arguments& args, CommandContext& context)
     const int bitsPerByte = 1 + 8 + (options.parity == 'N' ? 0 : 1) + options.stopBits;
     TransmitSide transmit(port, pty.master(), stop, health,
                           LinePacer(options.baud, bitsPerByte, LinePacer::Clock::now()));
-    ReceiveSide receive(port, pty.master(), stop, health);
+    ReceiveSide receive(port, pty.master(), stop, health, transmit);
     SideFailure failure;
     std::thread transmitter([&] { failure.run(transmit, stop); });
     std::thread receiver([&] { failure.run(receive, stop); });

@@ -30,6 +30,8 @@ public:
     // Throws DeviceError when the pty fails.
     void run();
     uint64_t delivered() const { return delivered_.load(); }
+    // True while bytes wait for the node.
+    bool busy() const { return busy_.load(); }
 
 private:
     void fillFromPty();
@@ -46,13 +48,17 @@ private:
     std::array<uint8_t, kTransmitQueueSize> queue_{};
     std::size_t used_ = 0;
     std::atomic<uint64_t> delivered_{0};
+    std::atomic<bool> busy_{false};
 };
 
 // node -> pty.
 class ReceiveSide {
 public:
-    ReceiveSide(SnSerial* port, int master, const StopEvent& stop, NodeHealth& health)
-        : port_(port), master_(master), stop_(stop), health_(health) {}
+    // While `transmit` is busy, idle polls come less often: each one takes
+    // line time from the transmit blocks.
+    ReceiveSide(SnSerial* port, int master, const StopEvent& stop, NodeHealth& health,
+                const TransmitSide& transmit)
+        : port_(port), master_(master), stop_(stop), health_(health), transmit_(transmit) {}
 
     // Until stop.  Throws DeviceError when the pty fails.
     void run();
@@ -67,6 +73,7 @@ private:
     int master_;
     const StopEvent& stop_;
     NodeHealth& health_;
+    const TransmitSide& transmit_;
     std::atomic<uint64_t> delivered_{0};
 };
 

@@ -28,6 +28,7 @@ void TransmitSide::run()
 {
     while (!stop_.raised()) {
         if (used_ < queue_.size()) fillFromPty();
+        busy_.store(used_ != 0);
         if (used_ == 0) {
             stop_.waitFor(master_, POLLIN, kIdleWait);
             continue;
