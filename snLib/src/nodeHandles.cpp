@@ -64,7 +64,9 @@ void setUpOpenedEntry(SensorNode& entry, const char* name, int slave) {
     entry.slaveId = static_cast<uint16_t>(slave);
     // Bounded copy: a name of 256 characters or more fills the field
     // without a terminator, and every reader of the field is bounded too.
-    std::strncpy(entry.portName, name, kPortNameSize);
+    const size_t length = strnlen(name, kPortNameSize);
+    std::memcpy(entry.portName, name, length);
+    std::memset(entry.portName + length, 0, kPortNameSize - length);
     modbus_rtu_set_serial_mode(entry.ctx, MODBUS_RTU_RS232);
     modbus_set_response_timeout(entry.ctx, 0, kResponseTimeoutUs);
     modbus_set_byte_timeout(entry.ctx, 0, kByteTimeoutUs);
@@ -82,6 +84,25 @@ void closePortsOf(SensorNode& node) {
         ser.refCount = 0;
         ser.rxAvail = 0;
     }
+}
+
+using TimeoutGetter = int (*)(modbus_t*, uint32_t*, uint32_t*);
+using TimeoutSetter = int (*)(modbus_t*, uint32_t, uint32_t);
+
+// The link timeouts travel as seconds and microseconds, each 32-bit.
+void readLinkTimeout(SensorNode* node, timeval* tv, TimeoutGetter get) {
+    if (node == nullptr || node->ctx == nullptr) return;
+    uint32_t sec = 0, usec = 0;
+    get(node->ctx, &sec, &usec);
+    if (tv != nullptr) {
+        tv->tv_sec = static_cast<time_t>(sec);
+        tv->tv_usec = static_cast<suseconds_t>(usec);
+    }
+}
+
+void writeLinkTimeout(SensorNode* node, const timeval* tv, TimeoutSetter set) {
+    if (node == nullptr || node->ctx == nullptr || tv == nullptr) return;
+    set(node->ctx, static_cast<uint32_t>(tv->tv_sec), static_cast<uint32_t>(tv->tv_usec));
 }
 
 }  // namespace
@@ -133,35 +154,19 @@ extern "C" void snModbusSetDebug(SensorNode* node, int16_t flag) {
 }
 
 extern "C" void snModbusGetResponseTimeout(SensorNode* node, struct timeval* tv) {
-    if (node == nullptr || node->ctx == nullptr) return;
-    uint32_t sec = 0, usec = 0;
-    modbus_get_response_timeout(node->ctx, &sec, &usec);
-    if (tv != nullptr) {
-        tv->tv_sec = static_cast<time_t>(sec);
-        tv->tv_usec = static_cast<suseconds_t>(usec);
-    }
+    readLinkTimeout(node, tv, modbus_get_response_timeout);
 }
 
 extern "C" void snModbusSetResponseTimeout(SensorNode* node, const struct timeval* tv) {
-    if (node == nullptr || node->ctx == nullptr || tv == nullptr) return;
-    modbus_set_response_timeout(node->ctx, static_cast<uint32_t>(tv->tv_sec),
-                                static_cast<uint32_t>(tv->tv_usec));
+    writeLinkTimeout(node, tv, modbus_set_response_timeout);
 }
 
 extern "C" void snModbusGetByteTimeout(SensorNode* node, struct timeval* tv) {
-    if (node == nullptr || node->ctx == nullptr) return;
-    uint32_t sec = 0, usec = 0;
-    modbus_get_byte_timeout(node->ctx, &sec, &usec);
-    if (tv != nullptr) {
-        tv->tv_sec = static_cast<time_t>(sec);
-        tv->tv_usec = static_cast<suseconds_t>(usec);
-    }
+    readLinkTimeout(node, tv, modbus_get_byte_timeout);
 }
 
 extern "C" void snModbusSetByteTimeout(SensorNode* node, const struct timeval* tv) {
-    if (node == nullptr || node->ctx == nullptr || tv == nullptr) return;
-    modbus_set_byte_timeout(node->ctx, static_cast<uint32_t>(tv->tv_sec),
-                            static_cast<uint32_t>(tv->tv_usec));
+    writeLinkTimeout(node, tv, modbus_set_byte_timeout);
 }
 
 extern "C" int setSensorNodeModbusTimeout(SensorNode* node, uint16_t value) {
