@@ -10,7 +10,9 @@
 
 #include <signal.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <ctime>
 #include <exception>
 #include <mutex>
@@ -74,6 +76,14 @@ private:
     std::optional<DeviceError> error_;
 };
 
+// The time one full receive block takes on the port's line, within 20 to
+// 50 ms: polling at that pace keeps up with the fastest line.
+std::chrono::milliseconds idleWaitWhileTransmitting(const BridgeOptions& options, int bitsPerByte)
+{
+    const long blockMs = 240L * bitsPerByte * 1000 / options.baud;
+    return std::chrono::milliseconds(std::clamp(blockMs, 20L, 50L));
+}
+
 void reportReady(const CommandContext& context, const BridgeOptions& options, const PseudoTerminal& pty)
 {
     Report ready;
@@ -102,7 +112,7 @@ void runBridge(const Arguments& args, CommandContext& context)
     const int bitsPerByte = 1 + 8 + (options.parity == 'N' ? 0 : 1) + options.stopBits;
     TransmitSide transmit(port, pty.master(), stop, health,
                           LinePacer(options.baud, bitsPerByte, LinePacer::Clock::now()));
-    ReceiveSide receive(port, pty.master(), stop, health, transmit);
+    ReceiveSide receive(port, pty.master(), stop, health, transmit, idleWaitWhileTransmitting(options, bitsPerByte));
     SideFailure failure;
     std::thread transmitter([&] { failure.run(transmit, stop); });
     std::thread receiver([&] { failure.run(receive, stop); });

@@ -11,6 +11,7 @@
 
 #include <array>
 #include <atomic>
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 
@@ -54,11 +55,13 @@ private:
 // node -> pty.
 class ReceiveSide {
 public:
-    // While `transmit` is busy, idle polls come less often: each one takes
-    // line time from the transmit blocks.
+    // While `transmit` is busy, idle polls may come less often (each takes
+    // line time from the transmit blocks), but at most `idleWaitWhileTransmitting`
+    // apart: the node's receive buffer must not fill meanwhile.
     ReceiveSide(SnSerial* port, int master, const StopEvent& stop, NodeHealth& health,
-                const TransmitSide& transmit)
-        : port_(port), master_(master), stop_(stop), health_(health), transmit_(transmit) {}
+                const TransmitSide& transmit, std::chrono::milliseconds idleWaitWhileTransmitting)
+        : port_(port), master_(master), stop_(stop), health_(health), transmit_(transmit),
+          idleWaitWhileTransmitting_(idleWaitWhileTransmitting) {}
 
     // Until stop.  Throws DeviceError when the pty fails.
     void run();
@@ -74,6 +77,7 @@ private:
     const StopEvent& stop_;
     NodeHealth& health_;
     const TransmitSide& transmit_;
+    std::chrono::milliseconds idleWaitWhileTransmitting_;
     std::atomic<uint64_t> delivered_{0};
 };
 

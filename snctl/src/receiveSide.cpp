@@ -20,7 +20,6 @@ using std::chrono::milliseconds;
 constexpr uint32_t kIdleReadCount = 20;  // a short block while nothing flows
 constexpr milliseconds kFirstIdleWait(1);
 constexpr milliseconds kLongestIdleWait(20);
-constexpr milliseconds kIdleWaitWhileTransmitting(50);
 constexpr milliseconds kFailureBackoff(200);
 constexpr milliseconds kOutputWait(200);
 
@@ -41,7 +40,7 @@ void ReceiveSide::run()
         }
         flowing = false;
         stop_.sleep(idleWait);
-        idleWait = std::min(idleWait * 2, transmit_.busy() ? kIdleWaitWhileTransmitting : kLongestIdleWait);
+        idleWait = std::min(idleWait * 2, transmit_.busy() ? idleWaitWhileTransmitting_ : kLongestIdleWait);
     }
 }
 
