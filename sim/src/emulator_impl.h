@@ -59,6 +59,15 @@ struct Emulator::Impl {
 
     void serverLoop();
     void serveFrame(const uint8_t* frame, std::size_t len, Clock::time_point arrival);
+    // Under mu: the log entry's sequence number.
+    uint64_t logRequest(const detail::Request& req, Clock::time_point arrival);
+    // Under mu: writes addressed to every slave, never answered.
+    void applyBroadcast(const detail::Request& req, Fault flt, Clock::time_point now);
+    // Under mu: the answer libmodbus builds (or an exception frame), empty
+    // for another slave's request.
+    std::vector<uint8_t> answer(const detail::Request& req, const uint8_t* frame,
+                                std::size_t len, Fault flt, Clock::time_point now);
+    void sendReply(const std::vector<uint8_t>& reply, uint64_t seq, Clock::time_point sendAt);
     // Waits until `until`; false when stopping or when the master starts a
     // new request first (the pending answer is then dropped).
     bool waitToSend(Clock::time_point until);

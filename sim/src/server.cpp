@@ -105,6 +105,63 @@ std::vector<uint8_t> Emulator::Impl::takeLibmodbusReply() {
     return out;
 }
 
+uint64_t Emulator::Impl::logRequest(const detail::Request& req, Clock::time_point arrival) {
+    Transaction t;
+    t.slave = req.slave;
+    t.function = req.function;
+    t.address = req.address;
+    t.quantity = req.quantity;
+    t.values = req.values;
+    t.readAddress = req.readAddress;
+    t.readQuantity = req.readQuantity;
+    t.when = arrival;
+    log.push_back(std::move(t));
+    logCv.notify_all();
+    return logBase + log.size() - 1;
+}
+
+void Emulator::Impl::applyBroadcast(const detail::Request& req, Fault flt,
+                                    Clock::time_point now) {
+    if (flt != Fault::None && flt != Fault::Delay) return;
+    for (auto& n : nodes) {
+        if (isWrite(req.function) && n->check(req) == 0) {
+            n->applyWrites(req, now);
+            n->afterReply();
+        }
+    }
+}
+
+std::vector<uint8_t> Emulator::Impl::answer(const detail::Request& req, const uint8_t* frame,
+                                            std::size_t len, Fault flt,
+                                            Clock::time_point now) {
+    detail::NodeMap* n = node(req.slave);
+    if (!n) return {};  // another slave's request: not ours to answer
+    // libmodbus reads a whole ADU from the buffer it is given.
+    uint8_t reqBuf[2 * detail::kMaxFrame] = {};
+    std::memcpy(reqBuf, frame, len);
+    n->advance(now);
+    modbus_set_slave(ctx, req.slave);
+    std::vector<uint8_t> reply;
+    const int code = flt == Fault::Exception ? exceptionCode : n->check(req);
+    if (flt == Fault::Exception || code > 0) {
+        // libmodbus refuses codes outside 1..11; those are built by hand.
+        if (code < 1 || modbus_reply_exception(ctx, reqBuf, static_cast<unsigned>(code)) < 0)
+            reply = detail::exceptionFrame(req.slave, req.function, code);
+    } else {
+        if (code == 0) {
+            // Function 23 writes before it reads in modbus_reply, so the
+            // transmit block is applied (and its status set) first.
+            n->applyWrites(req, now);
+            n->prepareRead(req, now);
+            if (flt == Fault::AbsurdCounts) n->exaggerateCounts(req);
+        }
+        modbus_reply(ctx, reqBuf, static_cast<int>(len), n->mapping());
+        if (code == 0) n->afterReply();
+    }
+    std::vector<uint8_t> built = takeLibmodbusReply();
+    return reply.empty() ? built : reply;
+}
+
 void Emulator::Impl::serveFrame(const uint8_t* frame, std::size_t len, Clock::time_point arrival) {
     const detail::Request req = detail::parseRequest(frame, len);
     std::vector<uint8_t> reply;
@@ -116,71 +173,31 @@ void Emulator::Impl::serveFrame(const uint8_t* frame, std::size_t len, Clock::ti
     Clock::time_point processed;
     {
         std::lock_guard g(mu);
-        Transaction t;
-        t.slave = req.slave;
-        t.function = req.function;
-        t.address = req.address;
-        t.quantity = req.quantity;
-        t.values = req.values;
-        t.readAddress = req.readAddress;
-        t.readQuantity = req.readQuantity;
-        t.when = arrival;
-        log.push_back(std::move(t));
-        seq = logBase + log.size() - 1;
-        logCv.notify_all();
-
+        seq = logRequest(req, arrival);
         flt = fault;
         delay = faultDelay;
         timing = lineTiming;
         baud = modbusBaud;
         if (flt == Fault::NoAnswer) return;
         processed = Clock::now();
-
-        // libmodbus reads a whole ADU from the buffer it is given.
-        uint8_t req_buf[2 * detail::kMaxFrame] = {};
-        std::memcpy(req_buf, frame, len);
-
-        if (req.slave == 0) {  // broadcast: writes apply everywhere, no answer
-            if (flt == Fault::None || flt == Fault::Delay)
-                for (auto& n : nodes)
-                    if (isWrite(req.function) && n->check(req) == 0) {
-                        n->applyWrites(req, processed);
-                        n->afterReply();
-                    }
-            kickPump();
-            return;
-        }
-        detail::NodeMap* n = node(req.slave);
-        if (!n) return;  // another slave's request: not ours to answer
-        n->advance(processed);
-        modbus_set_slave(ctx, req.slave);
-        const int code = flt == Fault::Exception ? exceptionCode : n->check(req);
-        if (flt == Fault::Exception || code > 0) {
-            // libmodbus refuses codes outside 1..11; those are built by hand.
-            if (code < 1 || modbus_reply_exception(ctx, req_buf, static_cast<unsigned>(code)) < 0)
-                reply = detail::exceptionFrame(req.slave, req.function, code);
+        if (req.slave == 0) {
+            applyBroadcast(req, flt, processed);  // broadcasts get no answer
         } else {
-            if (code == 0) {
-                // Function 23 writes before it reads in modbus_reply, so the
-                // transmit block is applied (and its status set) first.
-                n->applyWrites(req, processed);
-                n->prepareRead(req, processed);
-                if (flt == Fault::AbsurdCounts) n->exaggerateCounts(req);
-            }
-            modbus_reply(ctx, req_buf, static_cast<int>(len), n->mapping());
-            if (code == 0) n->afterReply();
+            reply = answer(req, frame, len, flt, processed);
         }
-        if (reply.empty()) reply = takeLibmodbusReply();
-        else takeLibmodbusReply();
     }
     kickPump();
     if (reply.empty()) return;
-
-    const std::size_t replyChars = reply.size();
-    reply = detail::faultyReply(flt, std::move(reply));
+    // With line timing the answer is due when request, answer and the two
+    // silences would have passed on a real line.
     Clock::time_point sendAt = processed;
-    if (timing) sendAt = std::max(sendAt, arrival + charTimes(len + replyChars + 7, baud));
+    if (timing) sendAt = std::max(sendAt, arrival + charTimes(len + reply.size() + 7, baud));
     if (flt == Fault::Delay) sendAt += delay;
+    sendReply(detail::faultyReply(flt, std::move(reply)), seq, sendAt);
+}
+
+void Emulator::Impl::sendReply(const std::vector<uint8_t>& reply, uint64_t seq,
+                               Clock::time_point sendAt) {
     if (!waitToSend(sendAt)) return;
     {
         std::lock_guard g(mu);
