@@ -78,7 +78,11 @@ def measure(name, sender, receiver, limit):
             os.write(sender, block)
     writer = threading.Thread(target=send, daemon=True)
     writer.start()
-    time.sleep(1.0)                     # let the pipeline fill
+    # Let the pipeline fill, reading all the while: bytes left waiting in the
+    # receiving terminal would otherwise be counted as if they came in time.
+    fill = time.monotonic()
+    while time.monotonic() - fill < 1.0:
+        os.read(receiver, 65536)
     start, received = time.monotonic(), 0
     while time.monotonic() - start < seconds:
         received += len(os.read(receiver, 65536))

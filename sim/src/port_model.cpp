@@ -5,7 +5,9 @@
 namespace snsim::detail {
 
 namespace {
-constexpr std::size_t kRxBurst = 16;  // bytes an instrument may send at once
+// Bytes an instrument may send at once: enough for several milliseconds of a
+// fast line, so the pump keeps up with the line between its passes.
+constexpr std::size_t kRxBurst = 256;
 }
 
 PortModel::PortModel(std::size_t txCapacity, std::size_t rxCapacity)

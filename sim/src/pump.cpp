@@ -53,7 +53,7 @@ void Emulator::Impl::pumpLoop() {
             const int i = index[static_cast<std::size_t>(p)];
             if (i < 0 || !(fds[static_cast<std::size_t>(i)].revents & (POLLIN | POLLHUP | POLLERR))) continue;
             auto& a = atts[static_cast<std::size_t>(p)];
-            uint8_t buf[64];
+            uint8_t buf[256];
             const std::size_t want = std::min(sizeof buf, allowance[static_cast<std::size_t>(p)]);
             const std::size_t n = a->readIn(buf, want);
             if (n == 0) continue;
