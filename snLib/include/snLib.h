@@ -28,6 +28,11 @@
 extern "C" {
 #endif
 
+/* The shared library exports exactly what this header declares. */
+#if defined(__GNUC__)
+#pragma GCC visibility push(default)
+#endif
+
 /* libmodbus's context type; its typedef modbus_t names the same struct. */
 struct _modbus;
 
@@ -191,6 +196,10 @@ int snResetConfigMode(SensorNode *node);
 
 /* Blink pattern: 0 = off, 1 = pattern 1, anything else = pattern 2. */
 int snBlinky(SensorNode *node, int pattern);
+
+#if defined(__GNUC__)
+#pragma GCC visibility pop
+#endif
 
 #ifdef __cplusplus
 }
