@@ -19,6 +19,7 @@ TransferResult timedBareWrite(NodeRig& rig, BareLink& bare, std::size_t bytes) {
     r.seconds = span.wallSeconds();
     r.cpuSeconds = span.cpuSeconds();
     r.transactions = rig.sim().log().size();
+    r.medianCycle = medianRequestGap(rig.sim());
     return r;
 }
 
@@ -37,6 +38,7 @@ TransferResult timedBareRead(NodeRig& rig, BareLink& bare, std::size_t bytes) {
     r.seconds = span.wallSeconds();
     r.cpuSeconds = span.cpuSeconds();
     r.transactions = rig.sim().log().size();
+    r.medianCycle = medianRequestGap(rig.sim());
     return r;
 }
 

@@ -34,6 +34,16 @@ std::vector<uint8_t> collectOutput(NodeRig& rig, std::size_t bytes) {
 
 }  // namespace
 
+double medianRequestGap(const snsim::Emulator& sim) {
+    const auto log = sim.log();
+    std::vector<double> gaps;
+    for (std::size_t i = 1; i < log.size(); ++i)
+        gaps.push_back(std::chrono::duration<double>(log[i].when - log[i - 1].when).count());
+    if (gaps.empty()) return 0;
+    std::nth_element(gaps.begin(), gaps.begin() + static_cast<std::ptrdiff_t>(gaps.size() / 2), gaps.end());
+    return gaps[gaps.size() / 2];
+}
+
 std::vector<uint8_t> testPattern(std::size_t bytes, unsigned seed) {
     std::vector<uint8_t> data(bytes);
     uint32_t x = seed * 2654435761u + 1;
@@ -54,6 +64,7 @@ TransferResult timedWrite(NodeRig& rig, std::size_t bytes, bool verify) {
     r.seconds = span.wallSeconds();
     r.cpuSeconds = span.cpuSeconds();
     r.transactions = rig.sim().log().size();
+    r.medianCycle = medianRequestGap(rig.sim());
     r.bytes = sent > 0 ? static_cast<std::size_t>(sent) : 0;
     r.intact = r.bytes == bytes;
     if (verify && r.intact) r.intact = collectOutput(rig, bytes) == data;
@@ -80,6 +91,7 @@ TransferResult timedRead(NodeRig& rig, std::size_t bytes) {
     r.seconds = span.wallSeconds();
     r.cpuSeconds = span.cpuSeconds();
     r.transactions = rig.sim().log().size();
+    r.medianCycle = medianRequestGap(rig.sim());
     r.bytes = have;
     r.intact = have == bytes && got == data;
     if (!r.intact) std::fprintf(stderr, "snbench: read of %zu bytes: got %zu, %s\n", bytes, have, have == bytes ? "content differs" : "short");

@@ -16,8 +16,13 @@ struct TransferResult {
     double cpuSeconds = 0;         // CPU time of the calling thread in them
     std::size_t transactions = 0;  // requests the node saw during the run
     bool intact = false;           // what arrived is what was sent
+    double medianCycle = 0;        // median time from one request to the next, seconds
     double bytesPerSecond() const { return seconds > 0 ? static_cast<double>(bytes) / seconds : 0; }
 };
+
+// Median gap between consecutive requests in the node's log: the typical
+// length of one transaction, immune to the odd scheduling hiccup.
+double medianRequestGap(const snsim::Emulator& sim);
 
 // Payload with every byte value, so lost or shifted bytes show.
 std::vector<uint8_t> testPattern(std::size_t bytes, unsigned seed);
