@@ -20,17 +20,17 @@ namespace {
 constexpr uint8_t kCtrlD = 4;
 
 // Child side: the pty becomes the controlling terminal and all three
-// standard descriptors, then the program replaces the child.
-[[noreturn]] void runChild(const char* slavePath, const std::string& program,
-                           const std::string& device, int modbusBaud) {
+// standard descriptors, then the program replaces the child.  Only
+// async-signal-safe calls here: the emulator's threads run in the parent.
+[[noreturn]] void runChild(const char* slavePath, const char* program, const char* device,
+                           const char* modbusBaud) {
     setsid();
     const int fd = ::open(slavePath, O_RDWR);
     if (fd < 0) _exit(127);
     for (int target = 0; target < 3; ++target) dup2(fd, target);
     if (fd > 2) ::close(fd);
-    const std::string baud = std::to_string(modbusBaud);
-    execl(program.c_str(), program.c_str(), "-p", device.c_str(), "-t", "0", "-b", "115200",
-          "-m", baud.c_str(), "-a", "1", static_cast<char*>(nullptr));
+    execl(program, program, "-p", device, "-t", "0", "-b", "115200", "-m", modbusBaud, "-a",
+          "1", static_cast<char*>(nullptr));
     _exit(127);
 }
 
@@ -55,9 +55,10 @@ bool TerminalProcess::start(const std::string& program, const std::string& devic
         return false;
     }
     const std::string slave = ptsname(master_);
+    const std::string baud = std::to_string(modbusBaud);
     pid_ = fork();
     if (pid_ < 0) return false;
-    if (pid_ == 0) runChild(slave.c_str(), program, device, modbusBaud);
+    if (pid_ == 0) runChild(slave.c_str(), program.c_str(), device.c_str(), baud.c_str());
     fcntl(master_, F_SETFL, fcntl(master_, F_GETFL) | O_NONBLOCK);
     if (waitForText("Using serial port", std::chrono::seconds(5))) return true;
     std::fprintf(stderr, "snbench: snterm did not reach its relay loop\n");
