@@ -33,6 +33,14 @@ int msUntil(Clock::time_point t) {
     return d < 0 ? 0 : static_cast<int>(d);
 }
 
+// Exact time left until t: answers under line timing must not come late
+// by a rounded-up millisecond.
+timespec timeUntil(Clock::time_point t) {
+    const auto ns = std::max<long long>(
+        0, std::chrono::duration_cast<std::chrono::nanoseconds>(t - Clock::now()).count());
+    return timespec{static_cast<time_t>(ns / 1'000'000'000), static_cast<long>(ns % 1'000'000'000)};
+}
+
 bool isWrite(int fc) { return fc == 5 || fc == 6 || fc == 15 || fc == 16 || fc == 23; }
 
 }  // namespace
@@ -211,7 +219,8 @@ bool Emulator::Impl::waitToSend(Clock::time_point until) {
         const auto now = Clock::now();
         if (now >= until) return true;
         pollfd fds[2] = {{serverStop[0], POLLIN, 0}, {dev.master, POLLIN, 0}};
-        const int rc = poll(fds, 2, msUntil(until));
+        const timespec left = timeUntil(until);
+        const int rc = ppoll(fds, 2, &left, nullptr);
         if (rc < 0 && errno != EINTR) return false;
         if (fds[0].revents) return false;
         if (fds[1].revents & POLLIN) return false;  // master gave up and sends anew
