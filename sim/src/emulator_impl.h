@@ -67,7 +67,8 @@ struct Emulator::Impl {
     // for another slave's request.
     std::vector<uint8_t> answer(const detail::Request& req, const uint8_t* frame,
                                 std::size_t len, Fault flt, Clock::time_point now);
-    void sendReply(const std::vector<uint8_t>& reply, uint64_t seq, Clock::time_point sendAt);
+    void sendReply(const std::vector<uint8_t>& reply, uint64_t seq, Clock::time_point sendAt,
+                   bool torn);
     // Waits until `until`; false when stopping or when the master starts a
     // new request first (the pending answer is then dropped).
     bool waitToSend(Clock::time_point until);

@@ -10,6 +10,7 @@
 #include <cstring>
 #include <poll.h>
 #include <termios.h>
+#include <thread>
 #include <unistd.h>
 
 namespace snsim {
@@ -21,6 +22,8 @@ namespace {
 
 // Silence that ends a request of a function with no fixed layout.
 constexpr auto kUnknownGap = 5ms;
+// Pause inside a torn answer: longer than a master's byte timeout.
+constexpr auto kTornAnswerGap = 75ms;
 // Silence after which an incomplete request is dropped.
 constexpr auto kIncompleteGap = 100ms;
 
@@ -64,12 +67,7 @@ void Emulator::Impl::serverLoop() {
             const ssize_t n = ::read(dev.master, tmp, sizeof tmp);
             if (n > 0) {
                 const auto now = Clock::now();
-                if (buf.empty()) {
-                    frameStart = now;
-                    // Whatever of an earlier answer the master left unread is
-                    // stale now that it sends a new request.
-                    tcflush(dev.slave, TCIFLUSH);
-                }
+                if (buf.empty()) frameStart = now;
                 buf.insert(buf.end(), tmp, tmp + n);
                 lastByte = now;
             }
@@ -201,17 +199,26 @@ void Emulator::Impl::serveFrame(const uint8_t* frame, std::size_t len, Clock::ti
     Clock::time_point sendAt = processed;
     if (timing) sendAt = std::max(sendAt, arrival + charTimes(len + reply.size() + 7, baud));
     if (flt == Fault::Delay) sendAt += delay;
-    sendReply(detail::faultyReply(flt, std::move(reply)), seq, sendAt);
+    sendReply(detail::faultyReply(flt, std::move(reply)), seq, sendAt, flt == Fault::TornAnswer);
 }
 
 void Emulator::Impl::sendReply(const std::vector<uint8_t>& reply, uint64_t seq,
-                               Clock::time_point sendAt) {
+                               Clock::time_point sendAt, bool torn) {
     if (!waitToSend(sendAt)) return;
     {
         std::lock_guard g(mu);
         if (seq >= logBase && seq - logBase < log.size()) log[seq - logBase].answered = true;
     }
-    sendToMaster(reply);
+    if (!torn || reply.size() < 2) {
+        sendToMaster(reply);
+        return;
+    }
+    // A node that stalls mid-answer still finishes it, whether or not the
+    // master is still listening.
+    const auto half = static_cast<std::ptrdiff_t>(reply.size() / 2);
+    sendToMaster({reply.begin(), reply.begin() + half});
+    std::this_thread::sleep_for(kTornAnswerGap);
+    sendToMaster({reply.begin() + half, reply.end()});
 }
 
 bool Emulator::Impl::waitToSend(Clock::time_point until) {

@@ -1,6 +1,7 @@
 // Node-level functions: power outputs, blink and configuration coils,
 // analog channels and parameters, identity and configuration registers.
 #include "libState.h"
+#include "transactions.h"
 #include "registerMap.h"
 #include "trace.h"
 
@@ -19,13 +20,13 @@ constexpr int kChannels = 8;
 int readRegisters(SensorNode* node, int address, int count, uint16_t* dest) {
     LibLock lock;
     if (!nodeIsOpenLocked(node)) return -1;
-    return statusOf(modbus_read_registers(node->ctx, address, count, dest));
+    return statusOf(mb::readRegisters(node->ctx, address, count, dest));
 }
 
 int writeCoil(SensorNode* node, int address, bool on) {
     LibLock lock;
     if (!nodeIsOpenLocked(node)) return -1;
-    return statusOf(modbus_write_bit(node->ctx, address, on ? TRUE : FALSE));
+    return statusOf(mb::writeBit(node->ctx, address, on ? TRUE : FALSE));
 }
 
 // Checks shared by the single-register getters.
@@ -54,7 +55,7 @@ extern "C" int snPowerIsOn(SensorNode* node, uint16_t output) {
     uint8_t bit = 0;
     LibLock lock;
     if (!nodeIsOpenLocked(node)) return -1;
-    if (modbus_read_bits(node->ctx, reg::kPowerCoil0 + output, 1, &bit) <= 0) return -1;
+    if (mb::readBits(node->ctx, reg::kPowerCoil0 + output, 1, &bit) <= 0) return -1;
     return bit != 0 ? 1 : 0;
 }
 
@@ -85,7 +86,7 @@ extern "C" int snSetAnalogParms(SensorNode* node, uint16_t first, uint16_t count
     LibLock lock;
     if (!nodeIsOpenLocked(node)) return -1;
     return statusOf(
-        modbus_write_registers(node->ctx, analogParmsAddress(first), 2 * count, parms));
+        mb::writeRegisters(node->ctx, analogParmsAddress(first), 2 * count, parms));
 }
 
 extern "C" int snGetAnalogParms(SensorNode* node, uint16_t first, uint16_t count,
@@ -134,5 +135,5 @@ extern "C" int snBlinky(SensorNode* node, int pattern) {
                               static_cast<uint8_t>(pattern == 1)};
     LibLock lock;
     if (!nodeIsOpenLocked(node)) return -1;
-    return statusOf(modbus_write_bits(node->ctx, reg::kBlinkCoil, 2, coils));
+    return statusOf(mb::writeBits(node->ctx, reg::kBlinkCoil, 2, coils));
 }

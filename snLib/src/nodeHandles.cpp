@@ -1,5 +1,6 @@
 // Opening and closing nodes, and the link and device timeouts.
 #include "libState.h"
+#include "transactions.h"
 #include "lineSpeeds.h"
 #include "registerMap.h"
 #include "trace.h"
@@ -72,7 +73,7 @@ void setUpOpenedEntry(SensorNode& entry, const char* name, int slave) {
     modbus_set_byte_timeout(entry.ctx, 0, kByteTimeoutUs);
     // Whether the node answers is not checked here: the open succeeds as
     // soon as the device is open.
-    modbus_write_register(entry.ctx, reg::kDeviceTimeout, reg::kDefaultDeviceTimeout);
+    mb::writeRegister(entry.ctx, reg::kDeviceTimeout, reg::kDefaultDeviceTimeout);
 }
 
 // A port must never reach its node's freed context, so the close that frees
@@ -173,12 +174,12 @@ extern "C" int setSensorNodeModbusTimeout(SensorNode* node, uint16_t value) {
     if (node == nullptr || value < reg::kMinDeviceTimeout) return failWith(EINVAL);
     LibLock lock;
     if (!nodeIsOpenLocked(node)) return -1;
-    return statusOf(modbus_write_register(node->ctx, reg::kDeviceTimeout, value));
+    return statusOf(mb::writeRegister(node->ctx, reg::kDeviceTimeout, value));
 }
 
 extern "C" int getSensorNodeModbusTimeout(SensorNode* node, uint16_t* value) {
     if (node == nullptr || value == nullptr) return failWith(EINVAL);
     LibLock lock;
     if (!nodeIsOpenLocked(node)) return -1;
-    return statusOf(modbus_read_registers(node->ctx, reg::kDeviceTimeout, 1, value));
+    return statusOf(mb::readRegisters(node->ctx, reg::kDeviceTimeout, 1, value));
 }

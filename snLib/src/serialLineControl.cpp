@@ -1,5 +1,6 @@
 // Line control of a virtual port: drain, flushes, break and error flags.
 #include "libState.h"
+#include "transactions.h"
 #include "pause.h"
 #include "registerMap.h"
 #include "trace.h"
@@ -19,14 +20,14 @@ constexpr uint32_t kDrainStep = 10;  // hundredths of a second per poll
 int writePortRegister(SnSerial& ser, int offset, uint16_t value) {
     LibLock lock;
     if (!portIsOpenLocked(&ser)) return -1;
-    return statusOf(modbus_write_register(ser.ctx, reg::portRegister(ser.port, offset), value));
+    return statusOf(mb::writeRegister(ser.ctx, reg::portRegister(ser.port, offset), value));
 }
 
 // Reads the shared busy register; -1 on failure.
 int readBusyFlags(SnSerial& ser, uint16_t& flags) {
     LibLock lock;
     if (!portIsOpenLocked(&ser)) return -1;
-    return statusOf(modbus_read_registers(ser.ctx, reg::kTxBusy, 1, &flags));
+    return statusOf(mb::readRegisters(ser.ctx, reg::kTxBusy, 1, &flags));
 }
 
 }  // namespace
@@ -59,7 +60,7 @@ extern "C" int snSerIFlush(SnSerial* ser) {
     if (!portIsOpenLocked(ser)) return -1;
     // Buffered bytes go even if the node does not answer the flush.
     ser->rxAvail = 0;
-    return statusOf(modbus_write_register(
+    return statusOf(mb::writeRegister(
         ser->ctx, reg::portRegister(ser->port, reg::kRxControl), reg::kFlushCommand));
 }
 
@@ -87,7 +88,7 @@ extern "C" int snSerGetErrFlags(SnSerial* ser, uint16_t* flags) {
     {
         LibLock lock;
         if (!portIsOpenLocked(ser)) return -1;
-        status = statusOf(modbus_read_registers(
+        status = statusOf(mb::readRegisters(
             ser->ctx, reg::portRegister(ser->port, reg::kErrorFlags), 1, flags));
     }
     trace("snSerGetErrFlags(" SN_NAME "[%d,%d] = 0x%hx)\n", node->portName, node->slaveId,

@@ -1,5 +1,6 @@
 // Opening and closing virtual ports, their line settings and transmit enable.
 #include "libState.h"
+#include "transactions.h"
 #include "registerMap.h"
 #include "trace.h"
 
@@ -54,7 +55,7 @@ extern "C" SnSerial* snOpenSerial(SensorNode* node, uint16_t port) {
     {
         LibLock lock;
         if (!attachPort(*node, port)) return nullptr;
-        written = modbus_write_bit(ser->ctx, txEnableCoil(*ser), TRUE);
+        written = mb::writeBit(ser->ctx, txEnableCoil(*ser), TRUE);
     }
     if (written < 0) {
         debugNote("Failed TxEnable on " SN_NAME " port %d:  %s\n", node->portName, port,
@@ -72,7 +73,7 @@ extern "C" int snCloseSerial(SnSerial* ser) {
     LibLock lock;
     if (!portIsOpenLocked(ser)) return -1;
     if (--ser->refCount == 0) {
-        modbus_write_bit(ser->ctx, txEnableCoil(*ser), FALSE);
+        mb::writeBit(ser->ctx, txEnableCoil(*ser), FALSE);
         ser->node = nullptr;
         ser->ctx = nullptr;
     }
@@ -89,7 +90,7 @@ extern "C" int snSerInit(SnSerial* ser, int speed, char parity, int stopBits) {
                                frameFormatWord(parity, stopBits)};
     LibLock lock;
     if (!portIsOpenLocked(ser)) return -1;
-    return statusOf(modbus_write_registers(
+    return statusOf(mb::writeRegisters(
         ser->ctx, reg::portRegister(ser->port, reg::kLineSpeed), 2, words));
 }
 
@@ -100,7 +101,7 @@ extern "C" int snSerSetTxEnbl(SnSerial* ser, int16_t flag) {
     {
         LibLock lock;
         if (!portIsOpenLocked(ser)) return -1;
-        result = modbus_write_bit(ser->ctx, txEnableCoil(*ser), flag != 0 ? TRUE : FALSE);
+        result = mb::writeBit(ser->ctx, txEnableCoil(*ser), flag != 0 ? TRUE : FALSE);
     }
     trace("snSerSetTxEnbl(" SN_NAME "[%d,%d], %hd)\n", node->portName, node->slaveId,
           ser->port, flag);

@@ -2,6 +2,7 @@
 // the port's buffer, transmit data cut into chunks the node acknowledges.
 #include "blockPacking.h"
 #include "libState.h"
+#include "transactions.h"
 #include "registerMap.h"
 #include "trace.h"
 
@@ -32,7 +33,7 @@ int fetchRegsFor(uint32_t count) {
 // the node has nothing.
 bool fetchBlock(SnSerial& ser, uint32_t count) {
     const int n = fetchRegsFor(count);
-    const int rc = modbus_read_registers(ser.ctx, reg::portRegister(ser.port, reg::kRxBlock),
+    const int rc = mb::readRegisters(ser.ctx, reg::portRegister(ser.port, reg::kRxBlock),
                                          n + 1, ser.rxRegs);
     const uint16_t c = ser.rxRegs[0];
     if (c != 0) trace("snSerRead got %d chars\n", c);
@@ -61,7 +62,7 @@ int sendChunk(SnSerial& ser, const uint8_t* cursor, uint16_t n, uint32_t remaini
     traceSending(cursor, remaining);
     packBlock(ser.txRegs, cursor, n);
     uint16_t status = 0;
-    const int rc = modbus_write_and_read_registers(
+    const int rc = mb::writeAndReadRegisters(
         ser.ctx, reg::portRegister(ser.port, reg::kTxBlock), (n + 3) / 2, ser.txRegs,
         reg::portRegister(ser.port, reg::kTxStatus), 1, &status);
     if (rc < 0) return -1;

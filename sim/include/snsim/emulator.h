@@ -75,6 +75,8 @@ enum class Fault {
     ShortFrame,    // answer cut short
     AbsurdCounts,  // receive count 65535 whenever bytes are handed out, and
                    // transmit status 255 whatever the node really took
+    TornAnswer,    // answer sent in two halves 75 ms apart: longer than a
+                   // master's byte timeout, so the second half comes late
 };
 
 class Emulator {
