@@ -6,6 +6,9 @@
 
 namespace snlib {
 
+// Byte position of a block's first data byte, behind the count register.
+constexpr uint16_t kBlockDataStart = 2;
+
 // Packs n bytes (n <= 240) behind a count register.  The filler half of an
 // odd-length block is 0; nothing past data[n - 1] is read.
 void packBlock(uint16_t* regs, const uint8_t* data, uint16_t n);

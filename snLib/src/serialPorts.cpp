@@ -1,4 +1,5 @@
 // Opening and closing virtual ports, their line settings and transmit enable.
+#include "blockPacking.h"
 #include "libState.h"
 #include "transactions.h"
 #include "registerMap.h"
@@ -12,7 +13,6 @@ using namespace snlib;
 
 namespace {
 
-constexpr uint16_t kRxDataStart = 2;  // byte position of the first data byte
 
 int txEnableCoil(const SnSerial& ser) { return reg::kTxEnableCoil0 + ser.port; }
 
@@ -25,7 +25,7 @@ bool attachPort(SensorNode& node, uint16_t port) {
     ser.ctx = node.ctx;
     ser.port = port;
     if (ser.refCount++ == 0) {
-        ser.rxIndex = kRxDataStart;
+        ser.rxIndex = kBlockDataStart;
         ser.rxAvail = 0;
     }
     return true;

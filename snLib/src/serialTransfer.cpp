@@ -17,7 +17,6 @@ using namespace snlib;
 
 namespace {
 
-constexpr uint16_t kRxDataStart = 2;
 constexpr uint64_t kPartialChunkPauseUs = 50000;
 constexpr int kMaxStalledChunks = 10;  // the 11th stalled chunk gives up
 constexpr uint32_t kMinFetchRegs = 10;
@@ -38,7 +37,7 @@ bool fetchBlock(SnSerial& ser, uint32_t count) {
     const uint16_t c = ser.rxRegs[0];
     if (c != 0) trace("snSerRead got %d chars\n", c);
     if (rc == -1 || c == 0) return false;
-    ser.rxIndex = kRxDataStart;
+    ser.rxIndex = kBlockDataStart;
     // A node reporting more than the block holds has the excess cut off.
     ser.rxAvail = static_cast<uint16_t>(std::min<int>(c, 2 * n));
     return true;
