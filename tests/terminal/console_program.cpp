@@ -1,5 +1,7 @@
 #include "console_program.h"
 
+#include "exec_args.h"
+
 #include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
@@ -44,13 +46,7 @@ bool ConsoleProgram::start(const std::string& path, const std::vector<std::strin
         settings.c_oflag &= ~static_cast<tcflag_t>(OPOST);
         tcsetattr(slave_, TCSANOW, &settings);
     }
-    std::vector<std::string> words{path};
-    words.insert(words.end(), args.begin(), args.end());
-    std::vector<char*> argv;
-    for (auto& word : words) {
-        argv.push_back(word.data());
-    }
-    argv.push_back(nullptr);
+    const ExecArgs command(path, args);
 
     pid_ = fork();
     if (pid_ == 0) {
@@ -61,7 +57,7 @@ bool ConsoleProgram::start(const std::string& path, const std::vector<std::strin
             const int devNull = open("/dev/null", O_RDONLY);
             dup2(devNull, STDIN_FILENO);
         }
-        execv(argv[0], argv.data());
+        execv(command.path(), command.argv());
         _exit(127);
     }
     return pid_ > 0;

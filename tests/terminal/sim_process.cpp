@@ -1,5 +1,7 @@
 #include "sim_process.h"
 
+#include "exec_args.h"
+
 #include <poll.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -29,20 +31,14 @@ bool SimProcess::start(const std::string& path, const std::vector<std::string>& 
     if (pipe(fds) != 0) {
         return false;
     }
-    std::vector<std::string> words{path};
-    words.insert(words.end(), args.begin(), args.end());
-    std::vector<char*> argv;
-    for (auto& word : words) {
-        argv.push_back(word.data());
-    }
-    argv.push_back(nullptr);
+    const ExecArgs command(path, args);
 
     pid_ = fork();
     if (pid_ == 0) {
         dup2(fds[1], STDOUT_FILENO);
         close(fds[0]);
         close(fds[1]);
-        execv(argv[0], argv.data());
+        execv(command.path(), command.argv());
         _exit(127);
     }
     close(fds[1]);
