@@ -22,6 +22,13 @@ protected:
         ASSERT_GT(snSerWrite(ser, data.data(), 200), 0);
         sim.clearLog();
     }
+    // The log holds exactly one single-register write (06) of value at address.
+    void expectOnlyRegisterWrite(int address, uint16_t value) const {
+        const auto log = sim.log();
+        ASSERT_EQ(log.size(), 1u);
+        EXPECT_TRANSACTION(log[0], 6, address, 1);
+        EXPECT_EQ(log[0].values, std::vector<uint16_t>{value});
+    }
     size_t busyRegisterReads() const {
         size_t n = 0;
         for (const auto& t : sim.log()) n += (t.function == 3 && t.address == 254);
@@ -82,10 +89,7 @@ TEST_F(LineControl, InputFlushDropsBufferedBytesEvenWhenTheWriteFails) {
     EXPECT_EQ(snSerIFlush(ser), 0);
     EXPECT_EQ(snSerRxCount(ser), 0);
     EXPECT_EQ(sim.rxPending(1), 0u);
-    const auto log = sim.log();
-    ASSERT_EQ(log.size(), 1u);
-    EXPECT_TRANSACTION(log[0], 6, 513, 1);
-    EXPECT_EQ(log[0].values, std::vector<uint16_t>{32});
+    expectOnlyRegisterWrite(513, 32);
 
     sim.feedPort(1, {'f', 'g'});
     ASSERT_EQ(snSerRead(ser, &byte, 1), 1);
@@ -102,10 +106,7 @@ TEST_F(LineControl, OutputFlushEmptiesTheTransmitFifo) {
     ASSERT_GT(sim.txPending(1), 0u);
     EXPECT_EQ(snSerOFlush(ser), 0);
     EXPECT_EQ(sim.txPending(1), 0u);
-    const auto log = sim.log();
-    ASSERT_EQ(log.size(), 1u);
-    EXPECT_TRANSACTION(log[0], 6, 643, 1);
-    EXPECT_EQ(log[0].values, std::vector<uint16_t>{32});
+    expectOnlyRegisterWrite(643, 32);
 }
 
 TEST_F(LineControl, ZeroBreakWritesOneThenZero) {
@@ -149,10 +150,7 @@ TEST_F(LineControl, ErrorFlagsShowOverrunAndClearWithOnlyTheClearableBits) {
 
     sim.clearLog();
     EXPECT_EQ(snSerClearErrFlags(ser, 0xFF), 0);
-    const auto log = sim.log();
-    ASSERT_EQ(log.size(), 1u);
-    EXPECT_TRANSACTION(log[0], 6, 513, 1);
-    EXPECT_EQ(log[0].values, std::vector<uint16_t>{31});
+    expectOnlyRegisterWrite(513, 31);
     EXPECT_EQ(snSerGetErrFlags(ser, &flags), 0);
     EXPECT_EQ(flags & 31, 0);
     EXPECT_GT(sim.rxPending(1), 0u) << "clearing flags must not flush the receive side";
