@@ -1,6 +1,6 @@
 #include "attachment.h"
 
-#include "pty_pair.h"
+#include "ptyPair.h"
 
 #include <cerrno>
 #include <csignal>

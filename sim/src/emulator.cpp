@@ -1,6 +1,6 @@
 // Public API of the emulator: lifecycle, register access, log, faults and
 // the instrument ends of the virtual ports.
-#include "emulator_impl.h"
+#include "emulatorImpl.h"
 
 #include <algorithm>
 #include <cstdio>

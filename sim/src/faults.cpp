@@ -1,6 +1,6 @@
 #include "faults.h"
 
-#include "rtu_frame.h"
+#include "rtuFrame.h"
 
 namespace snsim::detail {
 

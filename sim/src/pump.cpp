@@ -1,6 +1,6 @@
 // The attachment pump: carries bytes between the ports' FIFOs and their
 // instrument ptys, at the ports' line speed.
-#include "emulator_impl.h"
+#include "emulatorImpl.h"
 
 #include <cerrno>
 #include <poll.h>

@@ -2,9 +2,9 @@
 // requests (by function layout, CRC checked, silence for the rest), has
 // libmodbus build the answer over the addressed slave's mapping, and puts
 // the answer on the line with the configured faults and timing.
-#include "emulator_impl.h"
+#include "emulatorImpl.h"
 #include "faults.h"
-#include "rtu_frame.h"
+#include "rtuFrame.h"
 
 #include <cerrno>
 #include <cstring>

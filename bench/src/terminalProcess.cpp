@@ -1,4 +1,4 @@
-#include "terminal_process.h"
+#include "terminalProcess.h"
 
 #include <cerrno>
 #include <csignal>

@@ -1,7 +1,7 @@
-#include "terminal_runs.h"
+#include "terminalRuns.h"
 
-#include "terminal_process.h"
-#include "terminal_receive.h"
+#include "terminalProcess.h"
+#include "terminalReceive.h"
 
 #include "snsim/emulator.h"
 

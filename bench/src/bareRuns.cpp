@@ -1,6 +1,6 @@
-#include "bare_runs.h"
+#include "bareRuns.h"
 
-#include "line_limit.h"
+#include "lineLimit.h"
 #include "span.h"
 
 namespace snbench {

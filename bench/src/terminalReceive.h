@@ -2,8 +2,8 @@
 // the console.
 #pragma once
 
-#include "terminal_process.h"
-#include "terminal_runs.h"
+#include "terminalProcess.h"
+#include "terminalRuns.h"
 
 #include "snsim/emulator.h"
 

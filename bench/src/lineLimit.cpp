@@ -1,4 +1,4 @@
-#include "line_limit.h"
+#include "lineLimit.h"
 
 namespace snbench {
 

@@ -1,6 +1,6 @@
-#include "console_program.h"
+#include "consoleProgram.h"
 
-#include "exec_args.h"
+#include "execArgs.h"
 
 #include <fcntl.h>
 #include <poll.h>

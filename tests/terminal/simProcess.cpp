@@ -1,6 +1,6 @@
-#include "sim_process.h"
+#include "simProcess.h"
 
-#include "exec_args.h"
+#include "execArgs.h"
 
 #include <poll.h>
 #include <signal.h>

@@ -1,6 +1,6 @@
-#include "bare_link.h"
+#include "bareLink.h"
 
-#include "line_limit.h"
+#include "lineLimit.h"
 
 #include <algorithm>
 #include <cerrno>

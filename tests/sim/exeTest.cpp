@@ -1,5 +1,5 @@
 // The snsim program: ready line, serving, SIGTERM, bad arguments.
-#include "sim_client.h"
+#include "simClient.h"
 
 #include <csignal>
 #include <poll.h>

@@ -1,6 +1,6 @@
 // The real snterm executable on a pseudo-terminal, against the emulated node.
-#include "console_program.h"
-#include "sim_process.h"
+#include "consoleProgram.h"
+#include "simProcess.h"
 
 #include <snsim/emulator.h>
 

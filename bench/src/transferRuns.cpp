@@ -1,6 +1,6 @@
-#include "transfer_runs.h"
+#include "transferRuns.h"
 
-#include "line_limit.h"
+#include "lineLimit.h"
 #include "span.h"
 
 #include <algorithm>

@@ -2,7 +2,7 @@
 // whole buffer, or a buffer's worth of snSerRead calls of one block each.
 #pragma once
 
-#include "node_rig.h"
+#include "nodeRig.h"
 
 #include <cstddef>
 #include <cstdint>

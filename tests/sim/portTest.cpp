@@ -1,6 +1,6 @@
 // The virtual ports: blocks, FIFOs, line speed, control registers and
 // attachments, driven through Modbus as the library would.
-#include "sim_client.h"
+#include "simClient.h"
 
 #include <fcntl.h>
 #include <poll.h>

@@ -1,10 +1,10 @@
 #include "scenarios.h"
 
-#include "bare_link.h"
-#include "bare_runs.h"
-#include "line_limit.h"
-#include "node_rig.h"
-#include "transfer_runs.h"
+#include "bareLink.h"
+#include "bareRuns.h"
+#include "lineLimit.h"
+#include "nodeRig.h"
+#include "transferRuns.h"
 
 #include <cstdio>
 #include <string>

@@ -1,6 +1,6 @@
-#include "line_limit.h"
+#include "lineLimit.h"
 #include "scenarios.h"
-#include "terminal_runs.h"
+#include "terminalRuns.h"
 
 namespace snbench {
 

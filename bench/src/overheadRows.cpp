@@ -1,7 +1,7 @@
-#include "bare_link.h"
-#include "line_limit.h"
-#include "node_rig.h"
-#include "overhead_runs.h"
+#include "bareLink.h"
+#include "lineLimit.h"
+#include "nodeRig.h"
+#include "overheadRuns.h"
 #include "scenarios.h"
 
 namespace snbench {

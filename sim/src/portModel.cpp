@@ -1,4 +1,4 @@
-#include "port_model.h"
+#include "portModel.h"
 
 #include <algorithm>
 

@@ -4,8 +4,8 @@
 // (analog inputs, power vector, busy flags, receive block).
 #pragma once
 
-#include "port_model.h"
-#include "rtu_frame.h"
+#include "portModel.h"
+#include "rtuFrame.h"
 
 #include <modbus/modbus.h>
 

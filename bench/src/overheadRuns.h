@@ -3,8 +3,8 @@
 // alternating rounds so that both sides see the same machine load.
 #pragma once
 
-#include "bare_link.h"
-#include "node_rig.h"
+#include "bareLink.h"
+#include "nodeRig.h"
 
 #include <cstddef>
 

@@ -1,5 +1,5 @@
 // The node's register map as a master sees it.
-#include "sim_client.h"
+#include "simClient.h"
 
 using namespace simtest;
 

@@ -1,4 +1,4 @@
-#include "node_map.h"
+#include "nodeMap.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,4 +1,4 @@
-#include "rtu_frame.h"
+#include "rtuFrame.h"
 
 namespace snsim::detail {
 

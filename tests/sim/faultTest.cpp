@@ -1,5 +1,5 @@
 // Fault switches, unplugging, line timing and shutdown.
-#include "sim_client.h"
+#include "simClient.h"
 
 #include <fcntl.h>
 #include <unistd.h>

@@ -1,4 +1,4 @@
-#include "node_rig.h"
+#include "nodeRig.h"
 
 #include <cerrno>
 #include <cstdio>

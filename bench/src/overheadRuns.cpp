@@ -1,8 +1,8 @@
-#include "overhead_runs.h"
+#include "overheadRuns.h"
 
-#include "bare_runs.h"
-#include "line_limit.h"
-#include "transfer_runs.h"
+#include "bareRuns.h"
+#include "lineLimit.h"
+#include "transferRuns.h"
 
 #include <algorithm>
 #include <cstdio>

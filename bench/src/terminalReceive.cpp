@@ -1,4 +1,4 @@
-#include "terminal_receive.h"
+#include "terminalReceive.h"
 
 #include <chrono>
 #include <string>

@@ -2,9 +2,9 @@
 // the library's, for comparison.
 #pragma once
 
-#include "bare_link.h"
-#include "node_rig.h"
-#include "transfer_runs.h"
+#include "bareLink.h"
+#include "nodeRig.h"
+#include "transferRuns.h"
 
 #include <cstddef>
 

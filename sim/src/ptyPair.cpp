@@ -1,4 +1,4 @@
-#include "pty_pair.h"
+#include "ptyPair.h"
 
 #include <cerrno>
 #include <cstdlib>

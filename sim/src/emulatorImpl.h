@@ -3,8 +3,8 @@
 #pragma once
 
 #include "attachment.h"
-#include "node_map.h"
-#include "pty_pair.h"
+#include "nodeMap.h"
+#include "ptyPair.h"
 #include "snsim/emulator.h"
 
 #include <modbus/modbus.h>
