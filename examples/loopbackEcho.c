@@ -8,12 +8,12 @@
 #include <string.h>
 #include <unistd.h>
 
-int main(int argc, char **argv) {
+int main(int argc, char** argv) {
     if (argc < 2) {
         fprintf(stderr, "usage: %s DEVICE [TEXT]\n", argv[0]);
         return 2;
     }
-    const char *text = argc > 2 ? argv[2] : "hello, node";
+    const char* text = argc > 2 ? argv[2] : "hello, node";
     char echo[256];
     if (strlen(text) > sizeof echo) {
         fprintf(stderr, "at most %zu characters\n", sizeof echo);
@@ -22,8 +22,8 @@ int main(int argc, char **argv) {
     const int length = (int)strlen(text);
 
     initSensorNodeLib();
-    SensorNode *node = openSensorNode(argv[1], 115200, 1);
-    SnSerial *port = node ? snOpenSerial(node, 0) : NULL;
+    SensorNode* node = openSensorNode(argv[1], 115200, 1);
+    SnSerial* port = node ? snOpenSerial(node, 0) : NULL;
     if (port == NULL || snSerInit(port, 115200, 'N', 1) != 0) {
         fprintf(stderr, "cannot open port 0 on %s: errno %d %s\n", argv[1], errno, strerror(errno));
         return 1;

@@ -26,13 +26,13 @@ struct Speed {
 std::vector<Speed> sweep(bool quick) {
     const std::size_t big = quick ? 8 * kKiB : 64 * kKiB;
     const std::size_t small = quick ? 2 * kKiB : 16 * kKiB;
-    return {{9600, small}, {19200, small}, {38400, small},
+    return {{9600, small},  {19200, small}, {38400, small},
             {57600, small}, {115200, big},  {230400, big}};
 }
 
 // `blockLine`: line time of one full-block transaction, for the median.
-Row lineRow(const std::string& key, const std::string& scenario, int baud,
-            const TransferResult& r, double lineSeconds, double blockLine) {
+Row lineRow(const std::string& key, const std::string& scenario, int baud, const TransferResult& r,
+            double lineSeconds, double blockLine) {
     Row row;
     row.key = key;
     row.baud = baud;
@@ -44,7 +44,8 @@ Row lineRow(const std::string& key, const std::string& scenario, int baud,
     row.ratio = row.measured / row.reference;
     row.goal = fmt(">= %.2f", kLineGoal);
     const double excessUs = (r.seconds - lineSeconds) * 1e6 / static_cast<double>(r.transactions);
-    row.note = fmt("%.0f transactions; beyond the line: %+.0f us each on average", static_cast<double>(r.transactions), excessUs) +
+    row.note = fmt("%.0f transactions; beyond the line: %+.0f us each on average",
+                   static_cast<double>(r.transactions), excessUs) +
                fmt(", median %+.0f us", (r.medianCycle - blockLine) * 1e6);
     if (!r.intact) row.note += "; DATA NOT INTACT";
     return row;
@@ -71,10 +72,12 @@ void bareAt(NodeRig& rig, BareLink& bare, int baud, std::size_t blocks, std::vec
     rig.setLineSpeed(baud);
     const std::size_t bytes = blocks * kBlockBytes;
     const TransferResult w = timedBareWrite(rig, bare, bytes);
-    rows.push_back(lineRow("write_line_bare", fmt("bare libmodbus fn 23, %.0f blocks", static_cast<double>(blocks)),
+    rows.push_back(lineRow("write_line_bare",
+                           fmt("bare libmodbus fn 23, %.0f blocks", static_cast<double>(blocks)),
                            baud, w, writeLineSeconds(w.bytes, baud), writeBlockLine(baud)));
     const TransferResult r = timedBareRead(rig, bare, bytes);
-    rows.push_back(lineRow("read_line_bare", fmt("bare libmodbus fn 03, %.0f blocks", static_cast<double>(blocks)),
+    rows.push_back(lineRow("read_line_bare",
+                           fmt("bare libmodbus fn 03, %.0f blocks", static_cast<double>(blocks)),
                            baud, r, readLineSeconds(r.bytes, baud), readBlockLine(baud)));
 }
 

@@ -22,10 +22,14 @@ Args parse(int argc, char** argv) {
     Args a;
     for (int i = 1; i < argc; ++i) {
         const bool hasValue = i + 1 < argc;
-        if (std::strcmp(argv[i], "--quick") == 0) a.plan.quick = true;
-        else if (std::strcmp(argv[i], "--csv") == 0 && hasValue) a.csv = argv[++i];
-        else if (std::strcmp(argv[i], "--snterm") == 0 && hasValue) a.plan.snterm = argv[++i];
-        else a.ok = false;
+        if (std::strcmp(argv[i], "--quick") == 0)
+            a.plan.quick = true;
+        else if (std::strcmp(argv[i], "--csv") == 0 && hasValue)
+            a.csv = argv[++i];
+        else if (std::strcmp(argv[i], "--snterm") == 0 && hasValue)
+            a.plan.snterm = argv[++i];
+        else
+            a.ok = false;
     }
     return a;
 }

@@ -49,9 +49,7 @@ bool NodeRig::start() {
     return true;
 }
 
-void NodeRig::setLineSpeed(int baud) {
-    sim_.setLineTiming(baud > 0, baud > 0 ? baud : kLinkSpeed);
-}
+void NodeRig::setLineSpeed(int baud) { sim_.setLineTiming(baud > 0, baud > 0 ? baud : kLinkSpeed); }
 
 void NodeRig::clearTransmitSide() {
     snSerOFlush(port_);

@@ -38,11 +38,10 @@ std::vector<Row> overheadRows(const Plan& plan) {
     const std::size_t blocks = (64 * 1024) / kBlockBytes;
     const int rounds = plan.quick ? 3 : 15;
     const Comparison w = compareWrites(rig, bare, blocks, rounds);
-    rows.push_back(overheadRow("write_vs_libmodbus",
-                               "snSerWrite of %.0f blocks, no line timing", w));
+    rows.push_back(
+        overheadRow("write_vs_libmodbus", "snSerWrite of %.0f blocks, no line timing", w));
     const Comparison r = compareReads(rig, bare, blocks, rounds);
-    rows.push_back(overheadRow("read_vs_libmodbus",
-                               "snSerRead of %.0f blocks, no line timing", r));
+    rows.push_back(overheadRow("read_vs_libmodbus", "snSerRead of %.0f blocks, no line timing", r));
     return rows;
 }
 

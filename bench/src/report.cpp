@@ -43,7 +43,7 @@ std::string fmt(const char* format, double a, double b) {
 
 void printTable(const std::vector<Row>& rows) {
     const std::array<std::string, 6> head{"scenario", "measured", "limit or baseline",
-                                          "ratio", "goal", "note"};
+                                          "ratio",    "goal",     "note"};
     std::array<std::size_t, 6> width{};
     for (std::size_t i = 0; i < head.size(); ++i) width[i] = head[i].size();
     for (const Row& r : rows) {

@@ -8,15 +8,15 @@ namespace snbench {
 
 // One measured figure set against what bounds it or what it is compared to.
 struct Row {
-    std::string key;        // stable name for scripts, e.g. "write_lt"
-    std::string scenario;   // what was measured, for people
-    int baud = 0;           // Modbus line speed of the run (0: not timed)
+    std::string key;       // stable name for scripts, e.g. "write_lt"
+    std::string scenario;  // what was measured, for people
+    int baud = 0;          // Modbus line speed of the run (0: not timed)
     double measured = 0;
-    double reference = 0;   // line limit, baseline, bound or goal
-    std::string unit;       // unit of measured and reference
-    std::string against;    // what the reference is
-    double ratio = 0;       // measured against reference, as the goal reads it
-    std::string goal;       // e.g. ">= 0.97"; empty when only reported
+    double reference = 0;  // line limit, baseline, bound or goal
+    std::string unit;      // unit of measured and reference
+    std::string against;   // what the reference is
+    double ratio = 0;      // measured against reference, as the goal reads it
+    std::string goal;      // e.g. ">= 0.97"; empty when only reported
     std::string note;
 };
 

@@ -9,8 +9,8 @@
 namespace snbench {
 
 struct Plan {
-    std::string snterm;     // path of the terminal program
-    bool quick = false;     // smaller transfers and shorter waits, for a smoke run
+    std::string snterm;  // path of the terminal program
+    bool quick = false;  // smaller transfers and shorter waits, for a smoke run
 };
 
 // Library throughput with line timing, at every measured Modbus speed.

@@ -1,17 +1,17 @@
 #include "terminalProcess.h"
 
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/wait.h>
+#include <unistd.h>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fcntl.h>
 #include <fstream>
-#include <poll.h>
 #include <sstream>
-#include <sys/wait.h>
 #include <thread>
-#include <unistd.h>
 
 namespace snbench {
 
@@ -29,8 +29,8 @@ constexpr uint8_t kCtrlD = 4;
     if (fd < 0) _exit(127);
     for (int target = 0; target < 3; ++target) dup2(fd, target);
     if (fd > 2) ::close(fd);
-    execl(program, program, "-p", device, "-t", "0", "-b", "115200", "-m", modbusBaud, "-a",
-          "1", static_cast<char*>(nullptr));
+    execl(program, program, "-p", device, "-t", "0", "-b", "115200", "-m", modbusBaud, "-a", "1",
+          static_cast<char*>(nullptr));
     _exit(127);
 }
 
@@ -47,8 +47,7 @@ bool reaped(pid_t pid, std::chrono::milliseconds limit) {
 
 TerminalProcess::~TerminalProcess() { stop(); }
 
-bool TerminalProcess::start(const std::string& program, const std::string& device,
-                            int modbusBaud) {
+bool TerminalProcess::start(const std::string& program, const std::string& device, int modbusBaud) {
     master_ = posix_openpt(O_RDWR | O_NOCTTY);
     if (master_ < 0 || grantpt(master_) != 0 || unlockpt(master_) != 0) {
         std::perror("snbench: pty for snterm");
@@ -129,4 +128,3 @@ void TerminalProcess::stop() {
 }
 
 }  // namespace snbench
-

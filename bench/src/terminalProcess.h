@@ -3,10 +3,10 @@
 // it prints comes out there.
 #pragma once
 
+#include <sys/types.h>
 #include <chrono>
 #include <cstdint>
 #include <string>
-#include <sys/types.h>
 
 namespace snbench {
 

@@ -11,7 +11,7 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 constexpr int kPort = 0;
-constexpr std::size_t kTopUp = 2000;          // bytes handed to the node at a time
+constexpr std::size_t kTopUp = 2000;  // bytes handed to the node at a time
 constexpr std::chrono::milliseconds kWarmUp{500};
 
 // Printable bytes only, and no line feed: the pty's output processing
@@ -26,7 +26,9 @@ public:
         }
         return out;
     }
-    bool isPrefix(const std::string& got) const { return produced_.compare(0, got.size(), got) == 0; }
+    bool isPrefix(const std::string& got) const {
+        return produced_.compare(0, got.size(), got) == 0;
+    }
 
 private:
     std::string produced_;

@@ -11,8 +11,8 @@ constexpr double kLatencyGoalMs = 5.0;
 constexpr double kPollSeconds = 0.020;  // the terminal's keyboard wait
 constexpr int kReadSize = 20;           // bytes it asks the port for per pass
 
-Row row(const char* key, const std::string& scenario, int baud, double measured,
-        double reference, const char* unit, const char* against) {
+Row row(const char* key, const std::string& scenario, int baud, double measured, double reference,
+        const char* unit, const char* against) {
     Row r;
     r.key = key;
     r.scenario = scenario;
@@ -45,14 +45,14 @@ std::vector<Row> terminalRows(const Plan& plan) {
     idle.note = fmt("utime+stime from /proc/PID/stat; schedstat says %.3f %%; %.1f polls/s",
                     f.idleSchedPercent, f.idlePollsPerSecond);
     rows.push_back(idle);
-    Row lat = row("snterm_key_latency", "snterm keystroke to node, median", baud,
-                  f.latencyMedianMs, kLatencyGoalMs, "ms", "goal");
+    Row lat = row("snterm_key_latency", "snterm keystroke to node, median", baud, f.latencyMedianMs,
+                  kLatencyGoalMs, "ms", "goal");
     lat.goal = "< 1";
     lat.note = fmt("p90 %.2f ms, max %.2f ms", f.latencyP90Ms, f.latencyMaxMs) +
                fmt("; %.0f of %.0f keys seen", f.keystrokesSeen, f.keystrokes);
     rows.push_back(lat);
-    Row rx = row("snterm_receive", "snterm receive, node streaming", baud,
-                 f.receiveBytesPerSecond, receiveBound(baud), "B/s", "20 B per pass bound");
+    Row rx = row("snterm_receive", "snterm receive, node streaming", baud, f.receiveBytesPerSecond,
+                 receiveBound(baud), "B/s", "20 B per pass bound");
     rx.note = fmt("%.0f s window", f.receiveSeconds);
     if (!f.receiveIntact) rx.note += "; STREAM NOT INTACT";
     rows.push_back(rx);

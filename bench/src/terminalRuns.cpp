@@ -56,8 +56,7 @@ void measureIdle(snsim::Emulator& sim, TerminalProcess& term, double seconds, Te
 std::optional<Clock::time_point> arrivalOf(const snsim::Emulator& sim, uint8_t key) {
     for (std::size_t n = 1; sim.waitForLog(n, milliseconds(1000)); ++n) {
         const snsim::Transaction t = sim.log().at(n - 1);
-        if (t.function == 23 && t.values.size() >= 2 && (t.values[1] >> 8) == key)
-            return t.when;
+        if (t.function == 23 && t.values.size() >= 2 && (t.values[1] >> 8) == key) return t.when;
     }
     return std::nullopt;
 }

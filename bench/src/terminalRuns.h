@@ -9,15 +9,15 @@ struct TerminalFigures {
     bool ok = false;
     int modbusBaud = 0;
     double idleSeconds = 0;
-    double idleCpuPercent = 0;     // of one core, while nothing is typed or received
-    double idleSchedPercent = 0;   // the same from the scheduler's account
-    double idlePollsPerSecond = 0; // transactions the idle loop makes
+    double idleCpuPercent = 0;      // of one core, while nothing is typed or received
+    double idleSchedPercent = 0;    // the same from the scheduler's account
+    double idlePollsPerSecond = 0;  // transactions the idle loop makes
     int keystrokes = 0;
-    int keystrokesSeen = 0;        // of those, found in the node's log
+    int keystrokesSeen = 0;  // of those, found in the node's log
     double latencyMedianMs = 0, latencyP90Ms = 0, latencyMaxMs = 0;
     double receiveSeconds = 0;
     double receiveBytesPerSecond = 0;
-    bool receiveIntact = false;    // the console got the stream unchanged
+    bool receiveIntact = false;  // the console got the stream unchanged
 };
 
 TerminalFigures measureTerminal(const std::string& program, int modbusBaud, double idleSeconds,

@@ -40,7 +40,8 @@ double medianRequestGap(const snsim::Emulator& sim) {
     for (std::size_t i = 1; i < log.size(); ++i)
         gaps.push_back(std::chrono::duration<double>(log[i].when - log[i - 1].when).count());
     if (gaps.empty()) return 0;
-    std::nth_element(gaps.begin(), gaps.begin() + static_cast<std::ptrdiff_t>(gaps.size() / 2), gaps.end());
+    std::nth_element(gaps.begin(), gaps.begin() + static_cast<std::ptrdiff_t>(gaps.size() / 2),
+                     gaps.end());
     return gaps[gaps.size() / 2];
 }
 
@@ -68,7 +69,10 @@ TransferResult timedWrite(NodeRig& rig, std::size_t bytes, bool verify) {
     r.bytes = sent > 0 ? static_cast<std::size_t>(sent) : 0;
     r.intact = r.bytes == bytes;
     if (verify && r.intact) r.intact = collectOutput(rig, bytes) == data;
-    if (!r.intact) std::fprintf(stderr, "snbench: write of %zu bytes: node got a different stream (%d accepted)\n", bytes, sent);
+    if (!r.intact)
+        std::fprintf(stderr,
+                     "snbench: write of %zu bytes: node got a different stream (%d accepted)\n",
+                     bytes, sent);
     return r;
 }
 
@@ -94,7 +98,9 @@ TransferResult timedRead(NodeRig& rig, std::size_t bytes) {
     r.medianCycle = medianRequestGap(rig.sim());
     r.bytes = have;
     r.intact = have == bytes && got == data;
-    if (!r.intact) std::fprintf(stderr, "snbench: read of %zu bytes: got %zu, %s\n", bytes, have, have == bytes ? "content differs" : "short");
+    if (!r.intact)
+        std::fprintf(stderr, "snbench: read of %zu bytes: got %zu, %s\n", bytes, have,
+                     have == bytes ? "content differs" : "short");
     return r;
 }
 

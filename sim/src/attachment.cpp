@@ -2,12 +2,12 @@
 
 #include "ptyPair.h"
 
-#include <cerrno>
-#include <csignal>
-#include <cstring>
 #include <pty.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <cerrno>
+#include <csignal>
+#include <cstring>
 
 namespace snsim::detail {
 
@@ -75,8 +75,10 @@ void AttachmentIo::close() {
         int status = 0;
         bool gone = false;
         for (int i = 0; i < 50 && !gone; ++i) {
-            if (waitpid(child_, &status, WNOHANG) == child_) gone = true;
-            else usleep(10000);
+            if (waitpid(child_, &status, WNOHANG) == child_)
+                gone = true;
+            else
+                usleep(10000);
         }
         if (!gone) {
             kill(child_, SIGKILL);
@@ -91,14 +93,17 @@ void AttachmentIo::close() {
 void AttachmentIo::queueOut(const std::vector<uint8_t>& bytes) {
     if (dead_) return;
     const std::size_t room = kOutLimit - std::min(kOutLimit, out_.size());
-    out_.insert(out_.end(), bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(std::min(room, bytes.size())));
+    out_.insert(out_.end(), bytes.begin(),
+                bytes.begin() + static_cast<std::ptrdiff_t>(std::min(room, bytes.size())));
 }
 
 void AttachmentIo::flushOut() {
     if (dead_ || out_.empty()) return;
     const ssize_t n = ::write(master_, out_.data(), out_.size());
-    if (n > 0) out_.erase(out_.begin(), out_.begin() + n);
-    else if (n < 0 && errno != EAGAIN && errno != EINTR) out_.clear();
+    if (n > 0)
+        out_.erase(out_.begin(), out_.begin() + n);
+    else if (n < 0 && errno != EAGAIN && errno != EINTR)
+        out_.clear();
 }
 
 std::size_t AttachmentIo::readIn(uint8_t* dst, std::size_t max) {

@@ -45,11 +45,17 @@ bool parseAttachment(const std::string& text, Attachment& out, std::string& err)
     } else if (text.rfind("pty:", 0) == 0) {
         out.kind = Attachment::Kind::Pty;
         out.linkPath = text.substr(4);
-        if (out.linkPath.empty()) { err = "pty: needs a link path after the colon"; return false; }
+        if (out.linkPath.empty()) {
+            err = "pty: needs a link path after the colon";
+            return false;
+        }
     } else if (text.rfind("exec:", 0) == 0) {
         out.kind = Attachment::Kind::Exec;
         out.command = text.substr(5);
-        if (out.command.empty()) { err = "exec: needs a command"; return false; }
+        if (out.command.empty()) {
+            err = "exec: needs a command";
+            return false;
+        }
     } else {
         err = "unknown attachment '" + text + "' (loopback, none, pty[:LINK], exec:COMMAND)";
         return false;
@@ -69,8 +75,14 @@ bool parse(const std::vector<std::string>& args, Parsed& out, std::string& err) 
             hasInline = true;
         }
         auto value = [&](std::string& v) {
-            if (hasInline) { v = val; return true; }
-            if (i + 1 >= args.size()) { err = "option " + opt + " needs a value"; return false; }
+            if (hasInline) {
+                v = val;
+                return true;
+            }
+            if (i + 1 >= args.size()) {
+                err = "option " + opt + " needs a value";
+                return false;
+            }
             v = args[++i];
             return true;
         };
@@ -81,7 +93,10 @@ bool parse(const std::vector<std::string>& args, Parsed& out, std::string& err) 
             out.options.lineTiming = true;
         } else if (opt == "--link") {
             if (!value(v)) return false;
-            if (v.empty()) { err = "--link needs a path"; return false; }
+            if (v.empty()) {
+                err = "--link needs a path";
+                return false;
+            }
             out.options.linkPath = v;
         } else if (opt == "--slave") {
             if (!value(v)) return false;
@@ -89,11 +104,18 @@ bool parse(const std::vector<std::string>& args, Parsed& out, std::string& err) 
             std::size_t start = 0;
             for (;;) {
                 const auto comma = v.find(',', start);
-                const std::string item = v.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
+                const std::string item =
+                    v.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
                 int s = 0;
-                if (!toInt(item, 1, 247, s)) { err = "bad slave address '" + item + "' (1..247)"; return false; }
+                if (!toInt(item, 1, 247, s)) {
+                    err = "bad slave address '" + item + "' (1..247)";
+                    return false;
+                }
                 for (int have : out.options.slaves)
-                    if (have == s) { err = "slave address " + item + " given twice"; return false; }
+                    if (have == s) {
+                        err = "slave address " + item + " given twice";
+                        return false;
+                    }
                 out.options.slaves.push_back(s);
                 if (comma == std::string::npos) break;
                 start = comma + 1;
@@ -101,15 +123,25 @@ bool parse(const std::vector<std::string>& args, Parsed& out, std::string& err) 
         } else if (opt == "--port0" || opt == "--port1" || opt == "--port2") {
             if (!value(v)) return false;
             const std::size_t p = static_cast<std::size_t>(opt[6] - '0');
-            if (!parseAttachment(v, out.options.ports[p], err)) { err = opt + ": " + err; return false; }
+            if (!parseAttachment(v, out.options.ports[p], err)) {
+                err = opt + ": " + err;
+                return false;
+            }
         } else if (opt == "--baud") {
             if (!value(v)) return false;
-            if (!toInt(v, 1, 100'000'000, out.options.modbusBaud)) { err = "bad --baud '" + v + "'"; return false; }
+            if (!toInt(v, 1, 100'000'000, out.options.modbusBaud)) {
+                err = "bad --baud '" + v + "'";
+                return false;
+            }
         } else if (opt == "--tx-fifo" || opt == "--rx-fifo") {
             if (!value(v)) return false;
             int n = 0;
-            if (!toInt(v, 1, 1 << 24, n)) { err = "bad " + opt + " '" + v + "'"; return false; }
-            (opt == "--tx-fifo" ? out.options.txFifoSize : out.options.rxFifoSize) = static_cast<std::size_t>(n);
+            if (!toInt(v, 1, 1 << 24, n)) {
+                err = "bad " + opt + " '" + v + "'";
+                return false;
+            }
+            (opt == "--tx-fifo" ? out.options.txFifoSize : out.options.rxFifoSize) =
+                static_cast<std::size_t>(n);
         } else {
             err = "unknown argument '" + args[i] + "' (try --help)";
             return false;

@@ -2,11 +2,11 @@
 // the instrument ends of the virtual ports.
 #include "emulatorImpl.h"
 
-#include <algorithm>
-#include <cstdio>
 #include <fcntl.h>
 #include <sys/socket.h>
 #include <unistd.h>
+#include <algorithm>
+#include <cstdio>
 
 namespace snsim {
 
@@ -21,7 +21,10 @@ void closePipe(int p[2]) {
 }
 
 bool validOptions(const Options& o, std::string& err) {
-    if (o.slaves.empty()) { err = "no slave address"; return false; }
+    if (o.slaves.empty()) {
+        err = "no slave address";
+        return false;
+    }
     for (std::size_t i = 0; i < o.slaves.size(); ++i) {
         if (o.slaves[i] < 1 || o.slaves[i] > 247) {
             err = "slave address " + std::to_string(o.slaves[i]) + " outside 1..247";
@@ -32,8 +35,14 @@ bool validOptions(const Options& o, std::string& err) {
             return false;
         }
     }
-    if (o.modbusBaud <= 0) { err = "Modbus speed must be positive"; return false; }
-    if (o.txFifoSize == 0 || o.rxFifoSize == 0) { err = "FIFO sizes must be positive"; return false; }
+    if (o.modbusBaud <= 0) {
+        err = "Modbus speed must be positive";
+        return false;
+    }
+    if (o.txFifoSize == 0 || o.rxFifoSize == 0) {
+        err = "FIFO sizes must be positive";
+        return false;
+    }
     return true;
 }
 
@@ -54,8 +63,10 @@ Emulator::Impl::Impl(Options o) : opt(std::move(o)) {
             using S = detail::PortModel::Sink;
             const K k = opt.ports[static_cast<std::size_t>(p)].kind;
             S sink = S::None;
-            if (k == K::Loopback) sink = S::Loopback;
-            else if ((k == K::Pty || k == K::Exec) && i == 0) sink = S::External;
+            if (k == K::Loopback)
+                sink = S::Loopback;
+            else if ((k == K::Pty || k == K::Exec) && i == 0)
+                sink = S::External;
             nodes[i]->port(p).setSink(sink);
         }
 }

@@ -31,7 +31,7 @@ struct Emulator::Impl {
     mutable std::condition_variable logCv;
     std::vector<std::unique_ptr<detail::NodeMap>> nodes;
     std::deque<Transaction> log;
-    uint64_t logBase = 0;                 // sequence number of log.front()
+    uint64_t logBase = 0;  // sequence number of log.front()
     Fault fault = Fault::None;
     std::chrono::milliseconds faultDelay{0};
     int exceptionCode = 4;
@@ -46,7 +46,7 @@ struct Emulator::Impl {
     detail::PtyPair dev;
     std::string linkMade;
     modbus_t* ctx = nullptr;
-    int replyPair[2] = {-1, -1};          // libmodbus writes replies into [0]
+    int replyPair[2] = {-1, -1};  // libmodbus writes replies into [0]
     int serverStop[2] = {-1, -1};
     int pumpWake[2] = {-1, -1};
     std::atomic<bool> pumpQuit{false};
@@ -65,8 +65,8 @@ struct Emulator::Impl {
     void applyBroadcast(const detail::Request& req, Fault flt, Clock::time_point now);
     // Under mu: the answer libmodbus builds (or an exception frame), empty
     // for another slave's request.
-    std::vector<uint8_t> answer(const detail::Request& req, const uint8_t* frame,
-                                std::size_t len, Fault flt, Clock::time_point now);
+    std::vector<uint8_t> answer(const detail::Request& req, const uint8_t* frame, std::size_t len,
+                                Fault flt, Clock::time_point now);
     void sendReply(const std::vector<uint8_t>& reply, uint64_t seq, Clock::time_point sendAt,
                    bool torn);
     // Waits until `until`; false when stopping or when the master starts a

@@ -7,18 +7,18 @@ namespace snsim::detail {
 std::vector<uint8_t> faultyReply(Fault fault, std::vector<uint8_t> reply) {
     if (reply.size() < 4) return reply;
     switch (fault) {
-    case Fault::WrongSlave:
-        reply[0] = static_cast<uint8_t>(reply[0] % 247 + 1);  // another valid address
-        setCrc(reply);
-        break;
-    case Fault::BadCrc:
-        reply.back() = static_cast<uint8_t>(reply.back() ^ 0x5A);
-        break;
-    case Fault::ShortFrame:
-        reply.resize(reply.size() - 3);
-        break;
-    default:
-        break;
+        case Fault::WrongSlave:
+            reply[0] = static_cast<uint8_t>(reply[0] % 247 + 1);  // another valid address
+            setCrc(reply);
+            break;
+        case Fault::BadCrc:
+            reply.back() = static_cast<uint8_t>(reply.back() ^ 0x5A);
+            break;
+        case Fault::ShortFrame:
+            reply.resize(reply.size() - 3);
+            break;
+        default:
+            break;
     }
     return reply;
 }

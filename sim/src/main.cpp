@@ -3,9 +3,9 @@
 #include "cli.h"
 #include "snsim/emulator.h"
 
+#include <pthread.h>
 #include <csignal>
 #include <cstdio>
-#include <pthread.h>
 
 int main(int argc, char** argv) {
     snsim::cli::Parsed parsed;
@@ -31,17 +31,20 @@ int main(int argc, char** argv) {
     if (!emu.start()) return 1;
     for (int p = 0; p < 3; ++p) {
         const auto& a = parsed.options.ports[static_cast<std::size_t>(p)];
-        if (a.kind != snsim::Attachment::Kind::Pty && a.kind != snsim::Attachment::Kind::Exec) continue;
-        const std::string path = a.linkPath.empty() ? emu.instrumentPath(p, parsed.options.slaves.front())
-                                                    : a.linkPath;
+        if (a.kind != snsim::Attachment::Kind::Pty && a.kind != snsim::Attachment::Kind::Exec)
+            continue;
+        const std::string path =
+            a.linkPath.empty() ? emu.instrumentPath(p, parsed.options.slaves.front()) : a.linkPath;
         std::printf("port %d instrument on %s\n", p, path.c_str());
     }
-    const std::string device = parsed.options.linkPath.empty() ? emu.devicePath() : parsed.options.linkPath;
+    const std::string device =
+        parsed.options.linkPath.empty() ? emu.devicePath() : parsed.options.linkPath;
     std::printf("snsim ready on %s\n", device.c_str());
     std::fflush(stdout);
 
     int sig = 0;
-    while (sigwait(&stopSignals, &sig) != 0) {}
+    while (sigwait(&stopSignals, &sig) != 0) {
+    }
     emu.stop();
     return 0;
 }

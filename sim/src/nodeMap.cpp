@@ -2,8 +2,8 @@
 
 #include <algorithm>
 #include <cmath>
-#include <numbers>
 #include <new>
+#include <numbers>
 
 namespace snsim::detail {
 
@@ -11,8 +11,8 @@ namespace {
 
 // Default configuration, restored by coil 12.
 constexpr uint16_t kDefaultTimeout = 100;
-constexpr uint16_t kDefaultSpeedQuarter = 2400;   // 9600 bps
-constexpr uint16_t kDefaultFormat = 8;            // 8N1
+constexpr uint16_t kDefaultSpeedQuarter = 2400;  // 9600 bps
+constexpr uint16_t kDefaultFormat = 8;           // 8N1
 
 int portOf(int address) { return (address + 1) / 256 - 1; }  // port whose block holds it
 int offsetOf(int address) { return address - 256 * portOf(address); }
@@ -51,7 +51,7 @@ NodeMap::NodeMap(int slave, std::size_t txFifo, std::size_t rxFifo, Clock::time_
     if (!map_) throw std::bad_alloc();
     uint16_t* r = map_->tab_registers;
     r[kRegSerial] = static_cast<uint16_t>(4100 + slave);
-    r[kRegSwRev] = 0x0203;          // 2.3
+    r[kRegSwRev] = 0x0203;  // 2.3
     r[kRegBoardHi] = 0x0001;
     r[kRegBoardLo] = 0x3A07;
     r[kRegHwConfig] = 0x0027;
@@ -87,62 +87,64 @@ int NodeMap::check(const Request& r) const {
         return true;
     };
     switch (r.function) {
-    case 1:
-        if (r.quantity < 1 || r.quantity > MODBUS_MAX_READ_BITS) return -1;
-        for (int a = r.address; a < r.address + r.quantity; ++a)
-            if (!validCoil(a)) return MODBUS_EXCEPTION_ILLEGAL_DATA_ADDRESS;
-        return 0;
-    case 5:
-        if (!r.wellFormed) return -1;
-        return validCoil(r.address) ? 0 : MODBUS_EXCEPTION_ILLEGAL_DATA_ADDRESS;
-    case 15:
-        if (r.quantity < 1 || r.quantity > MODBUS_MAX_WRITE_BITS) return -1;
-        if (!r.wellFormed) return MODBUS_EXCEPTION_ILLEGAL_DATA_VALUE;
-        for (int a = r.address; a < r.address + r.quantity; ++a)
-            if (!validCoil(a)) return MODBUS_EXCEPTION_ILLEGAL_DATA_ADDRESS;
-        return 0;
-    case 3:
-        if (r.quantity < 1 || r.quantity > MODBUS_MAX_READ_REGISTERS) return -1;
-        return regsOk(r.address, r.quantity, false) ? 0 : MODBUS_EXCEPTION_ILLEGAL_DATA_ADDRESS;
-    case 6:
-        return validRegister(r.address, true) ? 0 : MODBUS_EXCEPTION_ILLEGAL_DATA_ADDRESS;
-    case 16:
-        if (r.quantity < 1 || r.quantity > MODBUS_MAX_WRITE_REGISTERS) return -1;
-        if (!r.wellFormed) return MODBUS_EXCEPTION_ILLEGAL_DATA_VALUE;
-        return regsOk(r.address, r.quantity, true) ? 0 : MODBUS_EXCEPTION_ILLEGAL_DATA_ADDRESS;
-    case 23:
-        if (r.quantity < 1 || r.quantity > MODBUS_MAX_WR_WRITE_REGISTERS || r.readQuantity < 1 ||
-            r.readQuantity > MODBUS_MAX_WR_READ_REGISTERS || !r.wellFormed)
-            return -1;
-        return regsOk(r.address, r.quantity, true) && regsOk(r.readAddress, r.readQuantity, false)
-                   ? 0
-                   : MODBUS_EXCEPTION_ILLEGAL_DATA_ADDRESS;
-    default:
-        return -1;  // libmodbus answers (illegal function / address)
+        case 1:
+            if (r.quantity < 1 || r.quantity > MODBUS_MAX_READ_BITS) return -1;
+            for (int a = r.address; a < r.address + r.quantity; ++a)
+                if (!validCoil(a)) return MODBUS_EXCEPTION_ILLEGAL_DATA_ADDRESS;
+            return 0;
+        case 5:
+            if (!r.wellFormed) return -1;
+            return validCoil(r.address) ? 0 : MODBUS_EXCEPTION_ILLEGAL_DATA_ADDRESS;
+        case 15:
+            if (r.quantity < 1 || r.quantity > MODBUS_MAX_WRITE_BITS) return -1;
+            if (!r.wellFormed) return MODBUS_EXCEPTION_ILLEGAL_DATA_VALUE;
+            for (int a = r.address; a < r.address + r.quantity; ++a)
+                if (!validCoil(a)) return MODBUS_EXCEPTION_ILLEGAL_DATA_ADDRESS;
+            return 0;
+        case 3:
+            if (r.quantity < 1 || r.quantity > MODBUS_MAX_READ_REGISTERS) return -1;
+            return regsOk(r.address, r.quantity, false) ? 0 : MODBUS_EXCEPTION_ILLEGAL_DATA_ADDRESS;
+        case 6:
+            return validRegister(r.address, true) ? 0 : MODBUS_EXCEPTION_ILLEGAL_DATA_ADDRESS;
+        case 16:
+            if (r.quantity < 1 || r.quantity > MODBUS_MAX_WRITE_REGISTERS) return -1;
+            if (!r.wellFormed) return MODBUS_EXCEPTION_ILLEGAL_DATA_VALUE;
+            return regsOk(r.address, r.quantity, true) ? 0 : MODBUS_EXCEPTION_ILLEGAL_DATA_ADDRESS;
+        case 23:
+            if (r.quantity < 1 || r.quantity > MODBUS_MAX_WR_WRITE_REGISTERS ||
+                r.readQuantity < 1 || r.readQuantity > MODBUS_MAX_WR_READ_REGISTERS ||
+                !r.wellFormed)
+                return -1;
+            return regsOk(r.address, r.quantity, true) &&
+                           regsOk(r.readAddress, r.readQuantity, false)
+                       ? 0
+                       : MODBUS_EXCEPTION_ILLEGAL_DATA_ADDRESS;
+        default:
+            return -1;  // libmodbus answers (illegal function / address)
     }
 }
 
 void NodeMap::applyWrites(const Request& r, Clock::time_point now) {
     switch (r.function) {
-    case 5:
-    case 15:
-        for (std::size_t i = 0; i < r.values.size(); ++i)
-            writeCoil(r.address + static_cast<int>(i), r.values[i] != 0, now);
-        break;
-    case 6:
-    case 16:
-    case 23: {
-        for (std::size_t i = 0; i < r.values.size(); ++i) {
-            const int a = r.address + static_cast<int>(i);
-            if (a >= 255 && offsetOf(a) == kOffTxBlock)
-                applyTxBlock(portOf(a), a, r.values, i, now);
-            else
-                writeReg(a, r.values[i], now);
+        case 5:
+        case 15:
+            for (std::size_t i = 0; i < r.values.size(); ++i)
+                writeCoil(r.address + static_cast<int>(i), r.values[i] != 0, now);
+            break;
+        case 6:
+        case 16:
+        case 23: {
+            for (std::size_t i = 0; i < r.values.size(); ++i) {
+                const int a = r.address + static_cast<int>(i);
+                if (a >= 255 && offsetOf(a) == kOffTxBlock)
+                    applyTxBlock(portOf(a), a, r.values, i, now);
+                else
+                    writeReg(a, r.values[i], now);
+            }
+            break;
         }
-        break;
-    }
-    default:
-        break;
+        default:
+            break;
     }
 }
 
@@ -166,8 +168,14 @@ void NodeMap::applyTxBlock(int p, int first, const std::vector<uint16_t>& values
 
 void NodeMap::prepareRead(const Request& r, Clock::time_point now) {
     int addr = -1, qty = 0;
-    if (r.function == 3) { addr = r.address; qty = r.quantity; }
-    if (r.function == 23) { addr = r.readAddress; qty = r.readQuantity; }
+    if (r.function == 3) {
+        addr = r.address;
+        qty = r.quantity;
+    }
+    if (r.function == 23) {
+        addr = r.readAddress;
+        qty = r.readQuantity;
+    }
     for (int a = addr; a >= 0 && a < addr + qty; ++a) {
         if (a >= 255 && offsetOf(a) == kOffRxBlock) {
             // The receive block: count register, then data registers.
@@ -181,8 +189,14 @@ void NodeMap::prepareRead(const Request& r, Clock::time_point now) {
 
 void NodeMap::exaggerateCounts(const Request& r) {
     int addr = -1, qty = 0;
-    if (r.function == 3) { addr = r.address; qty = r.quantity; }
-    if (r.function == 23) { addr = r.readAddress; qty = r.readQuantity; }
+    if (r.function == 3) {
+        addr = r.address;
+        qty = r.quantity;
+    }
+    if (r.function == 23) {
+        addr = r.readAddress;
+        qty = r.readQuantity;
+    }
     uint16_t* regs = map_->tab_registers;
     for (int a = addr; a >= 255 && a < addr + qty; ++a) {
         if (offsetOf(a) == kOffRxBlock && regs[a] != 0) regs[a] = 0xFFFF;
@@ -216,7 +230,8 @@ void NodeMap::refreshReg(int a, Clock::time_point now) {
         uint16_t v = forcedBusy_;
         for (int p = 0; p < kPorts; ++p) {
             ports_[static_cast<std::size_t>(p)].advance(now);
-            if (ports_[static_cast<std::size_t>(p)].txBusy()) v = static_cast<uint16_t>(v | busyBit(p));
+            if (ports_[static_cast<std::size_t>(p)].txBusy())
+                v = static_cast<uint16_t>(v | busyBit(p));
         }
         regs[a] = v;
     } else if (a >= 255 && offsetOf(a) == kOffErr) {
@@ -245,22 +260,22 @@ void NodeMap::writeReg(int a, uint16_t v, Clock::time_point now) {
     const int p = portOf(a);
     PortModel& pm = port(p);
     switch (offsetOf(a)) {
-    case kOffSpeed:
-        pm.setSpeed(4u * v, now);
-        break;
-    case kOffRxCtl:
-        if (v & 32) pm.flushRx();
-        pm.clearErrorFlags(static_cast<uint16_t>(v & 31));
-        break;
-    case kOffTxCtl:
-        if (v & 32) pm.flushTx();
-        break;
-    case kOffBreak:
-        pm.setBreak(v != 0, now);
-        regs[a] = v != 0 ? 1 : 0;
-        break;
-    default:
-        break;
+        case kOffSpeed:
+            pm.setSpeed(4u * v, now);
+            break;
+        case kOffRxCtl:
+            if (v & 32) pm.flushRx();
+            pm.clearErrorFlags(static_cast<uint16_t>(v & 31));
+            break;
+        case kOffTxCtl:
+            if (v & 32) pm.flushTx();
+            break;
+        case kOffBreak:
+            pm.setBreak(v != 0, now);
+            regs[a] = v != 0 ? 1 : 0;
+            break;
+        default:
+            break;
     }
 }
 

@@ -15,14 +15,14 @@
 
 namespace snsim::detail {
 
-inline constexpr int kCoilCount = 13;       // coils 0..12
-inline constexpr int kRegCount = 1023;      // registers 0..1022
+inline constexpr int kCoilCount = 13;   // coils 0..12
+inline constexpr int kRegCount = 1023;  // registers 0..1022
 inline constexpr int kPorts = 3;
 
 // Register addresses (B = 256 * port for the per-port ones).
 inline constexpr int kRegSerial = 15, kRegSwRev = 16, kRegBoardHi = 17, kRegBoardLo = 18,
-                     kRegPowerVector = 19, kRegHwConfig = 20, kRegTimeout = 21,
-                     kRegAnalog = 31, kRegAnalogParms = 47, kRegBusy = 254;
+                     kRegPowerVector = 19, kRegHwConfig = 20, kRegTimeout = 21, kRegAnalog = 31,
+                     kRegAnalogParms = 47, kRegBusy = 254;
 inline constexpr int kOffSpeed = 255, kOffFormat = 256, kOffRxCtl = 257, kOffErr = 259,
                      kOffRxBlock = 262, kOffTxStatus = 386, kOffTxCtl = 387, kOffBreak = 388,
                      kOffTxBlock = 390, kBlockRegs = 121;
@@ -74,8 +74,8 @@ private:
     void writeCoil(int address, bool on, Clock::time_point now);
     void refreshReg(int address, Clock::time_point now);
     void fillRxBlock(int p, int dataRegs);
-    void applyTxBlock(int p, int first, const std::vector<uint16_t>& values,
-                      std::size_t offset, Clock::time_point now);
+    void applyTxBlock(int p, int first, const std::vector<uint16_t>& values, std::size_t offset,
+                      Clock::time_point now);
     uint16_t analogValue(int channel, Clock::time_point now) const;
 
     int slave_;

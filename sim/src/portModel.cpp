@@ -8,7 +8,7 @@ namespace {
 // Bytes an instrument may send at once: enough for several milliseconds of a
 // fast line, so the pump keeps up with the line between its passes.
 constexpr std::size_t kRxBurst = 256;
-}
+}  // namespace
 
 PortModel::PortModel(std::size_t txCapacity, std::size_t rxCapacity)
     : txCap_(txCapacity), rxCap_(rxCapacity) {}
@@ -59,9 +59,14 @@ void PortModel::emit(uint8_t b) {
     tap_.push_back(b);
     if (tap_.size() > kTapLimit) tap_.pop_front();
     switch (sink_) {
-    case Sink::Loopback: pushRx(&b, 1); break;
-    case Sink::External: external_.push_back(b); break;
-    case Sink::None: break;
+        case Sink::Loopback:
+            pushRx(&b, 1);
+            break;
+        case Sink::External:
+            external_.push_back(b);
+            break;
+        case Sink::None:
+            break;
     }
 }
 

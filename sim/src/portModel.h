@@ -16,7 +16,7 @@ namespace snsim::detail {
 using Clock = std::chrono::steady_clock;
 
 // Bit of the error-flag register (B + 259) set when the receive FIFO overflows.
-inline constexpr uint16_t kOverrunFlag = 0x0002;   // bit 1, as a UART's OE
+inline constexpr uint16_t kOverrunFlag = 0x0002;  // bit 1, as a UART's OE
 // Bytes of line output the tap keeps (oldest dropped beyond).
 inline constexpr std::size_t kTapLimit = 4u * 1024u * 1024u;
 
@@ -35,8 +35,7 @@ public:
     uint32_t speed() const { return speed_; }
 
     // Takes what fits from data (nothing when !enabled); returns the count.
-    std::size_t acceptTx(const uint8_t* data, std::size_t n, bool enabled,
-                         Clock::time_point now);
+    std::size_t acceptTx(const uint8_t* data, std::size_t n, bool enabled, Clock::time_point now);
     void setAcceptLimit(int limit) { acceptLimit_ = limit; }
 
     // Moves every byte whose transmission has completed by `now` out of the

@@ -6,9 +6,9 @@
 namespace snsim::detail {
 
 struct PtyPair {
-    int master = -1;     // non-blocking, close-on-exec
-    int slave = -1;      // kept open so the master never reads EIO
-    std::string path;    // "/dev/pts/N"
+    int master = -1;   // non-blocking, close-on-exec
+    int slave = -1;    // kept open so the master never reads EIO
+    std::string path;  // "/dev/pts/N"
 };
 
 // Opens a pty pair with the slave side in raw mode (no echo, no output

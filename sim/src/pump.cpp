@@ -2,9 +2,9 @@
 // instrument ptys, at the ports' line speed.
 #include "emulatorImpl.h"
 
-#include <cerrno>
 #include <poll.h>
 #include <unistd.h>
+#include <cerrno>
 
 namespace snsim {
 
@@ -36,9 +36,13 @@ void Emulator::Impl::pumpLoop() {
             if (!a || a->fd() < 0) continue;
             a->flushOut();
             short ev = 0;
-            if (allowance[static_cast<std::size_t>(p)] > 0) ev |= POLLIN;
-            else waiting = true;  // line busy: look again shortly
-            if (a->outPending()) { ev |= POLLOUT; }
+            if (allowance[static_cast<std::size_t>(p)] > 0)
+                ev |= POLLIN;
+            else
+                waiting = true;  // line busy: look again shortly
+            if (a->outPending()) {
+                ev |= POLLOUT;
+            }
             if (ev == 0) continue;
             index[static_cast<std::size_t>(p)] = static_cast<int>(fds.size());
             fds.push_back({a->fd(), ev, 0});
@@ -47,11 +51,13 @@ void Emulator::Impl::pumpLoop() {
         if (rc < 0 && errno != EINTR) return;
         if (fds[0].revents & POLLIN) {
             char drain[64];
-            while (::read(pumpWake[0], drain, sizeof drain) > 0) {}
+            while (::read(pumpWake[0], drain, sizeof drain) > 0) {
+            }
         }
         for (int p = 0; p < detail::kPorts; ++p) {
             const int i = index[static_cast<std::size_t>(p)];
-            if (i < 0 || !(fds[static_cast<std::size_t>(i)].revents & (POLLIN | POLLHUP | POLLERR))) continue;
+            if (i < 0 || !(fds[static_cast<std::size_t>(i)].revents & (POLLIN | POLLHUP | POLLERR)))
+                continue;
             auto& a = atts[static_cast<std::size_t>(p)];
             uint8_t buf[256];
             const std::size_t want = std::min(sizeof buf, allowance[static_cast<std::size_t>(p)]);

@@ -29,25 +29,31 @@ void setCrc(std::vector<uint8_t>& frame) {
 FrameLength requestLength(const uint8_t* buf, std::size_t have, std::size_t& length) {
     if (have < 2) return FrameLength::NeedMore;
     switch (buf[1]) {
-    case 1: case 2: case 3: case 4: case 5: case 6:
-        length = 8;
-        return FrameLength::Known;
-    case 15: case 16:
-        if (have < 7) return FrameLength::NeedMore;
-        length = 9u + buf[6];
-        return FrameLength::Known;
-    case 23:
-        if (have < 11) return FrameLength::NeedMore;
-        length = 13u + buf[10];
-        return FrameLength::Known;
-    default:
-        return FrameLength::Unknown;
+        case 1:
+        case 2:
+        case 3:
+        case 4:
+        case 5:
+        case 6:
+            length = 8;
+            return FrameLength::Known;
+        case 15:
+        case 16:
+            if (have < 7) return FrameLength::NeedMore;
+            length = 9u + buf[6];
+            return FrameLength::Known;
+        case 23:
+            if (have < 11) return FrameLength::NeedMore;
+            length = 13u + buf[10];
+            return FrameLength::Known;
+        default:
+            return FrameLength::Unknown;
     }
 }
 
 namespace {
 int word(const uint8_t* p) { return (p[0] << 8) | p[1]; }
-}
+}  // namespace
 
 Request parseRequest(const uint8_t* f, std::size_t len) {
     Request r;
@@ -55,52 +61,55 @@ Request parseRequest(const uint8_t* f, std::size_t len) {
     r.function = f[1];
     const std::size_t body = len >= 2 ? len - 2 : 0;  // without CRC
     switch (r.function) {
-    case 1: case 2: case 3: case 4:
-        r.address = word(f + 2);
-        r.quantity = word(f + 4);
-        break;
-    case 5:
-        r.address = word(f + 2);
-        r.quantity = 1;
-        r.values.push_back(word(f + 4) == 0xFF00 ? 1 : 0);
-        r.wellFormed = word(f + 4) == 0xFF00 || word(f + 4) == 0;
-        break;
-    case 6:
-        r.address = word(f + 2);
-        r.quantity = 1;
-        r.values.push_back(static_cast<uint16_t>(word(f + 4)));
-        break;
-    case 15: {
-        r.address = word(f + 2);
-        r.quantity = word(f + 4);
-        const std::size_t bc = f[6];
-        r.wellFormed = bc == static_cast<std::size_t>((r.quantity + 7) / 8) && 7 + bc <= body;
-        for (int i = 0; i < r.quantity && r.wellFormed; ++i)
-            r.values.push_back((f[7 + i / 8] >> (i % 8)) & 1);
-        break;
-    }
-    case 16: {
-        r.address = word(f + 2);
-        r.quantity = word(f + 4);
-        const std::size_t bc = f[6];
-        r.wellFormed = bc == static_cast<std::size_t>(2 * r.quantity) && 7 + bc <= body;
-        for (int i = 0; i < r.quantity && r.wellFormed; ++i)
-            r.values.push_back(static_cast<uint16_t>(word(f + 7 + 2 * i)));
-        break;
-    }
-    case 23: {
-        r.readAddress = word(f + 2);
-        r.readQuantity = word(f + 4);
-        r.address = word(f + 6);
-        r.quantity = word(f + 8);
-        const std::size_t bc = f[10];
-        r.wellFormed = bc == static_cast<std::size_t>(2 * r.quantity) && 11 + bc <= body;
-        for (int i = 0; i < r.quantity && r.wellFormed; ++i)
-            r.values.push_back(static_cast<uint16_t>(word(f + 11 + 2 * i)));
-        break;
-    }
-    default:
-        break;
+        case 1:
+        case 2:
+        case 3:
+        case 4:
+            r.address = word(f + 2);
+            r.quantity = word(f + 4);
+            break;
+        case 5:
+            r.address = word(f + 2);
+            r.quantity = 1;
+            r.values.push_back(word(f + 4) == 0xFF00 ? 1 : 0);
+            r.wellFormed = word(f + 4) == 0xFF00 || word(f + 4) == 0;
+            break;
+        case 6:
+            r.address = word(f + 2);
+            r.quantity = 1;
+            r.values.push_back(static_cast<uint16_t>(word(f + 4)));
+            break;
+        case 15: {
+            r.address = word(f + 2);
+            r.quantity = word(f + 4);
+            const std::size_t bc = f[6];
+            r.wellFormed = bc == static_cast<std::size_t>((r.quantity + 7) / 8) && 7 + bc <= body;
+            for (int i = 0; i < r.quantity && r.wellFormed; ++i)
+                r.values.push_back((f[7 + i / 8] >> (i % 8)) & 1);
+            break;
+        }
+        case 16: {
+            r.address = word(f + 2);
+            r.quantity = word(f + 4);
+            const std::size_t bc = f[6];
+            r.wellFormed = bc == static_cast<std::size_t>(2 * r.quantity) && 7 + bc <= body;
+            for (int i = 0; i < r.quantity && r.wellFormed; ++i)
+                r.values.push_back(static_cast<uint16_t>(word(f + 7 + 2 * i)));
+            break;
+        }
+        case 23: {
+            r.readAddress = word(f + 2);
+            r.readQuantity = word(f + 4);
+            r.address = word(f + 6);
+            r.quantity = word(f + 8);
+            const std::size_t bc = f[10];
+            r.wellFormed = bc == static_cast<std::size_t>(2 * r.quantity) && 11 + bc <= body;
+            for (int i = 0; i < r.quantity && r.wellFormed; ++i)
+                r.values.push_back(static_cast<uint16_t>(word(f + 11 + 2 * i)));
+            break;
+        }
+        default:
+            break;
     }
     return r;
 }

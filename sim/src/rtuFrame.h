@@ -26,10 +26,10 @@ struct Request {
     int function = 0;
     int address = 0;
     int quantity = 0;
-    std::vector<uint16_t> values;   // registers written, or coils as 0/1
-    int readAddress = -1;           // function 23
+    std::vector<uint16_t> values;  // registers written, or coils as 0/1
+    int readAddress = -1;          // function 23
     int readQuantity = 0;
-    bool wellFormed = true;         // byte count agrees with the quantity
+    bool wellFormed = true;  // byte count agrees with the quantity
 };
 
 Request parseRequest(const uint8_t* frame, std::size_t len);

@@ -6,12 +6,12 @@
 #include "faults.h"
 #include "rtuFrame.h"
 
-#include <cerrno>
-#include <cstring>
 #include <poll.h>
 #include <termios.h>
-#include <thread>
 #include <unistd.h>
+#include <cerrno>
+#include <cstring>
+#include <thread>
 
 namespace snsim {
 
@@ -56,7 +56,8 @@ void Emulator::Impl::serverLoop() {
         int timeout = -1;
         if (!buf.empty()) {
             std::size_t len = 0;
-            const bool unknown = detail::requestLength(buf.data(), buf.size(), len) == FrameLength::Unknown;
+            const bool unknown =
+                detail::requestLength(buf.data(), buf.size(), len) == FrameLength::Unknown;
             timeout = msUntil(lastByte + (unknown ? kUnknownGap : kIncompleteGap));
         }
         pollfd fds[2] = {{serverStop[0], POLLIN, 0}, {dev.master, POLLIN, 0}};
@@ -126,8 +127,7 @@ uint64_t Emulator::Impl::logRequest(const detail::Request& req, Clock::time_poin
     return logBase + log.size() - 1;
 }
 
-void Emulator::Impl::applyBroadcast(const detail::Request& req, Fault flt,
-                                    Clock::time_point now) {
+void Emulator::Impl::applyBroadcast(const detail::Request& req, Fault flt, Clock::time_point now) {
     if (flt != Fault::None && flt != Fault::Delay) return;
     for (auto& n : nodes) {
         if (isWrite(req.function) && n->check(req) == 0) {
@@ -138,8 +138,7 @@ void Emulator::Impl::applyBroadcast(const detail::Request& req, Fault flt,
 }
 
 std::vector<uint8_t> Emulator::Impl::answer(const detail::Request& req, const uint8_t* frame,
-                                            std::size_t len, Fault flt,
-                                            Clock::time_point now) {
+                                            std::size_t len, Fault flt, Clock::time_point now) {
     detail::NodeMap* n = node(req.slave);
     if (!n) return {};  // another slave's request: not ours to answer
     // libmodbus reads a whole ADU from the buffer it is given.

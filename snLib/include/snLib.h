@@ -40,8 +40,8 @@ struct SensorNode;
 
 /* One virtual port of a node; three are embedded in every SensorNode. */
 typedef struct SnSerial {
-    struct SensorNode *node; /* owning node; NULL while the port is closed */
-    struct _modbus *ctx;     /* node's context copied at open; NULL while closed */
+    struct SensorNode* node; /* owning node; NULL while the port is closed */
+    struct _modbus* ctx;     /* node's context copied at open; NULL while closed */
     uint16_t port;           /* 0, 1 or 2 */
     uint16_t refCount;       /* opens not yet matched by closes */
     uint16_t rxAvail;        /* bytes of the last receive block not yet read */
@@ -52,7 +52,7 @@ typedef struct SnSerial {
 
 /* One open node: an entry of the library's table of 16. */
 typedef struct SensorNode {
-    struct _modbus *ctx; /* RTU link; NULL while the entry is free */
+    struct _modbus* ctx; /* RTU link; NULL while the entry is free */
     uint16_t slaveId;    /* Modbus slave address, 1 to 247 */
     uint16_t refCount;   /* opens not yet matched by closes; 0 = free */
     char portName[256];  /* device name; not terminated when 256 long */
@@ -75,7 +75,7 @@ void snSetDebug(int16_t level);
  * errno: EINVAL for no name, a bad slave address or a line speed the serial
  * driver does not support; ENOMEM when 16 nodes are open; else libmodbus's.
  */
-SensorNode *openSensorNode(const char *name, int speed, int slave);
+SensorNode* openSensorNode(const char* name, int speed, int slave);
 
 /*
  * Lower the node's open count; the close that reaches 0 frees its Modbus
@@ -83,20 +83,20 @@ SensorNode *openSensorNode(const char *name, int speed, int slave);
  * port handle can reach the freed context.  0, or -1 with EINVAL for a NULL
  * handle or a node that is not open.
  */
-int closeSensorNode(SensorNode *node);
+int closeSensorNode(SensorNode* node);
 
 /* libmodbus's protocol debug output for the node's link: non-zero = on. */
-void snModbusSetDebug(SensorNode *node, int16_t flag);
+void snModbusSetDebug(SensorNode* node, int16_t flag);
 
 /* Link timeouts of an open node; getters accept a NULL destination. */
-void snModbusGetResponseTimeout(SensorNode *node, struct timeval *tv);
-void snModbusSetResponseTimeout(SensorNode *node, const struct timeval *tv);
-void snModbusGetByteTimeout(SensorNode *node, struct timeval *tv);
-void snModbusSetByteTimeout(SensorNode *node, const struct timeval *tv);
+void snModbusGetResponseTimeout(SensorNode* node, struct timeval* tv);
+void snModbusSetResponseTimeout(SensorNode* node, const struct timeval* tv);
+void snModbusGetByteTimeout(SensorNode* node, struct timeval* tv);
+void snModbusSetByteTimeout(SensorNode* node, const struct timeval* tv);
 
 /* Device Modbus timeout register.  Set refuses values below 20 (EINVAL). */
-int setSensorNodeModbusTimeout(SensorNode *node, uint16_t value);
-int getSensorNodeModbusTimeout(SensorNode *node, uint16_t *value);
+int setSensorNodeModbusTimeout(SensorNode* node, uint16_t value);
+int getSensorNodeModbusTimeout(SensorNode* node, uint16_t* value);
 
 /* ---- Virtual ports: open, close, line settings ----------------------- */
 
@@ -106,18 +106,18 @@ int getSensorNodeModbusTimeout(SensorNode *node, uint16_t *value);
  * NULL with EINVAL for a NULL or closed node or a port above 2; NULL with
  * libmodbus's errno when the node refuses transmit enable (open undone).
  */
-SnSerial *snOpenSerial(SensorNode *node, uint16_t port);
+SnSerial* snOpenSerial(SensorNode* node, uint16_t port);
 
 /* Lower the port's count; the close reaching 0 switches transmit enable
  * off.  0, or -1 with EINVAL for a NULL or closed port. */
-int snCloseSerial(SnSerial *ser);
+int snCloseSerial(SnSerial* ser);
 
 /* Line speed (bit/s), parity 'N', 'E' or 'O' (any case; others mean none)
  * and stop bits (2, anything else means 1).  Data bits are always 8. */
-int snSerInit(SnSerial *ser, int speed, char parity, int stopBits);
+int snSerInit(SnSerial* ser, int speed, char parity, int stopBits);
 
 /* Switch the port's transmit enable: non-zero = on. */
-int snSerSetTxEnbl(SnSerial *ser, int16_t flag);
+int snSerSetTxEnbl(SnSerial* ser, int16_t flag);
 
 /* ---- Virtual ports: data transfer ------------------------------------- */
 
@@ -126,7 +126,7 @@ int snSerSetTxEnbl(SnSerial *ser, int16_t flag);
  * for data: returns what is buffered plus what the node has now (0 to
  * count).  0 with EINVAL for a NULL or closed port or a NULL buffer.
  */
-int snSerRead(SnSerial *ser, void *buf, uint32_t count);
+int snSerRead(SnSerial* ser, void* buf, uint32_t count);
 
 /*
  * Send `len` bytes in chunks of up to 240.  Pauses 50 ms whenever the node
@@ -134,10 +134,10 @@ int snSerRead(SnSerial *ser, void *buf, uint32_t count);
  * which it took nothing.  Returns how many bytes the node accepted: exactly
  * a prefix of `data`.  0 with EINVAL for a NULL or closed port or NULL data.
  */
-int snSerWrite(SnSerial *ser, const void *data, uint32_t len);
+int snSerWrite(SnSerial* ser, const void* data, uint32_t len);
 
 /* Bytes buffered and not yet read; 0 for a NULL handle.  No traffic. */
-int snSerRxCount(SnSerial *ser);
+int snSerRxCount(SnSerial* ser);
 
 /* ---- Virtual ports: line control --------------------------------------
  * All: -1 with EINVAL for a NULL or closed port. */
@@ -145,57 +145,57 @@ int snSerRxCount(SnSerial *ser);
 /* Wait, polling every 100 ms, until the node has sent everything or
  * `budget` hundredths of a second have passed.  Port 0 has no busy bit:
  * its drain reads the busy register once. */
-int snSerDrain(SnSerial *ser, uint32_t budget);
+int snSerDrain(SnSerial* ser, uint32_t budget);
 
 /* Drop what the port has received (buffered bytes too) / has to send. */
-int snSerIFlush(SnSerial *ser);
-int snSerOFlush(SnSerial *ser);
+int snSerIFlush(SnSerial* ser);
+int snSerOFlush(SnSerial* ser);
 
 /* Hold a break condition for `ms` milliseconds. */
-int snSerBreak(SnSerial *ser, uint16_t ms);
+int snSerBreak(SnSerial* ser, uint16_t ms);
 
 /* Read the port's error flags into *flags (EINVAL when flags is NULL). */
-int snSerGetErrFlags(SnSerial *ser, uint16_t *flags);
+int snSerGetErrFlags(SnSerial* ser, uint16_t* flags);
 
 /* Clear the error flags in mask (bits 0-4 only). */
-int snSerClearErrFlags(SnSerial *ser, uint16_t mask);
+int snSerClearErrFlags(SnSerial* ser, uint16_t mask);
 
 /* ---- Node power, analog and identity ----------------------------------
  * All: -1 with EINVAL for a NULL or closed node or a failed check. */
 
 /* Switch power output 0-3: state non-zero = on. */
-int snPower(SensorNode *node, uint16_t output, int16_t state);
+int snPower(SensorNode* node, uint16_t output, int16_t state);
 
 /* 1 when output 0-3 is on, 0 when off, -1 on failure. */
-int snPowerIsOn(SensorNode *node, uint16_t output);
+int snPowerIsOn(SensorNode* node, uint16_t output);
 
-int snGetPowerVector(SensorNode *node, uint16_t *vector);
+int snGetPowerVector(SensorNode* node, uint16_t* vector);
 
 /* Analog channel value, channel 0-7. */
-int snAnalogChan(SensorNode *node, uint16_t channel, uint16_t *value);
+int snAnalogChan(SensorNode* node, uint16_t channel, uint16_t* value);
 
 /* `count` channel values from `first`; first + count <= 8. */
-int snAnalogChans(SensorNode *node, uint16_t first, uint16_t count, uint16_t *values);
+int snAnalogChans(SensorNode* node, uint16_t first, uint16_t count, uint16_t* values);
 
 /* Two parameter words per channel, 2 x count words; first + count <= 8. */
-int snSetAnalogParms(SensorNode *node, uint16_t first, uint16_t count, const uint16_t *parms);
-int snGetAnalogParms(SensorNode *node, uint16_t first, uint16_t count, uint16_t *parms);
+int snSetAnalogParms(SensorNode* node, uint16_t first, uint16_t count, const uint16_t* parms);
+int snGetAnalogParms(SensorNode* node, uint16_t first, uint16_t count, uint16_t* parms);
 
-int snGetSerialNum(SensorNode *node, uint16_t *serialNum);
-int snGetSoftwareRev(SensorNode *node, uint16_t *revision);
+int snGetSerialNum(SensorNode* node, uint16_t* serialNum);
+int snGetSoftwareRev(SensorNode* node, uint16_t* revision);
 
 /* Board configuration: register 17 in the upper half, 18 in the lower. */
-int snGetBoardConfig(SensorNode *node, uint32_t *config);
-int snGetHwConfig(SensorNode *node, uint16_t *config);
+int snGetBoardConfig(SensorNode* node, uint32_t* config);
+int snGetHwConfig(SensorNode* node, uint16_t* config);
 
 /* DC always on: non-zero = on. */
-int snSetDCAlwaysOn(SensorNode *node, int16_t state);
+int snSetDCAlwaysOn(SensorNode* node, int16_t state);
 
 /* Trigger the node's configuration reset. */
-int snResetConfigMode(SensorNode *node);
+int snResetConfigMode(SensorNode* node);
 
 /* Blink pattern: 0 = off, 1 = pattern 1, anything else = pattern 2. */
-int snBlinky(SensorNode *node, int pattern);
+int snBlinky(SensorNode* node, int pattern);
 
 #if defined(__GNUC__)
 #pragma GCC visibility pop

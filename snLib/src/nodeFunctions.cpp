@@ -1,9 +1,9 @@
 // Node-level functions: power outputs, blink and configuration coils,
 // analog channels and parameters, identity and configuration registers.
 #include "libState.h"
-#include "transactions.h"
 #include "registerMap.h"
 #include "trace.h"
+#include "transactions.h"
 
 #include <modbus.h>
 
@@ -70,8 +70,7 @@ extern "C" int snAnalogChan(SensorNode* node, uint16_t channel, uint16_t* value)
     return readOneRegister(node, reg::kAnalogValue0 + channel, value);
 }
 
-extern "C" int snAnalogChans(SensorNode* node, uint16_t first, uint16_t count,
-                             uint16_t* values) {
+extern "C" int snAnalogChans(SensorNode* node, uint16_t first, uint16_t count, uint16_t* values) {
     if (!channelRangeValid(first, count) || values == nullptr || !nodeIsOpen(node)) {
         return failWith(EINVAL);
     }
@@ -85,12 +84,10 @@ extern "C" int snSetAnalogParms(SensorNode* node, uint16_t first, uint16_t count
     }
     LibLock lock;
     if (!nodeIsOpenLocked(node)) return -1;
-    return statusOf(
-        mb::writeRegisters(node->ctx, analogParmsAddress(first), 2 * count, parms));
+    return statusOf(mb::writeRegisters(node->ctx, analogParmsAddress(first), 2 * count, parms));
 }
 
-extern "C" int snGetAnalogParms(SensorNode* node, uint16_t first, uint16_t count,
-                                uint16_t* parms) {
+extern "C" int snGetAnalogParms(SensorNode* node, uint16_t first, uint16_t count, uint16_t* parms) {
     if (!channelRangeValid(first, count) || parms == nullptr || !nodeIsOpen(node)) {
         return failWith(EINVAL);
     }

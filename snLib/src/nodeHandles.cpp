@@ -1,9 +1,9 @@
 // Opening and closing nodes, and the link and device timeouts.
 #include "libState.h"
-#include "transactions.h"
 #include "lineSpeeds.h"
 #include "registerMap.h"
 #include "trace.h"
+#include "transactions.h"
 
 #include <modbus.h>
 

@@ -1,9 +1,9 @@
 // Line control of a virtual port: drain, flushes, break and error flags.
 #include "libState.h"
-#include "transactions.h"
 #include "pause.h"
 #include "registerMap.h"
 #include "trace.h"
+#include "transactions.h"
 
 #include <modbus.h>
 
@@ -60,8 +60,8 @@ extern "C" int snSerIFlush(SnSerial* ser) {
     if (!portIsOpenLocked(ser)) return -1;
     // Buffered bytes go even if the node does not answer the flush.
     ser->rxAvail = 0;
-    return statusOf(mb::writeRegister(
-        ser->ctx, reg::portRegister(ser->port, reg::kRxControl), reg::kFlushCommand));
+    return statusOf(mb::writeRegister(ser->ctx, reg::portRegister(ser->port, reg::kRxControl),
+                                      reg::kFlushCommand));
 }
 
 extern "C" int snSerOFlush(SnSerial* ser) {
@@ -88,8 +88,8 @@ extern "C" int snSerGetErrFlags(SnSerial* ser, uint16_t* flags) {
     {
         LibLock lock;
         if (!portIsOpenLocked(ser)) return -1;
-        status = statusOf(mb::readRegisters(
-            ser->ctx, reg::portRegister(ser->port, reg::kErrorFlags), 1, flags));
+        status = statusOf(
+            mb::readRegisters(ser->ctx, reg::portRegister(ser->port, reg::kErrorFlags), 1, flags));
     }
     trace("snSerGetErrFlags(" SN_NAME "[%d,%d] = 0x%hx)\n", node->portName, node->slaveId,
           ser->port, *flags);
@@ -99,8 +99,8 @@ extern "C" int snSerGetErrFlags(SnSerial* ser, uint16_t* flags) {
 extern "C" int snSerClearErrFlags(SnSerial* ser, uint16_t mask) {
     const SensorNode* node = openPortOwner(ser);
     if (node == nullptr) return -1;
-    trace("snSerClearErrFlags(" SN_NAME "[%d,%d], %hd)\n", node->portName, node->slaveId,
-          ser->port, static_cast<short>(mask));
+    trace("snSerClearErrFlags(" SN_NAME "[%d,%d], %hd)\n", node->portName, node->slaveId, ser->port,
+          static_cast<short>(mask));
     // Only the clearable bits go out, so a clear can never flush the receive side.
     return writePortRegister(*ser, reg::kRxControl,
                              static_cast<uint16_t>(mask & reg::kClearableErrorMask));

@@ -1,9 +1,9 @@
 // Opening and closing virtual ports, their line settings and transmit enable.
 #include "blockPacking.h"
 #include "libState.h"
-#include "transactions.h"
 #include "registerMap.h"
 #include "trace.h"
+#include "transactions.h"
 
 #include <modbus.h>
 
@@ -12,7 +12,6 @@
 using namespace snlib;
 
 namespace {
-
 
 int txEnableCoil(const SnSerial& ser) { return reg::kTxEnableCoil0 + ser.port; }
 
@@ -33,8 +32,10 @@ bool attachPort(SensorNode& node, uint16_t port) {
 
 uint16_t frameFormatWord(char parity, int stopBits) {
     uint16_t word = 8;
-    if (parity == 'E' || parity == 'e') word = 10;
-    else if (parity == 'O' || parity == 'o') word = 12;
+    if (parity == 'E' || parity == 'e')
+        word = 10;
+    else if (parity == 'O' || parity == 'o')
+        word = 12;
     if (stopBits == 2) word = static_cast<uint16_t>(word + 1);
     return word;
 }
@@ -83,15 +84,15 @@ extern "C" int snCloseSerial(SnSerial* ser) {
 extern "C" int snSerInit(SnSerial* ser, int speed, char parity, int stopBits) {
     const SensorNode* node = openPortOwner(ser);
     if (node == nullptr) return -1;
-    trace("snSerInit(" SN_NAME "[%d,%d], %d, %c, %d)\n", node->portName, node->slaveId,
-          ser->port, speed, parity, stopBits);
+    trace("snSerInit(" SN_NAME "[%d,%d], %d, %c, %d)\n", node->portName, node->slaveId, ser->port,
+          speed, parity, stopBits);
     // The node takes the speed as its quarter, cut to 16 bits.
     const uint16_t words[2] = {static_cast<uint16_t>(static_cast<unsigned>(speed) >> 2),
                                frameFormatWord(parity, stopBits)};
     LibLock lock;
     if (!portIsOpenLocked(ser)) return -1;
-    return statusOf(mb::writeRegisters(
-        ser->ctx, reg::portRegister(ser->port, reg::kLineSpeed), 2, words));
+    return statusOf(
+        mb::writeRegisters(ser->ctx, reg::portRegister(ser->port, reg::kLineSpeed), 2, words));
 }
 
 extern "C" int snSerSetTxEnbl(SnSerial* ser, int16_t flag) {
@@ -103,7 +104,7 @@ extern "C" int snSerSetTxEnbl(SnSerial* ser, int16_t flag) {
         if (!portIsOpenLocked(ser)) return -1;
         result = mb::writeBit(ser->ctx, txEnableCoil(*ser), flag != 0 ? TRUE : FALSE);
     }
-    trace("snSerSetTxEnbl(" SN_NAME "[%d,%d], %hd)\n", node->portName, node->slaveId,
-          ser->port, flag);
+    trace("snSerSetTxEnbl(" SN_NAME "[%d,%d], %hd)\n", node->portName, node->slaveId, ser->port,
+          flag);
     return statusOf(result);
 }

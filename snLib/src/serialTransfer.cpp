@@ -2,9 +2,9 @@
 // the port's buffer, transmit data cut into chunks the node acknowledges.
 #include "blockPacking.h"
 #include "libState.h"
-#include "transactions.h"
 #include "registerMap.h"
 #include "trace.h"
+#include "transactions.h"
 
 #include <modbus.h>
 
@@ -32,8 +32,8 @@ int fetchRegsFor(uint32_t count) {
 // the node has nothing.
 bool fetchBlock(SnSerial& ser, uint32_t count) {
     const int n = fetchRegsFor(count);
-    const int rc = mb::readRegisters(ser.ctx, reg::portRegister(ser.port, reg::kRxBlock),
-                                         n + 1, ser.rxRegs);
+    const int rc =
+        mb::readRegisters(ser.ctx, reg::portRegister(ser.port, reg::kRxBlock), n + 1, ser.rxRegs);
     const uint16_t c = ser.rxRegs[0];
     if (c != 0) trace("snSerRead got %d chars\n", c);
     if (rc == -1 || c == 0) return false;
@@ -47,8 +47,8 @@ void traceSending(const uint8_t* cursor, uint32_t remaining) {
     if (debugLevel() == 0) return;
     // Raw text up to the first zero byte, never past the caller's data.
     const void* zero = std::memchr(cursor, 0, remaining);
-    const size_t len = zero ? static_cast<size_t>(static_cast<const uint8_t*>(zero) - cursor)
-                            : remaining;
+    const size_t len =
+        zero ? static_cast<size_t>(static_cast<const uint8_t*>(zero) - cursor) : remaining;
     trace("Sending %.*s\n", static_cast<int>(std::min<size_t>(len, 0x7fffffff)),
           reinterpret_cast<const char*>(cursor));
 }

@@ -10,17 +10,17 @@ namespace {
 // Failures of the line itself, after which answer bytes may still arrive.
 bool isLineFailure(int err) {
     switch (err) {
-    case ETIMEDOUT:
-    case ECONNRESET:
-    case EMBBADCRC:
-    case EMBBADDATA:
-    case EMBBADEXC:
-    case EMBUNKEXC:
-    case EMBMDATA:
-    case EMBBADSLAVE:
-        return true;
-    default:
-        return false;
+        case ETIMEDOUT:
+        case ECONNRESET:
+        case EMBBADCRC:
+        case EMBBADDATA:
+        case EMBBADEXC:
+        case EMBUNKEXC:
+        case EMBMDATA:
+        case EMBBADSLAVE:
+            return true;
+        default:
+            return false;
     }
 }
 
@@ -63,9 +63,8 @@ int writeRegisters(modbus_t* ctx, int address, int count, const uint16_t* src) {
     return settle(ctx, modbus_write_registers(ctx, address, count, src));
 }
 
-int writeAndReadRegisters(modbus_t* ctx, int writeAddress, int writeCount,
-                          const uint16_t* src, int readAddress, int readCount,
-                          uint16_t* dest) {
+int writeAndReadRegisters(modbus_t* ctx, int writeAddress, int writeCount, const uint16_t* src,
+                          int readAddress, int readCount, uint16_t* dest) {
     return settle(ctx, modbus_write_and_read_registers(ctx, writeAddress, writeCount, src,
                                                        readAddress, readCount, dest));
 }

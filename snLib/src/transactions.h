@@ -16,8 +16,7 @@ int writeBit(modbus_t* ctx, int address, int status);
 int writeBits(modbus_t* ctx, int address, int count, const uint8_t* src);
 int writeRegister(modbus_t* ctx, int address, uint16_t value);
 int writeRegisters(modbus_t* ctx, int address, int count, const uint16_t* src);
-int writeAndReadRegisters(modbus_t* ctx, int writeAddress, int writeCount,
-                          const uint16_t* src, int readAddress, int readCount,
-                          uint16_t* dest);
+int writeAndReadRegisters(modbus_t* ctx, int writeAddress, int writeCount, const uint16_t* src,
+                          int readAddress, int readCount, uint16_t* dest);
 
 }  // namespace snlib::mb

@@ -29,8 +29,7 @@ constexpr uint32_t kDrainBudget = 100;  // hundredths: what the node holds goes 
 // that only waitForStop() sees them; restores the mask when done.
 class StopSignals {
 public:
-    StopSignals()
-    {
+    StopSignals() {
         sigemptyset(&set_);
         for (const int signal : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&set_, signal);
         pthread_sigmask(SIG_BLOCK, &set_, &previous_);
@@ -40,8 +39,7 @@ public:
     StopSignals& operator=(const StopSignals&) = delete;
 
     // Until a stop signal arrives or `stop` is raised by a failing side.
-    void waitForStop(const StopEvent& stop) const
-    {
+    void waitForStop(const StopEvent& stop) const {
         const timespec tick{0, 100'000'000};
         while (!stop.raised() && sigtimedwait(&set_, nullptr, &tick) < 0) {
         }
@@ -56,8 +54,7 @@ private:
 class SideFailure {
 public:
     template <typename Side>
-    void run(Side& side, StopEvent& stop)
-    {
+    void run(Side& side, StopEvent& stop) {
         try {
             side.run();
         } catch (const DeviceError& error) {
@@ -66,8 +63,7 @@ public:
             stop.raise();
         }
     }
-    void rethrow() const
-    {
+    void rethrow() const {
         if (error_) throw *error_;
     }
 
@@ -78,14 +74,13 @@ private:
 
 // The time one full receive block takes on the port's line, within 20 to
 // 50 ms: polling at that pace keeps up with the fastest line.
-std::chrono::milliseconds idleWaitWhileTransmitting(const BridgeOptions& options, int bitsPerByte)
-{
+std::chrono::milliseconds idleWaitWhileTransmitting(const BridgeOptions& options, int bitsPerByte) {
     const long blockMs = 240L * bitsPerByte * 1000 / options.baud;
     return std::chrono::milliseconds(std::clamp(blockMs, 20L, 50L));
 }
 
-void reportReady(const CommandContext& context, const BridgeOptions& options, const PseudoTerminal& pty)
-{
+void reportReady(const CommandContext& context, const BridgeOptions& options,
+                 const PseudoTerminal& pty) {
     Report ready;
     ready.number("port", options.port);
     ready.number("baud", options.baud);
@@ -97,8 +92,7 @@ void reportReady(const CommandContext& context, const BridgeOptions& options, co
 
 }  // namespace
 
-void runBridge(const Arguments& args, CommandContext& context)
-{
+void runBridge(const Arguments& args, CommandContext& context) {
     const BridgeOptions options = parseBridgeOptions(args);
     SnSerial* port = context.access.port(options.port);
     check(snSerInit(port, static_cast<int>(options.baud), options.parity, options.stopBits),
@@ -112,7 +106,8 @@ void runBridge(const Arguments& args, CommandContext& context)
     const int bitsPerByte = 1 + 8 + (options.parity == 'N' ? 0 : 1) + options.stopBits;
     TransmitSide transmit(port, pty.master(), stop, health,
                           LinePacer(options.baud, bitsPerByte, LinePacer::Clock::now()));
-    ReceiveSide receive(port, pty.master(), stop, health, transmit, idleWaitWhileTransmitting(options, bitsPerByte));
+    ReceiveSide receive(port, pty.master(), stop, health, transmit,
+                        idleWaitWhileTransmitting(options, bitsPerByte));
     SideFailure failure;
     std::thread transmitter([&] { failure.run(transmit, stop); });
     std::thread receiver([&] { failure.run(receive, stop); });

@@ -10,21 +10,26 @@ namespace {
 constexpr long kMaxPortSpeed = 4L * 0xFFFF + 3;  // the node keeps speed / 4 in 16 bits
 const char* const kUsage = "bridge P [-b BAUD] [--parity N|E|O] [--stop 1|2] --link PATH";
 
-char parityOf(const std::string& text)
-{
+char parityOf(const std::string& text) {
     if (text.size() == 1) {
         switch (text[0]) {
-        case 'N': case 'n': return 'N';
-        case 'E': case 'e': return 'E';
-        case 'O': case 'o': return 'O';
-        default: break;
+            case 'N':
+            case 'n':
+                return 'N';
+            case 'E':
+            case 'e':
+                return 'E';
+            case 'O':
+            case 'o':
+                return 'O';
+            default:
+                break;
         }
     }
     throw UsageError("bridge: parity must be N, E or O, not '" + text + "'");
 }
 
-void applyOption(BridgeOptions& options, const std::string& name, const std::string& value)
-{
+void applyOption(BridgeOptions& options, const std::string& name, const std::string& value) {
     if (name == "-b" || name == "--baud") {
         options.baud = requireInteger(value, 1, kMaxPortSpeed, "bridge: port speed");
     } else if (name == "--parity") {
@@ -41,15 +46,15 @@ void applyOption(BridgeOptions& options, const std::string& name, const std::str
 
 }  // namespace
 
-BridgeOptions parseBridgeOptions(const std::vector<std::string>& args)
-{
+BridgeOptions parseBridgeOptions(const std::vector<std::string>& args) {
     if (args.empty()) throw UsageError(std::string("bridge: expected ") + kUsage);
     BridgeOptions options;
     options.port = static_cast<uint16_t>(requireInteger(args[0], 0, 2, "bridge: virtual port"));
     for (std::size_t i = 1; i < args.size(); ++i) {
         std::string name = args[i];
         std::string value;
-        if (const auto equals = name.find('='); name.rfind("--", 0) == 0 && equals != std::string::npos) {
+        if (const auto equals = name.find('=');
+            name.rfind("--", 0) == 0 && equals != std::string::npos) {
             value = name.substr(equals + 1);
             name.resize(equals);
         } else if (name.rfind("-", 0) == 0 && i + 1 < args.size()) {
@@ -59,7 +64,8 @@ BridgeOptions parseBridgeOptions(const std::vector<std::string>& args)
         }
         applyOption(options, name, value);
     }
-    if (options.link.empty()) throw UsageError(std::string("bridge: --link PATH is required (") + kUsage + ")");
+    if (options.link.empty())
+        throw UsageError(std::string("bridge: --link PATH is required (") + kUsage + ")");
     return options;
 }
 

@@ -24,7 +24,8 @@ inline constexpr std::size_t kTransmitQueueSize = 4096;
 // pty -> node.
 class TransmitSide {
 public:
-    TransmitSide(SnSerial* port, int master, const StopEvent& stop, NodeHealth& health, LinePacer pacer)
+    TransmitSide(SnSerial* port, int master, const StopEvent& stop, NodeHealth& health,
+                 LinePacer pacer)
         : port_(port), master_(master), stop_(stop), health_(health), pacer_(pacer) {}
 
     // Until stop; then one last, bounded attempt to deliver what is queued.
@@ -60,7 +61,11 @@ public:
     // apart: the node's receive buffer must not fill meanwhile.
     ReceiveSide(SnSerial* port, int master, const StopEvent& stop, NodeHealth& health,
                 const TransmitSide& transmit, std::chrono::milliseconds idleWaitWhileTransmitting)
-        : port_(port), master_(master), stop_(stop), health_(health), transmit_(transmit),
+        : port_(port),
+          master_(master),
+          stop_(stop),
+          health_(health),
+          transmit_(transmit),
           idleWaitWhileTransmitting_(idleWaitWhileTransmitting) {}
 
     // Until stop.  Throws DeviceError when the pty fails.

@@ -4,10 +4,10 @@
 
 namespace snctl {
 
-const std::vector<CommandEntry>& commandTable()
-{
+const std::vector<CommandEntry>& commandTable() {
     static const std::vector<CommandEntry> table = {
-        {"info", "", "serial number, software revision, configuration, power vector, device timeout", runInfo},
+        {"info", "",
+         "serial number, software revision, configuration, power vector, device timeout", runInfo},
         {"power", "N on|off|status", "switch power output N (0-3) or show its state", runPower},
         {"analog", "[CH...]", "values of analog channels CH (0-7; all when none given)", runAnalog},
         {"params", "get [FIRST [COUNT]] | set FIRST W1 W2 [W1 W2...]",
@@ -17,10 +17,12 @@ const std::vector<CommandEntry>& commandTable()
         {"reset-config", "", "trigger the node's configuration reset", runResetConfig},
         {"timeout", "get | set VALUE", "device Modbus timeout register (20-65535)", runTimeout},
         {"port", "P init BAUD [N|E|O] [1|2]", "set the line of virtual port P (0-2)", runPort},
-        {"port", "P drain [MS]", "wait up to MS (default 5000) until P has sent everything", runPort},
+        {"port", "P drain [MS]", "wait up to MS (default 5000) until P has sent everything",
+         runPort},
         {"port", "P iflush | oflush", "drop what P has received / has still to send", runPort},
         {"port", "P break MS", "hold a break on P for MS milliseconds (0-65535)", runPort},
-        {"port", "P errors | clear-errors MASK", "show P's error flags / clear those in MASK (0-31)", runPort},
+        {"port", "P errors | clear-errors MASK",
+         "show P's error flags / clear those in MASK (0-31)", runPort},
         {"port", "P send TEXT", "send TEXT (escapes \\n \\r \\t \\\\ \\xHH) through P", runPort},
         {"port", "P recv [MS]", "print what P has received, waiting up to MS for it", runPort},
         {"bridge", "P [-b BAUD] [--parity N|E|O] [--stop 1|2] --link PATH",
@@ -29,8 +31,7 @@ const std::vector<CommandEntry>& commandTable()
     return table;
 }
 
-const CommandEntry& findCommand(const std::string& name)
-{
+const CommandEntry& findCommand(const std::string& name) {
     for (const CommandEntry& entry : commandTable()) {
         if (name == entry.name) return entry;
     }

@@ -24,32 +24,41 @@ const option kLongOptions[] = {
     {nullptr, 0, nullptr, 0},
 };
 
-void applyDebugBits(GlobalOptions& options, const char* text)
-{
+void applyDebugBits(GlobalOptions& options, const char* text) {
     const long bits = requireInteger(text, 0, 3, "-d (debug bits: 1 library trace, 2 libmodbus)");
     options.libraryTrace = options.libraryTrace || (bits & 1) != 0;
     options.modbusDebug = options.modbusDebug || (bits & 2) != 0;
 }
 
-void applyOption(GlobalOptions& options, int letter, const char* value)
-{
+void applyOption(GlobalOptions& options, int letter, const char* value) {
     switch (letter) {
-    case 'p': options.device = translateDeviceName(value); break;
-    case 'm':
-        options.modbusBaud = static_cast<int>(requireInteger(value, 1, 4000000, "-m (Modbus speed)"));
-        break;
-    case 'a': options.slave = static_cast<int>(requireInteger(value, 1, 247, "-a (slave address)")); break;
-    case 'd': applyDebugBits(options, value); break;
-    case kJsonOption: options.json = true; break;
-    case 'h': options.help = true; break;
-    default: throw UsageError("unknown option (see snctl --help)");
+        case 'p':
+            options.device = translateDeviceName(value);
+            break;
+        case 'm':
+            options.modbusBaud =
+                static_cast<int>(requireInteger(value, 1, 4000000, "-m (Modbus speed)"));
+            break;
+        case 'a':
+            options.slave = static_cast<int>(requireInteger(value, 1, 247, "-a (slave address)"));
+            break;
+        case 'd':
+            applyDebugBits(options, value);
+            break;
+        case kJsonOption:
+            options.json = true;
+            break;
+        case 'h':
+            options.help = true;
+            break;
+        default:
+            throw UsageError("unknown option (see snctl --help)");
     }
 }
 
 }  // namespace
 
-GlobalOptions parseGlobalOptions(int argc, char* argv[])
-{
+GlobalOptions parseGlobalOptions(int argc, char* argv[]) {
     GlobalOptions options;
     optind = 0;  // GNU: full re-initialisation
     opterr = 0;  // our own message instead of getopt's
@@ -59,7 +68,8 @@ GlobalOptions parseGlobalOptions(int argc, char* argv[])
         if (letter == '?') {
             const std::string shown = optopt != 0 ? std::string("-") + static_cast<char>(optopt)
                                                   : std::string(argv[optind - 1]);
-            throw UsageError("unknown option " + shown + " (options go before the command; see --help)");
+            throw UsageError("unknown option " + shown +
+                             " (options go before the command; see --help)");
         }
         if (letter == ':') throw UsageError(std::string(argv[optind - 1]) + " needs a value");
         applyOption(options, letter, optarg);

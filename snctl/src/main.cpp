@@ -13,8 +13,7 @@ namespace {
 constexpr int kDeviceFailure = 1;
 constexpr int kUsageFailure = 2;
 
-int runCommand(const snctl::GlobalOptions& options)
-{
+int runCommand(const snctl::GlobalOptions& options) {
     if (options.command.empty()) throw snctl::UsageError("no command given (see snctl --help)");
     const snctl::CommandEntry& entry = snctl::findCommand(options.command.front());
     snctl::NodeAccess access(options);
@@ -32,8 +31,7 @@ int runCommand(const snctl::GlobalOptions& options)
 
 }  // namespace
 
-int main(int argc, char* argv[])
-{
+int main(int argc, char* argv[]) {
     try {
         const snctl::GlobalOptions options = snctl::parseGlobalOptions(argc, argv);
         if (options.help) {

@@ -8,21 +8,18 @@
 
 namespace snctl {
 
-NodeAccess::NodeAccess(const GlobalOptions& options) : options_(options)
-{
+NodeAccess::NodeAccess(const GlobalOptions& options) : options_(options) {
     initSensorNodeLib();
     snSetDebug(options.libraryTrace ? 1 : 0);
 }
 
-NodeAccess::~NodeAccess()
-{
+NodeAccess::~NodeAccess() {
     // Closing the node drops its ports without touching their transmit
     // enable, so bytes already handed to the node still go out.
     if (node_ != nullptr) closeSensorNode(node_);
 }
 
-SensorNode* NodeAccess::node()
-{
+SensorNode* NodeAccess::node() {
     if (node_ != nullptr) return node_;
     node_ = openSensorNode(options_.device.c_str(), options_.modbusBaud, options_.slave);
     if (node_ == nullptr) {
@@ -35,15 +32,14 @@ SensorNode* NodeAccess::node()
     return node_;
 }
 
-SnSerial* NodeAccess::port(uint16_t port)
-{
+SnSerial* NodeAccess::port(uint16_t port) {
     SnSerial* serial = snOpenSerial(node(), port);
-    if (serial == nullptr) throw DeviceError("cannot open virtual port " + std::to_string(port), errno);
+    if (serial == nullptr)
+        throw DeviceError("cannot open virtual port " + std::to_string(port), errno);
     return serial;
 }
 
-void NodeAccess::closePort(SnSerial* port)
-{
+void NodeAccess::closePort(SnSerial* port) {
     const unsigned number = port->port;
     check(snCloseSerial(port), "cannot close virtual port " + std::to_string(number));
 }

@@ -15,24 +15,23 @@ namespace {
 constexpr long kChannels = 8;
 constexpr long kMinDeviceTimeout = 20;  // the library refuses less
 
-uint16_t channelArgument(const std::string& text)
-{
+uint16_t channelArgument(const std::string& text) {
     return static_cast<uint16_t>(requireInteger(text, 0, kChannels - 1, "channel"));
 }
 
-void reportParams(Report& report, uint16_t first, uint16_t count, const uint16_t* words)
-{
+void reportParams(Report& report, uint16_t first, uint16_t count, const uint16_t* words) {
     for (uint16_t i = 0; i < count; ++i) {
         report.row("params", "channel", first + i, "words", {words[2 * i], words[2 * i + 1]});
     }
 }
 
-void getParams(const Arguments& args, CommandContext& context)
-{
+void getParams(const Arguments& args, CommandContext& context) {
     expectArgumentCount(args, 1, 3, "params get", "params get [FIRST [COUNT]]");
-    const long first = args.size() > 1 ? requireInteger(args[1], 0, kChannels - 1, "first channel") : 0;
-    const long count = args.size() > 2 ? requireInteger(args[2], 1, kChannels - first, "channel count")
-                                       : kChannels - first;
+    const long first =
+        args.size() > 1 ? requireInteger(args[1], 0, kChannels - 1, "first channel") : 0;
+    const long count = args.size() > 2
+                           ? requireInteger(args[2], 1, kChannels - first, "channel count")
+                           : kChannels - first;
     uint16_t words[2 * kChannels] = {};
     check(snGetAnalogParms(context.access.node(), static_cast<uint16_t>(first),
                            static_cast<uint16_t>(count), words),
@@ -40,8 +39,7 @@ void getParams(const Arguments& args, CommandContext& context)
     reportParams(context.report, static_cast<uint16_t>(first), static_cast<uint16_t>(count), words);
 }
 
-void setParams(const Arguments& args, CommandContext& context)
-{
+void setParams(const Arguments& args, CommandContext& context) {
     const std::string usage = "params set FIRST W1 W2 [W1 W2...] (two words per channel)";
     expectArgumentCount(args, 4, 2 + 2 * kChannels, "params set", usage);
     if (args.size() % 2 != 0) throw UsageError("params set: expected " + usage);
@@ -63,8 +61,7 @@ void setParams(const Arguments& args, CommandContext& context)
 
 }  // namespace
 
-void runInfo(const Arguments& args, CommandContext& context)
-{
+void runInfo(const Arguments& args, CommandContext& context) {
     expectArgumentCount(args, 0, 0, "info", "no arguments");
     SensorNode* node = context.access.node();
     uint16_t serial = 0, revision = 0, hardware = 0, power = 0, timeout = 0;
@@ -84,8 +81,7 @@ void runInfo(const Arguments& args, CommandContext& context)
     report.number("device_timeout", timeout);
 }
 
-void runPower(const Arguments& args, CommandContext& context)
-{
+void runPower(const Arguments& args, CommandContext& context) {
     expectArgumentCount(args, 2, 2, "power", "power N on|off|status (N = 0-3)");
     const auto output = static_cast<uint16_t>(requireInteger(args[0], 0, 3, "power output"));
     bool on = false;
@@ -102,65 +98,68 @@ void runPower(const Arguments& args, CommandContext& context)
     context.report.text("state", on ? "on" : "off");
 }
 
-void runAnalog(const Arguments& args, CommandContext& context)
-{
-    expectArgumentCount(args, 0, static_cast<std::size_t>(kChannels), "analog", "analog [CH...] (CH = 0-7)");
+void runAnalog(const Arguments& args, CommandContext& context) {
+    expectArgumentCount(args, 0, static_cast<std::size_t>(kChannels), "analog",
+                        "analog [CH...] (CH = 0-7)");
     if (args.empty()) {
         uint16_t values[kChannels] = {};
-        check(snAnalogChans(context.access.node(), 0, kChannels, values), "cannot read analog channels");
-        for (uint16_t c = 0; c < kChannels; ++c) context.report.row("channels", "channel", c, "value", {values[c]});
+        check(snAnalogChans(context.access.node(), 0, kChannels, values),
+              "cannot read analog channels");
+        for (uint16_t c = 0; c < kChannels; ++c)
+            context.report.row("channels", "channel", c, "value", {values[c]});
         return;
     }
     std::vector<uint16_t> channels;
     for (const std::string& arg : args) channels.push_back(channelArgument(arg));
     for (const uint16_t c : channels) {
         uint16_t value = 0;
-        check(snAnalogChan(context.access.node(), c, &value), "cannot read analog channel " + std::to_string(c));
+        check(snAnalogChan(context.access.node(), c, &value),
+              "cannot read analog channel " + std::to_string(c));
         context.report.row("channels", "channel", c, "value", {value});
     }
 }
 
-void runParams(const Arguments& args, CommandContext& context)
-{
+void runParams(const Arguments& args, CommandContext& context) {
     if (!args.empty() && args[0] == "get") return getParams(args, context);
     if (!args.empty() && args[0] == "set") return setParams(args, context);
     throw UsageError("params: expected get [FIRST [COUNT]] or set FIRST W1 W2 [W1 W2...]");
 }
 
-void runBlink(const Arguments& args, CommandContext& context)
-{
+void runBlink(const Arguments& args, CommandContext& context) {
     expectArgumentCount(args, 1, 1, "blink", "blink 0|1|2");
     // The library maps every other number to pattern 2; only the three
     // real choices are accepted here.
     const long pattern = requireInteger(args[0], 0, 2, "blink pattern");
-    check(snBlinky(context.access.node(), static_cast<int>(pattern)), "cannot set blink pattern " + args[0]);
+    check(snBlinky(context.access.node(), static_cast<int>(pattern)),
+          "cannot set blink pattern " + args[0]);
     context.report.number("blink_pattern", pattern);
 }
 
-void runDc(const Arguments& args, CommandContext& context)
-{
+void runDc(const Arguments& args, CommandContext& context) {
     expectArgumentCount(args, 1, 1, "dc", "dc on|off");
     const bool on = parseOnOff(args[0], "dc");
-    check(snSetDCAlwaysOn(context.access.node(), on ? 1 : 0), std::string("cannot switch DC always on ") + args[0]);
+    check(snSetDCAlwaysOn(context.access.node(), on ? 1 : 0),
+          std::string("cannot switch DC always on ") + args[0]);
     context.report.text("dc_always_on", on ? "on" : "off");
 }
 
-void runResetConfig(const Arguments& args, CommandContext& context)
-{
+void runResetConfig(const Arguments& args, CommandContext& context) {
     expectArgumentCount(args, 0, 0, "reset-config", "no arguments");
     check(snResetConfigMode(context.access.node()), "cannot trigger configuration reset");
     context.report.text("reset_config", "triggered");
 }
 
-void runTimeout(const Arguments& args, CommandContext& context)
-{
+void runTimeout(const Arguments& args, CommandContext& context) {
     const std::string usage = "timeout get | timeout set VALUE (20-65535)";
     uint16_t value = 0;
     if (args.size() == 1 && args[0] == "get") {
-        check(getSensorNodeModbusTimeout(context.access.node(), &value), "cannot read device timeout");
+        check(getSensorNodeModbusTimeout(context.access.node(), &value),
+              "cannot read device timeout");
     } else if (args.size() == 2 && args[0] == "set") {
-        value = static_cast<uint16_t>(requireInteger(args[1], kMinDeviceTimeout, 0xFFFF, "device timeout"));
-        check(setSensorNodeModbusTimeout(context.access.node(), value), "cannot set device timeout");
+        value = static_cast<uint16_t>(
+            requireInteger(args[1], kMinDeviceTimeout, 0xFFFF, "device timeout"));
+        check(setSensorNodeModbusTimeout(context.access.node(), value),
+              "cannot set device timeout");
     } else {
         throw UsageError("timeout: expected " + usage);
     }

@@ -2,8 +2,7 @@
 
 namespace snctl {
 
-void NodeHealth::failed(const DeviceError& error)
-{
+void NodeHealth::failed(const DeviceError& error) {
     std::lock_guard lock(mutex_);
     if (down_) return;
     down_ = true;
@@ -12,8 +11,7 @@ void NodeHealth::failed(const DeviceError& error)
     std::fflush(out_);
 }
 
-void NodeHealth::answered()
-{
+void NodeHealth::answered() {
     std::lock_guard lock(mutex_);
     if (!down_) return;
     down_ = false;
@@ -21,8 +19,7 @@ void NodeHealth::answered()
     std::fflush(out_);
 }
 
-bool NodeHealth::down() const
-{
+bool NodeHealth::down() const {
     std::lock_guard lock(mutex_);
     return down_;
 }

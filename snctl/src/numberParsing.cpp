@@ -8,8 +8,7 @@
 
 namespace snctl {
 
-std::optional<long> parseInteger(std::string_view text, long min, long max)
-{
+std::optional<long> parseInteger(std::string_view text, long min, long max) {
     bool negative = false;
     if (!text.empty() && text.front() == '-') {
         negative = true;
@@ -29,15 +28,14 @@ std::optional<long> parseInteger(std::string_view text, long min, long max)
     if (error != std::errc{} || stop != end) return std::nullopt;
     constexpr unsigned long kLongMax = static_cast<unsigned long>(LONG_MAX);
     if (magnitude > kLongMax + (negative ? 1 : 0)) return std::nullopt;
-    const long value = !negative ? static_cast<long>(magnitude)
+    const long value = !negative              ? static_cast<long>(magnitude)
                        : magnitude > kLongMax ? LONG_MIN
                                               : -static_cast<long>(magnitude);
     if (value < min || value > max) return std::nullopt;
     return value;
 }
 
-long requireInteger(std::string_view text, long min, long max, std::string_view what)
-{
+long requireInteger(std::string_view text, long min, long max, std::string_view what) {
     const std::optional<long> value = parseInteger(text, min, max);
     if (!value) {
         throw UsageError(std::string(what) + " must be a number from " + std::to_string(min) +

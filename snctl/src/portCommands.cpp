@@ -7,8 +7,8 @@
 #include "portReader.h"
 #include "textEscapes.h"
 
-#include <cerrno>
 #include <cctype>
+#include <cerrno>
 #include <string>
 
 namespace snctl {
@@ -28,20 +28,19 @@ struct PortCall {
     SnSerial* open() const { return context.access.port(number); }
 };
 
-char parityArgument(const std::string& text)
-{
+char parityArgument(const std::string& text) {
     if (text == "N" || text == "E" || text == "O" || text == "n" || text == "e" || text == "o") {
         return static_cast<char>(std::toupper(static_cast<unsigned char>(text[0])));
     }
     throw UsageError("parity must be N, E or O, not '" + text + "'");
 }
 
-void portInit(const PortCall& call)
-{
+void portInit(const PortCall& call) {
     expectArgumentCount(call.args, 1, 3, call.name, "init BAUD [N|E|O] [1|2]");
     const long speed = requireInteger(call.args[0], 1, kMaxPortSpeed, "port speed");
     const char parity = call.args.size() > 1 ? parityArgument(call.args[1]) : 'N';
-    const long stopBits = call.args.size() > 2 ? requireInteger(call.args[2], 1, 2, "stop bits") : 1;
+    const long stopBits =
+        call.args.size() > 2 ? requireInteger(call.args[2], 1, 2, "stop bits") : 1;
     check(snSerInit(call.open(), static_cast<int>(speed), parity, static_cast<int>(stopBits)),
           "cannot set the line of virtual port " + std::to_string(call.number));
     call.context.report.number("port", call.number);
@@ -49,10 +48,10 @@ void portInit(const PortCall& call)
     call.context.report.text("format", std::string("8") + parity + std::to_string(stopBits));
 }
 
-void portDrain(const PortCall& call)
-{
+void portDrain(const PortCall& call) {
     expectArgumentCount(call.args, 0, 1, call.name, "drain [MS]");
-    const long ms = call.args.empty() ? kDefaultDrainMs : requireInteger(call.args[0], 0, 600000, "drain time");
+    const long ms =
+        call.args.empty() ? kDefaultDrainMs : requireInteger(call.args[0], 0, 600000, "drain time");
     // The library counts its budget in hundredths of a second.
     check(snSerDrain(call.open(), static_cast<uint32_t>((ms + 9) / 10)),
           "cannot drain virtual port " + std::to_string(call.number));
@@ -60,8 +59,7 @@ void portDrain(const PortCall& call)
     call.context.report.text("drain", "done");
 }
 
-void portFlush(const PortCall& call, bool input)
-{
+void portFlush(const PortCall& call, bool input) {
     expectArgumentCount(call.args, 0, 0, call.name, "no further arguments");
     SnSerial* port = call.open();
     check(input ? snSerIFlush(port) : snSerOFlush(port),
@@ -71,8 +69,7 @@ void portFlush(const PortCall& call, bool input)
     call.context.report.text("flushed", input ? "input" : "output");
 }
 
-void portBreak(const PortCall& call)
-{
+void portBreak(const PortCall& call) {
     expectArgumentCount(call.args, 1, 1, call.name, "break MS (0-65535)");
     const long ms = requireInteger(call.args[0], 0, 0xFFFF, "break time");
     check(snSerBreak(call.open(), static_cast<uint16_t>(ms)),
@@ -81,8 +78,7 @@ void portBreak(const PortCall& call)
     call.context.report.number("break_ms", ms);
 }
 
-void portErrors(const PortCall& call)
-{
+void portErrors(const PortCall& call) {
     expectArgumentCount(call.args, 0, 0, call.name, "no further arguments");
     uint16_t flags = 0;
     check(snSerGetErrFlags(call.open(), &flags),
@@ -91,8 +87,7 @@ void portErrors(const PortCall& call)
     call.context.report.hex("error_flags", flags, 4);
 }
 
-void portClearErrors(const PortCall& call)
-{
+void portClearErrors(const PortCall& call) {
     expectArgumentCount(call.args, 1, 1, call.name, "clear-errors MASK (0-31)");
     const long mask = requireInteger(call.args[0], 0, 31, "error mask");
     check(snSerClearErrFlags(call.open(), static_cast<uint16_t>(mask)),
@@ -101,25 +96,25 @@ void portClearErrors(const PortCall& call)
     call.context.report.hex("cleared", static_cast<unsigned long>(mask), 2);
 }
 
-void portSend(const PortCall& call)
-{
+void portSend(const PortCall& call) {
     expectArgumentCount(call.args, 1, 1, call.name, "send TEXT");
     const std::vector<uint8_t> bytes = decodeEscapes(call.args[0]);
     SnSerial* port = call.open();
     errno = 0;
-    const int sent = bytes.empty() ? 0 : snSerWrite(port, bytes.data(), static_cast<uint32_t>(bytes.size()));
+    const int sent =
+        bytes.empty() ? 0 : snSerWrite(port, bytes.data(), static_cast<uint32_t>(bytes.size()));
     if (static_cast<std::size_t>(sent) < bytes.size()) {
         // errno is 0 when the node answered but kept its buffer full.
         throw DeviceError("virtual port " + std::to_string(call.number) + " took only " +
-                              std::to_string(sent) + " of " + std::to_string(bytes.size()) + " bytes",
+                              std::to_string(sent) + " of " + std::to_string(bytes.size()) +
+                              " bytes",
                           errno);
     }
     call.context.report.number("port", call.number);
     call.context.report.number("sent", sent);
 }
 
-void portRecv(const PortCall& call)
-{
+void portRecv(const PortCall& call) {
     expectArgumentCount(call.args, 0, 1, call.name, "recv [MS]");
     const long ms = call.args.empty() ? 0 : requireInteger(call.args[0], 0, 600000, "receive time");
     const std::vector<uint8_t> bytes = receiveFor(call.open(), ms);
@@ -132,8 +127,7 @@ void portRecv(const PortCall& call)
 
 }  // namespace
 
-void runPort(const Arguments& args, CommandContext& context)
-{
+void runPort(const Arguments& args, CommandContext& context) {
     if (args.size() < 2) throw UsageError("port: expected port P COMMAND ... (see snctl --help)");
     const auto number = static_cast<uint16_t>(requireInteger(args[0], 0, 2, "virtual port"));
     const std::string& sub = args[1];

@@ -15,8 +15,7 @@ constexpr auto kPollPause = std::chrono::milliseconds(20);
 
 }  // namespace
 
-std::size_t readOnce(SnSerial* port, uint8_t* buffer, uint32_t capacity)
-{
+std::size_t readOnce(SnSerial* port, uint8_t* buffer, uint32_t capacity) {
     // A successful transaction leaves errno alone; a failed one sets it.
     errno = 0;
     const int got = snSerRead(port, buffer, capacity);
@@ -26,8 +25,7 @@ std::size_t readOnce(SnSerial* port, uint8_t* buffer, uint32_t capacity)
     return static_cast<std::size_t>(got);
 }
 
-std::vector<uint8_t> receiveFor(SnSerial* port, long ms)
-{
+std::vector<uint8_t> receiveFor(SnSerial* port, long ms) {
     using Clock = std::chrono::steady_clock;
     const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(ms);
     std::vector<uint8_t> received;

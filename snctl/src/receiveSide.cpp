@@ -25,8 +25,7 @@ constexpr milliseconds kOutputWait(200);
 
 }  // namespace
 
-void ReceiveSide::run()
-{
+void ReceiveSide::run() {
     uint8_t buffer[kFullBlock];
     bool flowing = false;
     milliseconds idleWait = kFirstIdleWait;
@@ -40,12 +39,12 @@ void ReceiveSide::run()
         }
         flowing = false;
         stop_.sleep(idleWait);
-        idleWait = std::min(idleWait * 2, transmit_.busy() ? idleWaitWhileTransmitting_ : kLongestIdleWait);
+        idleWait = std::min(idleWait * 2,
+                            transmit_.busy() ? idleWaitWhileTransmitting_ : kLongestIdleWait);
     }
 }
 
-std::size_t ReceiveSide::pollNode(uint8_t* buffer, bool flowing)
-{
+std::size_t ReceiveSide::pollNode(uint8_t* buffer, bool flowing) {
     try {
         const std::size_t got = readOnce(port_, buffer, flowing ? kFullBlock : kIdleReadCount);
         health_.answered();
@@ -57,8 +56,7 @@ std::size_t ReceiveSide::pollNode(uint8_t* buffer, bool flowing)
     }
 }
 
-void ReceiveSide::writeToPty(const uint8_t* data, std::size_t length)
-{
+void ReceiveSide::writeToPty(const uint8_t* data, std::size_t length) {
     std::size_t written = 0;
     // A client that does not read holds the node's data back here; only a
     // stop gives up what is left.

@@ -10,23 +10,20 @@
 
 namespace snctl {
 
-StopEvent::StopEvent() : eventFd_(eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC))
-{
+StopEvent::StopEvent() : eventFd_(eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {
     if (eventFd_ < 0) throw DeviceError("cannot create an event descriptor", errno);
 }
 
 StopEvent::~StopEvent() { close(eventFd_); }
 
-void StopEvent::raise()
-{
+void StopEvent::raise() {
     raised_.store(true);
     const uint64_t one = 1;
     // Only wakes the waiters; the flag above is what they check.
     [[maybe_unused]] const ssize_t written = write(eventFd_, &one, sizeof one);
 }
 
-short StopEvent::waitFor(int fd, short events, std::chrono::milliseconds timeout) const
-{
+short StopEvent::waitFor(int fd, short events, std::chrono::milliseconds timeout) const {
     if (raised()) return 0;
     pollfd fds[2] = {{eventFd_, POLLIN, 0}, {fd, events, 0}};
     const nfds_t count = fd >= 0 ? 2 : 1;

@@ -19,13 +19,12 @@ namespace {
 
 using std::chrono::milliseconds;
 
-constexpr milliseconds kIdleWait(200);      // bounds the time to notice stop
+constexpr milliseconds kIdleWait(200);  // bounds the time to notice stop
 constexpr milliseconds kFailureBackoff(200);
 
 }  // namespace
 
-void TransmitSide::run()
-{
+void TransmitSide::run() {
     while (!stop_.raised()) {
         if (used_ < queue_.size()) fillFromPty();
         busy_.store(used_ != 0);
@@ -38,8 +37,7 @@ void TransmitSide::run()
     if (used_ != 0 && !health_.down()) sendQueued(used_);
 }
 
-bool TransmitSide::lineReady()
-{
+bool TransmitSide::lineReady() {
     const std::size_t chunk = std::min<std::size_t>(used_, kFullBlock);
     const milliseconds wait = pacer_.waitFor(chunk, LinePacer::Clock::now());
     if (wait.count() == 0) return true;
@@ -48,8 +46,7 @@ bool TransmitSide::lineReady()
     return false;
 }
 
-void TransmitSide::fillFromPty()
-{
+void TransmitSide::fillFromPty() {
     const ssize_t got = read(master_, queue_.data() + used_, queue_.size() - used_);
     if (got > 0) {
         used_ += static_cast<std::size_t>(got);
@@ -59,8 +56,7 @@ void TransmitSide::fillFromPty()
     }
 }
 
-void TransmitSide::sendQueued(std::size_t count)
-{
+void TransmitSide::sendQueued(std::size_t count) {
     errno = 0;
     // snSerWrite takes exactly a prefix: the rest stays queued in order.
     const int taken = snSerWrite(port_, queue_.data(), static_cast<uint32_t>(count));
@@ -75,7 +71,8 @@ void TransmitSide::sendQueued(std::size_t count)
         return;
     }
     if (failure != 0) {
-        health_.failed(DeviceError("cannot write virtual port " + std::to_string(port_->port), failure));
+        health_.failed(
+            DeviceError("cannot write virtual port " + std::to_string(port_->port), failure));
         stop_.sleep(kFailureBackoff);
     }
     // Otherwise the node answered but kept its buffer full; the library has

@@ -1,11 +1,11 @@
 #include "snterm/comPort.h"
 
+#include <strings.h>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <strings.h>
 
 namespace snterm {
 
@@ -13,8 +13,7 @@ namespace {
 
 // Reads the COM number the way "%d" would, but reports overflow instead of
 // leaving it undefined.  False when no digits follow.
-bool readComNumber(const char* text, long& number, bool& inRange)
-{
+bool readComNumber(const char* text, long& number, bool& inRange) {
     char* end = nullptr;
     errno = 0;
     number = std::strtol(text, &end, 10);
@@ -27,8 +26,7 @@ bool readComNumber(const char* text, long& number, bool& inRange)
 
 }  // namespace
 
-ComTranslation translateComName(const char* name, char (&out)[kComNameSize])
-{
+ComTranslation translateComName(const char* name, char (&out)[kComNameSize]) {
     if (name == nullptr || strncasecmp(name, "COM", 3) != 0) {
         return ComTranslation::NotCom;
     }

@@ -1,8 +1,8 @@
 #include "snterm/consoleGuard.h"
 
-#include <csignal>
 #include <termios.h>
 #include <unistd.h>
+#include <csignal>
 
 namespace snterm {
 
@@ -15,8 +15,7 @@ constexpr int kGuardedSignals[] = {SIGINT, SIGTERM, SIGHUP};
 
 // Leaves the console as it was found, then lets the signal end the program
 // the way it would have without us.  Async-signal-safe calls only.
-extern "C" void restoreAndReraise(int signalNumber)
-{
+extern "C" void restoreAndReraise(int signalNumber) {
     if (haveSaved != 0) {
         tcsetattr(STDIN_FILENO, TCSANOW, &tioSave);
     }
@@ -24,9 +23,8 @@ extern "C" void restoreAndReraise(int signalNumber)
     std::raise(signalNumber);
 }
 
-void installSignalGuards()
-{
-    struct sigaction action{};
+void installSignalGuards() {
+    struct sigaction action {};
     action.sa_handler = restoreAndReraise;
     sigfillset(&action.sa_mask);  // one restore at a time
     for (const int signalNumber : kGuardedSignals) {
@@ -36,8 +34,7 @@ void installSignalGuards()
 
 }  // namespace
 
-void rawMode()
-{
+void rawMode() {
     if (tcgetattr(STDIN_FILENO, &tioSave) != 0) {
         return;  // not a terminal: nothing to change or restore
     }
@@ -52,8 +49,7 @@ void rawMode()
     tcsetattr(STDIN_FILENO, TCSANOW, &raw);
 }
 
-void restoreConsole()
-{
+void restoreConsole() {
     if (haveSaved != 0) {
         tcsetattr(STDIN_FILENO, TCSANOW, &tioSave);
     }

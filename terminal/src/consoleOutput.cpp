@@ -1,23 +1,21 @@
 #include "snterm/consoleOutput.h"
 
-#include <cerrno>
 #include <poll.h>
 #include <unistd.h>
+#include <cerrno>
 
 namespace snterm {
 
 namespace {
 
-void waitUntilWritable(int fd)
-{
+void waitUntilWritable(int fd) {
     pollfd watched{fd, POLLOUT, 0};
     poll(&watched, 1, 100);
 }
 
 }  // namespace
 
-bool writeAll(int fd, const void* data, std::size_t length)
-{
+bool writeAll(int fd, const void* data, std::size_t length) {
     const auto* next = static_cast<const unsigned char*>(data);
     while (length > 0) {
         const ssize_t written = write(fd, next, length);

@@ -5,8 +5,7 @@
 
 #include <cstdio>
 
-int main(int argc, char* argv[])
-{
+int main(int argc, char* argv[]) {
     snterm::Settings settings;
     const snterm::ParseResult parsed = snterm::parseOptions(argc, argv, settings, stdout);
     if (!parsed.proceed) {

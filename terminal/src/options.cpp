@@ -2,9 +2,9 @@
 
 #include "snterm/comPort.h"
 
+#include <unistd.h>
 #include <climits>
 #include <cstdlib>
-#include <unistd.h>
 
 namespace snterm {
 
@@ -16,8 +16,7 @@ constexpr int kMaxTargetPort = 3;
 
 ParseResult exitWith(int status) { return ParseResult{false, status}; }
 
-void setSlaveID(Settings& settings, int slave, std::FILE* out)
-{
+void setSlaveID(Settings& settings, int slave, std::FILE* out) {
     if (slave < kMinSlaveID || slave > kMaxSlaveID) {
         std::fprintf(out, "Invalid slave ID: %d.  Setting to 1\n", slave);
         slave = 1;
@@ -25,8 +24,7 @@ void setSlaveID(Settings& settings, int slave, std::FILE* out)
     settings.slaveID = slave;
 }
 
-void setDebugBits(Settings& settings, int bits)
-{
+void setDebugBits(Settings& settings, int bits) {
     if ((bits & 1) != 0) {
         settings.snDebug = 1;
     }
@@ -35,25 +33,23 @@ void setDebugBits(Settings& settings, int bits)
     }
 }
 
-bool setModbusPort(Settings& settings, const char* name, std::FILE* out)
-{
+bool setModbusPort(Settings& settings, const char* name, std::FILE* out) {
     char translated[kComNameSize] = {};
     switch (translateComName(name, translated)) {
-    case ComTranslation::Translated:
-        settings.modPort = translated;
-        return true;
-    case ComTranslation::Invalid:
-        std::fprintf(out, "Invalid COM port: %s\n", name);
-        return false;
-    case ComTranslation::NotCom:
-        break;
+        case ComTranslation::Translated:
+            settings.modPort = translated;
+            return true;
+        case ComTranslation::Invalid:
+            std::fprintf(out, "Invalid COM port: %s\n", name);
+            return false;
+        case ComTranslation::NotCom:
+            break;
     }
     settings.modPort = name;
     return true;
 }
 
-void resetGetopt()
-{
+void resetGetopt() {
 #ifdef __GLIBC__
     optind = 0;  // glibc's full reinitialisation
 #else
@@ -63,8 +59,7 @@ void resetGetopt()
 
 }  // namespace
 
-int parseNumber(const char* text)
-{
+int parseNumber(const char* text) {
     // strtol saturates at LONG_MAX/LONG_MIN, which lie beyond int as well.
     const long value = std::strtol(text, nullptr, 10);
     if (value > INT_MAX) {
@@ -76,59 +71,66 @@ int parseNumber(const char* text)
     return static_cast<int>(value);
 }
 
-ParseResult parseOptions(int argc, char* argv[], Settings& settings, std::FILE* out)
-{
+ParseResult parseOptions(int argc, char* argv[], Settings& settings, std::FILE* out) {
     const char* programName = argc > 0 && argv[0] != nullptr ? argv[0] : "snterm";
     resetGetopt();
     int option = 0;
     while ((option = getopt(argc, argv, "a:b:d:hm:p:t:")) != -1) {
         switch (option) {
-        case 'a': setSlaveID(settings, parseNumber(optarg), out); break;
-        case 'b': settings.targetBaud = parseNumber(optarg); break;
-        case 'd': setDebugBits(settings, parseNumber(optarg)); break;
-        case 'm': settings.modBaud = parseNumber(optarg); break;
-        case 'p':
-            if (!setModbusPort(settings, optarg, out)) {
-                return exitWith(1);
+            case 'a':
+                setSlaveID(settings, parseNumber(optarg), out);
+                break;
+            case 'b':
+                settings.targetBaud = parseNumber(optarg);
+                break;
+            case 'd':
+                setDebugBits(settings, parseNumber(optarg));
+                break;
+            case 'm':
+                settings.modBaud = parseNumber(optarg);
+                break;
+            case 'p':
+                if (!setModbusPort(settings, optarg, out)) {
+                    return exitWith(1);
+                }
+                break;
+            case 't': {
+                const int port = parseNumber(optarg);
+                if (port < 0 || port > kMaxTargetPort) {
+                    std::fprintf(out, "Invalid target serial port: %d\n", port);
+                    printUsage(out, programName);
+                    return exitWith(0);
+                }
+                settings.targetPort = port;
+                break;
             }
-            break;
-        case 't': {
-            const int port = parseNumber(optarg);
-            if (port < 0 || port > kMaxTargetPort) {
-                std::fprintf(out, "Invalid target serial port: %d\n", port);
+            case 'h':
                 printUsage(out, programName);
                 return exitWith(0);
-            }
-            settings.targetPort = port;
-            break;
-        }
-        case 'h':
-            printUsage(out, programName);
-            return exitWith(0);
-        default:
-            break;  // getopt has reported it already
+            default:
+                break;  // getopt has reported it already
         }
     }
     return ParseResult{};
 }
 
-void printUsage(std::FILE* out, const char* programName)
-{
-    std::fprintf(out,
-                 "%s [-a <slaveAddr>] [-b <baud>] [-d] [-p <modbus port>] [-t <target port] [-h]\n\n",
-                 programName);
-    std::fputs("\t[-p <port>] Use serial port <port> to communicate with Modbus device\n"
-               "\t\tDefaults to COM1\n"
-               "\t[-a <slaveAddr>] Communicate with Modbus slave <slaveAddr>, 1-247\n"
-               "\t\tDefaults to 1\n"
-               "\t[-m <modbus baud>] Set Modbus baud rate.  Defaults to 115200\n"
-               "\t[-t <target port>] Send/get serial comms to target port <port> (0-3)\n"
-               "\t\tDefaults to port 0\n"
-               "\t[-b <target baud>] Baud rate for target (virtual) serial port\n"
-               "\t\tDefaults to 9600\n"
-               "\t[-d <0-3>] Print debug messages\n"
-               "\t[-h] Print this message\n",
-               out);
+void printUsage(std::FILE* out, const char* programName) {
+    std::fprintf(
+        out, "%s [-a <slaveAddr>] [-b <baud>] [-d] [-p <modbus port>] [-t <target port] [-h]\n\n",
+        programName);
+    std::fputs(
+        "\t[-p <port>] Use serial port <port> to communicate with Modbus device\n"
+        "\t\tDefaults to COM1\n"
+        "\t[-a <slaveAddr>] Communicate with Modbus slave <slaveAddr>, 1-247\n"
+        "\t\tDefaults to 1\n"
+        "\t[-m <modbus baud>] Set Modbus baud rate.  Defaults to 115200\n"
+        "\t[-t <target port>] Send/get serial comms to target port <port> (0-3)\n"
+        "\t\tDefaults to port 0\n"
+        "\t[-b <target baud>] Baud rate for target (virtual) serial port\n"
+        "\t\tDefaults to 9600\n"
+        "\t[-d <0-3>] Print debug messages\n"
+        "\t[-h] Print this message\n",
+        out);
 }
 
 }  // namespace snterm

@@ -4,11 +4,11 @@
 
 #include <snLib.h>
 
+#include <sys/select.h>
+#include <unistd.h>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
-#include <sys/select.h>
-#include <unistd.h>
 
 namespace snterm {
 
@@ -25,8 +25,7 @@ unsigned char inputBuf[kInputBufSize];
 
 // Waits up to 20 ms for typed input.  Once input has ended only the pause
 // remains, so the port is still polled at the same pace instead of spinning.
-bool waitForKeyboard(bool watchInput)
-{
+bool waitForKeyboard(bool watchInput) {
     fd_set readable;
     FD_ZERO(&readable);
     if (watchInput) {
@@ -40,8 +39,7 @@ bool waitForKeyboard(bool watchInput)
 
 // Reads what was typed.  End of input, or an error that will not go away,
 // stops the watching of descriptor 0 for good.
-ssize_t readKeyboard(bool& watchInput)
-{
+ssize_t readKeyboard(bool& watchInput) {
     const ssize_t count = read(STDIN_FILENO, inputBuf, sizeof inputBuf);
     if (count == 0 || (count < 0 && errno != EINTR && errno != EAGAIN)) {
         watchInput = false;
@@ -50,8 +48,7 @@ ssize_t readKeyboard(bool& watchInput)
 }
 
 // False only when the device is gone; a node that takes nothing is not.
-bool sendToPort(SnSerial* port, std::size_t count)
-{
+bool sendToPort(SnSerial* port, std::size_t count) {
     errno = 0;
     const int sent = snSerWrite(port, inputBuf, static_cast<std::uint32_t>(count));
     return sent >= static_cast<int>(count) || !isDeviceGone(errno);
@@ -59,8 +56,7 @@ bool sendToPort(SnSerial* port, std::size_t count)
 
 // Library trace lines sit in stdio's buffer; flush them first so the
 // console shows everything in order.
-bool relayFromPort(SnSerial* port)
-{
+bool relayFromPort(SnSerial* port) {
     errno = 0;
     const int received = snSerRead(port, inputBuf, kPortReadSize);
     if (received > 0) {
@@ -73,14 +69,12 @@ bool relayFromPort(SnSerial* port)
 
 }  // namespace
 
-bool isDeviceGone(int errorNumber)
-{
-    return errorNumber == EIO || errorNumber == ENXIO || errorNumber == EBADF
-           || errorNumber == ENODEV;
+bool isDeviceGone(int errorNumber) {
+    return errorNumber == EIO || errorNumber == ENXIO || errorNumber == EBADF ||
+           errorNumber == ENODEV;
 }
 
-RelayEnd relayLoop(SnSerial* port)
-{
+RelayEnd relayLoop(SnSerial* port) {
     bool watchInput = true;
     for (;;) {
         if (waitForKeyboard(watchInput)) {

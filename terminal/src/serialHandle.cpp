@@ -2,24 +2,22 @@
 
 #include <snLib.h>
 
+#include <modbus.h>
 #include <cerrno>
 #include <cstdint>
-#include <modbus.h>
 
 namespace snterm {
 
 namespace {
 
-void reportFailure(std::FILE* out, const char* function)
-{
+void reportFailure(std::FILE* out, const char* function) {
     const int error = errno;
     std::fprintf(out, "Failed %s(), errno %d, %s\n", function, error, modbus_strerror(error));
 }
 
 }  // namespace
 
-SnSerial* getSerHandle(SensorNode* node, int port, int speed, std::FILE* out)
-{
+SnSerial* getSerHandle(SensorNode* node, int port, int speed, std::FILE* out) {
     SnSerial* serial = snOpenSerial(node, static_cast<uint16_t>(port));
     if (serial == nullptr) {
         reportFailure(out, "snOpenSerial");

@@ -2,26 +2,25 @@
 
 #include <snLib.h>
 
-#include <cerrno>
 #include <modbus.h>
+#include <cerrno>
 
 namespace snterm {
 
-void printBanner(const Settings& settings, std::FILE* out)
-{
+void printBanner(const Settings& settings, std::FILE* out) {
     std::fprintf(out, "Terminal for Modbus port %s  baud %u  slave %u target serial port %d\n",
                  settings.modPort.c_str(), static_cast<unsigned>(settings.modBaud),
                  static_cast<unsigned>(settings.slaveID), settings.targetPort);
 }
 
-SensorNode* startNode(const Settings& settings, std::FILE* out)
-{
+SensorNode* startNode(const Settings& settings, std::FILE* out) {
     initSensorNodeLib();
     snSetDebug(settings.snDebug);
     SensorNode* node = openSensorNode(settings.modPort.c_str(), settings.modBaud, settings.slaveID);
     if (node == nullptr) {
         const int error = errno;
-        std::fprintf(out, "Failure in openSensorNode: errno %d %s\n", error, modbus_strerror(error));
+        std::fprintf(out, "Failure in openSensorNode: errno %d %s\n", error,
+                     modbus_strerror(error));
         return nullptr;
     }
     snModbusSetDebug(node, static_cast<int16_t>(settings.modDebug));

@@ -4,14 +4,13 @@
 #include "snterm/relayLoop.h"
 #include "snterm/serialHandle.h"
 
+#include <modbus.h>
 #include <cerrno>
 #include <cstdio>
-#include <modbus.h>
 
 namespace snterm {
 
-int runTerminal(SensorNode* node, const Settings& settings)
-{
+int runTerminal(SensorNode* node, const Settings& settings) {
     rawMode();
     SnSerial* port = getSerHandle(node, settings.targetPort, settings.targetBaud, stdout);
     if (port == nullptr) {

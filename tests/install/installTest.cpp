@@ -18,31 +18,28 @@ using snctl_test::RunResult;
 
 namespace {
 
-RunResult shell(const std::string& command)
-{
+RunResult shell(const std::string& command) {
     return snctl_test::runProgram({"/bin/sh", "-c", command}, std::chrono::seconds(150));
 }
 
 class InstalledTree : public ::testing::Test {
 protected:
-    static void SetUpTestSuite()
-    {
+    static void SetUpTestSuite() {
         char dir[] = "/tmp/snlib-install-XXXXXX";
         ASSERT_NE(mkdtemp(dir), nullptr);
         root = dir;
         prefix = root + "/prefix";
-        const RunResult install = shell(std::string(CMAKE_COMMAND_PATH) + " --install " BUILD_DIR " --prefix " + prefix);
+        const RunResult install =
+            shell(std::string(CMAKE_COMMAND_PATH) + " --install " BUILD_DIR " --prefix " + prefix);
         ASSERT_EQ(install.status, 0) << install.out << install.err;
         libdir = prefix + "/" LIBDIR;
     }
 
-    static void TearDownTestSuite()
-    {
+    static void TearDownTestSuite() {
         if (!root.empty()) fs::remove_all(root);
     }
 
-    void SetUp() override
-    {
+    void SetUp() override {
         ASSERT_FALSE(prefix.empty());
         ASSERT_TRUE(sim.start());
         sim.clearLog();
@@ -51,16 +48,17 @@ protected:
     // Runs a built consumer as a user would, the installed library found
     // through LD_LIBRARY_PATH, and checks the node saw output `output`
     // switched on.
-    void expectSwitchesOn(const std::string& program, int output)
-    {
+    void expectSwitchesOn(const std::string& program, int output) {
         ASSERT_FALSE(sim.coil(output));
-        const RunResult run = snctl_test::runProgram(
-            {"/usr/bin/env", "LD_LIBRARY_PATH=" + libdir, program, sim.devicePath(), std::to_string(output)});
+        const RunResult run =
+            snctl_test::runProgram({"/usr/bin/env", "LD_LIBRARY_PATH=" + libdir, program,
+                                    sim.devicePath(), std::to_string(output)});
         ASSERT_EQ(run.status, 0) << program << ": " << run.out << run.err;
         EXPECT_EQ(run.out, "output " + std::to_string(output) + " on: 1\n");
         EXPECT_TRUE(sim.coil(output)) << program;
         bool written = false;
-        for (const auto& t : sim.log()) written = written || (t.function == 5 && t.address == output);
+        for (const auto& t : sim.log())
+            written = written || (t.function == 5 && t.address == output);
         EXPECT_TRUE(written) << program << " sent no write-coil request to coil " << output;
     }
 
@@ -72,34 +70,35 @@ protected:
     }()};
 };
 
-TEST_F(InstalledTree, HoldsLibrariesHeaderPackageFilesProgramsManPagesAndCompletion)
-{
+TEST_F(InstalledTree, HoldsLibrariesHeaderPackageFilesProgramsManPagesAndCompletion) {
     for (const std::string& file :
          {libdir + "/libsnLib.a", libdir + "/libsnLib.so", prefix + "/include/snLib.h",
           libdir + "/pkgconfig/snLib.pc", libdir + "/cmake/snLib/snLibConfig.cmake",
-          libdir + "/cmake/snLib/snLibConfigVersion.cmake", prefix + "/bin/snctl", prefix + "/bin/snterm",
-          prefix + "/bin/snsim", prefix + "/share/man/man1/snctl.1", prefix + "/share/man/man1/snterm.1",
-          prefix + "/share/man/man1/snsim.1", prefix + "/share/bash-completion/completions/snctl"}) {
+          libdir + "/cmake/snLib/snLibConfigVersion.cmake", prefix + "/bin/snctl",
+          prefix + "/bin/snterm", prefix + "/bin/snsim", prefix + "/share/man/man1/snctl.1",
+          prefix + "/share/man/man1/snterm.1", prefix + "/share/man/man1/snsim.1",
+          prefix + "/share/bash-completion/completions/snctl"}) {
         EXPECT_TRUE(fs::exists(file)) << file;
     }
     if (access("/usr/bin/man", X_OK) == 0) {
         const RunResult page = shell("MANWIDTH=100 man -l " + prefix + "/share/man/man1/snctl.1");
         EXPECT_EQ(page.status, 0) << page.err;
-        for (const char* command : {"info", "power N on|off|status", "reset-config", "clear-errors", "bridge P"}) {
+        for (const char* command :
+             {"info", "power N on|off|status", "reset-config", "clear-errors", "bridge P"}) {
             EXPECT_NE(page.out.find(command), std::string::npos) << command;
         }
     }
 }
 
-TEST_F(InstalledTree, PkgConfigBuildsCAndCxxProgramsThatSwitchPower)
-{
+TEST_F(InstalledTree, PkgConfigBuildsCAndCxxProgramsThatSwitchPower) {
     const std::string env = "PKG_CONFIG_PATH=" + libdir + "/pkgconfig";
     const std::string flags = "$(" + env + " pkg-config --cflags --libs snLib)";
-    const RunResult c = shell(std::string(C_COMPILER) + " -Wall -Wextra -Wpedantic -Werror -o " + root +
-                              "/pc_c " CONSUMER_DIR "/power.c " + flags);
+    const RunResult c = shell(std::string(C_COMPILER) + " -Wall -Wextra -Wpedantic -Werror -o " +
+                              root + "/pc_c " CONSUMER_DIR "/power.c " + flags);
     ASSERT_EQ(c.status, 0) << c.err;
-    const RunResult cxx = shell(std::string(CXX_COMPILER) + " -Wall -Wextra -Wpedantic -Werror -o " + root +
-                                "/pc_cpp " CONSUMER_DIR "/power.cpp " + flags);
+    const RunResult cxx =
+        shell(std::string(CXX_COMPILER) + " -Wall -Wextra -Wpedantic -Werror -o " + root +
+              "/pc_cpp " CONSUMER_DIR "/power.cpp " + flags);
     ASSERT_EQ(cxx.status, 0) << cxx.err;
     expectSwitchesOn(root + "/pc_c", 1);
     expectSwitchesOn(root + "/pc_cpp", 2);
@@ -109,12 +108,12 @@ TEST_F(InstalledTree, PkgConfigBuildsCAndCxxProgramsThatSwitchPower)
     EXPECT_NE(libs.out.find("-lmodbus"), std::string::npos) << "Requires: libmodbus " << libs.out;
 }
 
-TEST_F(InstalledTree, FindPackageBuildsSharedAndStaticConsumers)
-{
+TEST_F(InstalledTree, FindPackageBuildsSharedAndStaticConsumers) {
     const std::string build = root + "/consumer-build";
     const RunResult configure =
-        shell(std::string(CMAKE_COMMAND_PATH) + " -S " CONSUMER_DIR " -B " + build + " -DCMAKE_PREFIX_PATH=" +
-              prefix + " -DCMAKE_C_COMPILER=" C_COMPILER " -DCMAKE_CXX_COMPILER=" CXX_COMPILER);
+        shell(std::string(CMAKE_COMMAND_PATH) + " -S " CONSUMER_DIR " -B " + build +
+              " -DCMAKE_PREFIX_PATH=" + prefix +
+              " -DCMAKE_C_COMPILER=" C_COMPILER " -DCMAKE_CXX_COMPILER=" CXX_COMPILER);
     ASSERT_EQ(configure.status, 0) << configure.out << configure.err;
     const RunResult made = shell(std::string(CMAKE_COMMAND_PATH) + " --build " + build + " -j2");
     ASSERT_EQ(made.status, 0) << made.out << made.err;
@@ -124,18 +123,19 @@ TEST_F(InstalledTree, FindPackageBuildsSharedAndStaticConsumers)
     expectSwitchesOn(build + "/power_c_static", 0);
 }
 
-TEST_F(InstalledTree, InstalledSnctlAndItsCompletionWorkFromTheShell)
-{
-    const RunResult run = snctl_test::runProgram({prefix + "/bin/snctl", "-p", sim.devicePath(), "power", "2", "on"});
+TEST_F(InstalledTree, InstalledSnctlAndItsCompletionWorkFromTheShell) {
+    const RunResult run =
+        snctl_test::runProgram({prefix + "/bin/snctl", "-p", sim.devicePath(), "power", "2", "on"});
     ASSERT_EQ(run.status, 0) << run.err;
     EXPECT_EQ(run.out, "output: 2\nstate: on\n");
     EXPECT_TRUE(sim.coil(2));
 
     const std::string completion = prefix + "/share/bash-completion/completions/snctl";
-    const RunResult words = shell("bash -c 'source " + completion +
-                                  "; COMP_WORDS=(snctl -p /dev/ttyS0 power 3 o); COMP_CWORD=5; _snctl;"
-                                  " echo ${COMPREPLY[@]}; COMP_WORDS=(snctl port 1 c); COMP_CWORD=3; _snctl;"
-                                  " echo ${COMPREPLY[@]}'");
+    const RunResult words =
+        shell("bash -c 'source " + completion +
+              "; COMP_WORDS=(snctl -p /dev/ttyS0 power 3 o); COMP_CWORD=5; _snctl;"
+              " echo ${COMPREPLY[@]}; COMP_WORDS=(snctl port 1 c); COMP_CWORD=3; _snctl;"
+              " echo ${COMPREPLY[@]}'");
     ASSERT_EQ(words.status, 0) << words.err;
     EXPECT_EQ(words.out, "on off\nclear-errors\n");
 }

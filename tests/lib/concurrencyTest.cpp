@@ -8,8 +8,7 @@
 
 namespace {
 
-testing::Environment* const libraryEnv =
-    testing::AddGlobalTestEnvironment(new LibraryEnvironment);
+testing::Environment* const libraryEnv = testing::AddGlobalTestEnvironment(new LibraryEnvironment);
 
 constexpr int kThreads = 4;
 constexpr int kRounds = 125;  // 4 transactions a round: 500 per thread
@@ -59,7 +58,8 @@ void runLane(snsim::Emulator& sim, SensorNode* node, Lane& lane, unsigned seed) 
 
         uint16_t word = 0;
         if (snGetSerialNum(node, &word) != 0) ++lane.failures;
-        if (snPower(node, static_cast<uint16_t>(lane.port), static_cast<int16_t>(round % 2)) != 0) ++lane.failures;
+        if (snPower(node, static_cast<uint16_t>(lane.port), static_cast<int16_t>(round % 2)) != 0)
+            ++lane.failures;
     }
     // Bytes still buffered or at the node are collected before the close.
     uint8_t rest[240];
@@ -78,8 +78,8 @@ TEST(Concurrency, FourThreadsOnDifferentPortsAndNodesKeepTheirBytesApart) {
     ASSERT_NE(node2, nullptr);
     sim.clearLog();
 
-    Lane lanes[kThreads] = {{1, 0, {}, {}, {}}, {1, 1, {}, {}, {}}, {1, 2, {}, {}, {}},
-                            {2, 0, {}, {}, {}}};
+    Lane lanes[kThreads] = {
+        {1, 0, {}, {}, {}}, {1, 1, {}, {}, {}}, {1, 2, {}, {}, {}}, {2, 0, {}, {}, {}}};
     std::vector<std::thread> threads;
     for (int i = 0; i < kThreads; ++i) {
         SensorNode* node = lanes[i].slave == 1 ? node1 : node2;

@@ -4,6 +4,6 @@
 
 int snlibHeaderCompilesAsC(void) {
     SensorNode node = {0};
-    SnSerial *port = &node.serial[2];
+    SnSerial* port = &node.serial[2];
     return (int)(sizeof node.portName) + (port->rxRegs[0] == 0 ? 0 : 1);
 }

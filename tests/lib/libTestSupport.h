@@ -54,9 +54,9 @@ protected:
 };
 
 // Matches a logged transaction on function, address and quantity.
-#define EXPECT_TRANSACTION(t, fn, addr, qty)        \
-    do {                                            \
-        EXPECT_EQ((t).function, fn);                \
-        EXPECT_EQ((t).address, addr);               \
-        EXPECT_EQ((t).quantity, qty);               \
+#define EXPECT_TRANSACTION(t, fn, addr, qty) \
+    do {                                     \
+        EXPECT_EQ((t).function, fn);         \
+        EXPECT_EQ((t).address, addr);        \
+        EXPECT_EQ((t).quantity, qty);        \
     } while (0)

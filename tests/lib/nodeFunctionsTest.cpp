@@ -121,7 +121,10 @@ TEST_F(Identity, MissingDestinationsAreRefusedWithoutTraffic) {
 using Configuration = NodeTest;
 
 TEST_F(Configuration, BlinkPatternsSetCoilsNineAndTen) {
-    struct Case { int pattern; uint16_t coil9, coil10; };
+    struct Case {
+        int pattern;
+        uint16_t coil9, coil10;
+    };
     for (const Case c : {Case{0, 0, 0}, Case{1, 0, 1}, Case{2, 1, 0}, Case{-1, 1, 0}}) {
         sim.clearLog();
         ASSERT_EQ(snBlinky(node, c.pattern), 0);

@@ -12,8 +12,7 @@ extern "C" int snlibHeaderCompilesAsC(void);
 
 namespace {
 
-testing::Environment* const libraryEnv =
-    testing::AddGlobalTestEnvironment(new LibraryEnvironment);
+testing::Environment* const libraryEnv = testing::AddGlobalTestEnvironment(new LibraryEnvironment);
 
 class NodeHandles : public testing::Test {
 protected:

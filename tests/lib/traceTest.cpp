@@ -46,18 +46,38 @@ TEST_F(Trace, PortLines) {
                   snSerClearErrFlags(ser, 0xFF);
                   snCloseSerial(ser);
               }),
-              "snOpenSerial(" + dev() + "[1], 1)\n"
-              "snSerInit(" + id + ", 9600, E, 2)\n"
-              "snSerSetTxEnbl(" + id + ", 1)\n"
-              "snSerWrite(" + id + ", p, 5)\n"
-              "Sending ab\n"
-              "snSerRead(" + id + ", p, 4)\n"
-              "snSerDrain(" + id + ", 0)\n"
-              "snSerIFlush(" + id + ")\n"
-              "snSerOFlush(" + id + ")\n"
-              "snSerBreak(" + id + ", 0)\n"
-              "snSerClearErrFlags(" + id + ", 255)\n"
-              "snCloseSerial(" + dev() + "[1])\n");
+              "snOpenSerial(" + dev() +
+                  "[1], 1)\n"
+                  "snSerInit(" +
+                  id +
+                  ", 9600, E, 2)\n"
+                  "snSerSetTxEnbl(" +
+                  id +
+                  ", 1)\n"
+                  "snSerWrite(" +
+                  id +
+                  ", p, 5)\n"
+                  "Sending ab\n"
+                  "snSerRead(" +
+                  id +
+                  ", p, 4)\n"
+                  "snSerDrain(" +
+                  id +
+                  ", 0)\n"
+                  "snSerIFlush(" +
+                  id +
+                  ")\n"
+                  "snSerOFlush(" +
+                  id +
+                  ")\n"
+                  "snSerBreak(" +
+                  id +
+                  ", 0)\n"
+                  "snSerClearErrFlags(" +
+                  id +
+                  ", 255)\n"
+                  "snCloseSerial(" +
+                  dev() + "[1])\n");
 }
 
 TEST_F(Trace, ReadReportsReceivedCountAndErrorFlagsShowTheValue) {
@@ -71,8 +91,10 @@ TEST_F(Trace, ReadReportsReceivedCountAndErrorFlagsShowTheValue) {
                   uint16_t flags;
                   snSerGetErrFlags(ser, &flags);
               }),
-              "snSerRead(" + id + ", p, 8)\nsnSerRead got 3 chars\n"
-              "snSerGetErrFlags(" + id + " = 0x0)\n");
+              "snSerRead(" + id +
+                  ", p, 8)\nsnSerRead got 3 chars\n"
+                  "snSerGetErrFlags(" +
+                  id + " = 0x0)\n");
 }
 
 TEST_F(Trace, NodeFunctionLinesAndSilentOnes) {
@@ -85,8 +107,10 @@ TEST_F(Trace, NodeFunctionLinesAndSilentOnes) {
                   snBlinky(node, 1);
                   snPower(node, 9, 1);  // refused: no line
               }),
-              "snPower(" + dev() + "[1], 2, 1)\nsnPowerIsOn(" + dev() + "[1], 2)\n"
-              "snGetPowerVector(" + dev() + "[1])\n");
+              "snPower(" + dev() + "[1], 2, 1)\nsnPowerIsOn(" + dev() +
+                  "[1], 2)\n"
+                  "snGetPowerVector(" +
+                  dev() + "[1])\n");
 }
 
 TEST_F(Trace, NothingIsPrintedWithDebugOff) {

@@ -1,11 +1,11 @@
 // The snsim program: ready line, serving, SIGTERM, bad arguments.
 #include "simClient.h"
 
-#include <csignal>
 #include <poll.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <csignal>
 
 using namespace simtest;
 
@@ -56,7 +56,8 @@ int waitExit(pid_t pid, std::chrono::milliseconds limit) {
     const auto end = Clock::now() + limit;
     int st = 0;
     while (Clock::now() < end) {
-        if (waitpid(pid, &st, WNOHANG) == pid) return WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
+        if (waitpid(pid, &st, WNOHANG) == pid)
+            return WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
         std::this_thread::sleep_for(10ms);
     }
     kill(pid, SIGKILL);
@@ -105,9 +106,12 @@ TEST(Executable, ReadyLineNamesThePtsWithoutLinkAndSigintEnds) {
 }
 
 TEST(Executable, BadArgumentsExitWithStatus2AndOneLine) {
-    for (const auto& args : std::vector<std::vector<std::string>>{
-             {"--slave", "0"}, {"--slave", "1,x"}, {"--port1", "serial"}, {"--bogus"}, {"--link"},
-             {"--baud", "-5"}}) {
+    for (const auto& args : std::vector<std::vector<std::string>>{{"--slave", "0"},
+                                                                  {"--slave", "1,x"},
+                                                                  {"--port1", "serial"},
+                                                                  {"--bogus"},
+                                                                  {"--link"},
+                                                                  {"--baud", "-5"}}) {
         Proc p = spawn(args);
         const std::string err = readLines(p.err, 2, 3s);
         EXPECT_EQ(waitExit(p.pid, 3s), 2) << args[0];

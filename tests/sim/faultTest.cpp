@@ -99,7 +99,7 @@ TEST_F(FaultTest, UnplugGivesTheClientAnError) {
 
 namespace {
 double seconds(Clock::duration d) { return std::chrono::duration<double>(d).count(); }
-}
+}  // namespace
 
 TEST_F(FaultTest, LineTimingAnswersAfterTheFrameTimes) {
     ASSERT_EQ(client().writeCoil(4, true), 1);

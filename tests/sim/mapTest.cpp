@@ -59,8 +59,8 @@ TEST_F(MapTest, AddressesOutsideTheMapGiveIllegalAddress) {
     EXPECT_EQ(errno, EMBXILADD);
     EXPECT_EQ(client().readCoil(13), -1);
     // Every address the library uses answers.
-    for (int addr : {15, 16, 17, 18, 19, 20, 21, 31, 38, 47, 62, 254, 255, 256, 257, 259, 262, 386,
-                     387, 388, 390, 511, 767, 1022}) {
+    for (int addr : {15,  16,  17,  18,  19,  20,  21,  31,  38,  47,  62,  254,
+                     255, 256, 257, 259, 262, 386, 387, 388, 390, 511, 767, 1022}) {
         EXPECT_GE(client().readReg(addr), 0) << addr;
     }
 }

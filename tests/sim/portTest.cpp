@@ -49,7 +49,7 @@ TEST_F(PortTest, ReceiveBlockPacksTwoBytesPerRegisterEarlierHigh) {
 TEST_F(PortTest, ReceivedBytesAreHandedOutOnce) {
     const auto data = pattern(25);
     emu().feedPort(2, data);
-    auto first = client().fetch(2, 10);   // 11 registers: at most 20 bytes
+    auto first = client().fetch(2, 10);  // 11 registers: at most 20 bytes
     EXPECT_EQ(first.size(), 20u);
     auto second = client().fetch(2, 10);
     EXPECT_EQ(second.size(), 5u);

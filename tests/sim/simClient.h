@@ -67,10 +67,12 @@ public:
         std::vector<uint16_t> block(1 + (bytes.size() + 1) / 2, 0);
         block[0] = static_cast<uint16_t>(bytes.size());
         for (std::size_t i = 0; i < bytes.size(); ++i)
-            block[1 + i / 2] = static_cast<uint16_t>(block[1 + i / 2] | (i % 2 ? bytes[i] : bytes[i] << 8));
+            block[1 + i / 2] =
+                static_cast<uint16_t>(block[1 + i / 2] | (i % 2 ? bytes[i] : bytes[i] << 8));
         uint16_t status = 0;
-        const int rc = modbus_write_and_read_registers(ctx_, 256 * port + 390, static_cast<int>(block.size()),
-                                                       block.data(), 256 * port + 386, 1, &status);
+        const int rc =
+            modbus_write_and_read_registers(ctx_, 256 * port + 390, static_cast<int>(block.size()),
+                                            block.data(), 256 * port + 386, 1, &status);
         return rc == 1 ? (status & 0xFF) : -1;
     }
     // Fetches one receive block of n+1 registers; returns the bytes or
@@ -82,7 +84,8 @@ public:
         std::vector<uint8_t> out;
         if (rc != dataRegs + 1) return out;
         for (std::size_t i = 0; i < regs[0]; ++i)
-            out.push_back(static_cast<uint8_t>(i % 2 ? regs[1 + i / 2] & 0xFF : regs[1 + i / 2] >> 8));
+            out.push_back(
+                static_cast<uint8_t>(i % 2 ? regs[1 + i / 2] & 0xFF : regs[1 + i / 2] >> 8));
         return out;
     }
 

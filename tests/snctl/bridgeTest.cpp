@@ -28,15 +28,13 @@ namespace {
 
 constexpr int kPort = 1;
 
-std::string makeTempDir()
-{
+std::string makeTempDir() {
     char dir[] = "/tmp/snctl-bridge-XXXXXX";
     return mkdtemp(dir) != nullptr ? dir : "";
 }
 
 // Deterministic bytes covering every value, in no simple order.
-Bytes pattern(std::size_t size, uint32_t seed)
-{
+Bytes pattern(std::size_t size, uint32_t seed) {
     Bytes data(size);
     for (auto& byte : data) {
         seed = seed * 1664525u + 1013904223u;
@@ -47,14 +45,12 @@ Bytes pattern(std::size_t size, uint32_t seed)
 
 // Index of the first byte where `got` differs from `expected` (its size
 // when all of `expected` arrived unchanged).
-std::size_t firstDifference(const Bytes& got, const Bytes& expected)
-{
+std::size_t firstDifference(const Bytes& got, const Bytes& expected) {
     const auto [at, _] = std::mismatch(got.begin(), got.end(), expected.begin(), expected.end());
     return static_cast<std::size_t>(at - got.begin());
 }
 
-bool waitUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout)
-{
+bool waitUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout) {
     const auto deadline = std::chrono::steady_clock::now() + timeout;
     while (!condition()) {
         if (std::chrono::steady_clock::now() >= deadline) return false;
@@ -67,8 +63,7 @@ class BridgeTest : public ::testing::Test {
 protected:
     BridgeTest() : dir(makeTempDir()), sim(nodeOptions(dir)) {}
 
-    static snsim::Options nodeOptions(const std::string& dir)
-    {
+    static snsim::Options nodeOptions(const std::string& dir) {
         snsim::Options options;
         for (auto& port : options.ports) port.kind = snsim::Attachment::Kind::None;
         options.ports[kPort].kind = snsim::Attachment::Kind::Pty;
@@ -79,23 +74,21 @@ protected:
         return options;
     }
 
-    void SetUp() override
-    {
+    void SetUp() override {
         ASSERT_FALSE(dir.empty());
         ASSERT_TRUE(sim.start());
         ASSERT_TRUE(instrument.open(dir + "/instrument"));
     }
 
-    void TearDown() override
-    {
+    void TearDown() override {
         bridge.signal(SIGKILL);
         fs::remove_all(dir);
     }
 
     // Starts the bridge and waits for its link.
-    void startBridge(const std::vector<std::string>& extra = {"-b", "230400"})
-    {
-        std::vector<std::string> argv{SNCTL_PATH, "-p", sim.devicePath(), "bridge", std::to_string(kPort)};
+    void startBridge(const std::vector<std::string>& extra = {"-b", "230400"}) {
+        std::vector<std::string> argv{SNCTL_PATH, "-p", sim.devicePath(), "bridge",
+                                      std::to_string(kPort)};
         argv.insert(argv.end(), extra.begin(), extra.end());
         argv.insert(argv.end(), {"--link", link()});
         ASSERT_TRUE(bridge.start(argv));
@@ -103,8 +96,7 @@ protected:
         ASSERT_TRUE(client.open(link()));
     }
 
-    RunResult stopBridge(int signal = SIGTERM)
-    {
+    RunResult stopBridge(int signal = SIGTERM) {
         bridge.signal(signal);
         return bridge.wait(10s);
     }
@@ -115,11 +107,10 @@ protected:
     snsim::Emulator sim;
     SerialClient instrument;  // the device wired to the node's port
     ChildProcess bridge;
-    SerialClient client;      // the user's serial program
+    SerialClient client;  // the user's serial program
 };
 
-TEST_F(BridgeTest, SetsTheLineAndPassesAllByteValuesBothWays)
-{
+TEST_F(BridgeTest, SetsTheLineAndPassesAllByteValuesBothWays) {
     startBridge({"-b", "230400", "--parity", "E", "--stop", "2"});
     EXPECT_EQ(sim.reg(256 * kPort + 255), 230400 / 4);
     EXPECT_EQ(sim.reg(256 * kPort + 256), 11);
@@ -146,13 +137,14 @@ TEST_F(BridgeTest, SetsTheLineAndPassesAllByteValuesBothWays)
 // SNCTL_BRIDGE_TRANSFER_BYTES=1048576 and SNCTL_BRIDGE_BAUD=230400 run the
 // full mebibyte at the fast speed (about a minute; CTest runs it as
 // bridge_mebibyte_each_way).
-TEST_F(BridgeTest, BulkTransferBothWaysAtOnceArrivesWholeAndInOrder)
-{
+TEST_F(BridgeTest, BulkTransferBothWaysAtOnceArrivesWholeAndInOrder) {
     std::size_t size = 48 * 1024;
     std::string baud = "57600";
-    if (const char* env = std::getenv("SNCTL_BRIDGE_TRANSFER_BYTES")) size = std::strtoul(env, nullptr, 10);
+    if (const char* env = std::getenv("SNCTL_BRIDGE_TRANSFER_BYTES"))
+        size = std::strtoul(env, nullptr, 10);
     if (const char* env = std::getenv("SNCTL_BRIDGE_BAUD")) baud = env;
-    const auto timeout = std::chrono::milliseconds(10000 + size / 2);  // 2 B/ms: well under the line
+    const auto timeout =
+        std::chrono::milliseconds(10000 + size / 2);  // 2 B/ms: well under the line
     startBridge({"-b", baud});
     const Bytes outbound = pattern(size, 1);
     const Bytes inbound = pattern(size, 2);
@@ -165,15 +157,15 @@ TEST_F(BridgeTest, BulkTransferBothWaysAtOnceArrivesWholeAndInOrder)
     farEnd.join();
     localEnd.join();
     EXPECT_EQ(arrivedOut.size(), size);
-    EXPECT_EQ(firstDifference(arrivedOut, outbound), size) << "pty to node: bytes lost or reordered";
+    EXPECT_EQ(firstDifference(arrivedOut, outbound), size)
+        << "pty to node: bytes lost or reordered";
     EXPECT_EQ(arrivedIn.size(), size);
     EXPECT_EQ(firstDifference(arrivedIn, inbound), size) << "node to pty: bytes lost or reordered";
     EXPECT_EQ(bridge.errorsSoFar(), "");
     EXPECT_EQ(sim.reg(256 * kPort + 259) & 0x0002, 0) << "the node's receive buffer overran";
 }
 
-TEST_F(BridgeTest, ClientsMayCloseAndReopenWithoutLosingData)
-{
+TEST_F(BridgeTest, ClientsMayCloseAndReopenWithoutLosingData) {
     startBridge();
     ASSERT_TRUE(client.writeAll({'o', 'n', 'e'}, 5s));
     EXPECT_EQ(instrument.readExactly(3, 10s), (Bytes{'o', 'n', 'e'}));
@@ -188,8 +180,7 @@ TEST_F(BridgeTest, ClientsMayCloseAndReopenWithoutLosingData)
     EXPECT_EQ(stopBridge().status, 0);
 }
 
-TEST_F(BridgeTest, WriterIsHeldBackWhileTheNodeTakesNothing)
-{
+TEST_F(BridgeTest, WriterIsHeldBackWhileTheNodeTakesNothing) {
     startBridge();
     sim.setAcceptLimit(kPort, 0);
     const Bytes data = pattern(16 * 1024, 3);
@@ -202,8 +193,7 @@ TEST_F(BridgeTest, WriterIsHeldBackWhileTheNodeTakesNothing)
     EXPECT_EQ(stopBridge().status, 0);
 }
 
-TEST_F(BridgeTest, StopSignalsRemoveTheLinkAndCloseThePort)
-{
+TEST_F(BridgeTest, StopSignalsRemoveTheLinkAndCloseThePort) {
     for (const int signal : {SIGTERM, SIGINT}) {
         startBridge();
         EXPECT_TRUE(sim.coil(4 + kPort)) << "open port: transmit enable on";
@@ -215,34 +205,42 @@ TEST_F(BridgeTest, StopSignalsRemoveTheLinkAndCloseThePort)
     }
 }
 
-TEST_F(BridgeTest, DeadNodeIsReportedAndTheBridgeCarriesOnWhenItReturns)
-{
+TEST_F(BridgeTest, DeadNodeIsReportedAndTheBridgeCarriesOnWhenItReturns) {
     startBridge();
     sim.setFault(snsim::Fault::NoAnswer);
-    EXPECT_TRUE(waitUntil([this] { return bridge.errorsSoFar().find("node not answering") != std::string::npos; }, 10s));
+    EXPECT_TRUE(waitUntil(
+        [this] { return bridge.errorsSoFar().find("node not answering") != std::string::npos; },
+        10s));
     const std::string report = bridge.errorsSoFar();
-    EXPECT_NE(report.find("snctl: bridge: node not answering on virtual port 1: "), std::string::npos) << report;
+    EXPECT_NE(report.find("snctl: bridge: node not answering on virtual port 1: "),
+              std::string::npos)
+        << report;
     EXPECT_NE(report.find("errno 110: Connection timed out"), std::string::npos) << report;
     sim.setFault(snsim::Fault::None);
-    EXPECT_TRUE(waitUntil([this] { return bridge.errorsSoFar().find("answering again") != std::string::npos; }, 10s));
+    EXPECT_TRUE(waitUntil(
+        [this] { return bridge.errorsSoFar().find("answering again") != std::string::npos; }, 10s));
     ASSERT_TRUE(client.writeAll({'b', 'a', 'c', 'k'}, 5s));
     EXPECT_EQ(instrument.readExactly(4, 10s), (Bytes{'b', 'a', 'c', 'k'}));
     EXPECT_EQ(stopBridge().status, 0);
 }
 
-TEST_F(BridgeTest, RefusesBadArgumentsAndPathsItWouldOverwrite)
-{
+TEST_F(BridgeTest, RefusesBadArgumentsAndPathsItWouldOverwrite) {
     const std::string device = sim.devicePath();
     RunResult run = snctl_test::runProgram({SNCTL_PATH, "-p", device, "bridge", "1"});
     EXPECT_EQ(run.status, 2);
     EXPECT_NE(run.err.find("--link PATH is required"), std::string::npos) << run.err;
-    run = snctl_test::runProgram({SNCTL_PATH, "-p", device, "bridge", "1", "--parity", "X", "--link", link()});
+    run = snctl_test::runProgram(
+        {SNCTL_PATH, "-p", device, "bridge", "1", "--parity", "X", "--link", link()});
     EXPECT_EQ(run.status, 2);
     run = snctl_test::runProgram({SNCTL_PATH, "-p", device, "bridge", "3", "--link", link()});
     EXPECT_EQ(run.status, 2);
 
     const std::string taken = dir + "/taken";
-    { std::FILE* file = std::fopen(taken.c_str(), "w"); ASSERT_NE(file, nullptr); std::fclose(file); }
+    {
+        std::FILE* file = std::fopen(taken.c_str(), "w");
+        ASSERT_NE(file, nullptr);
+        std::fclose(file);
+    }
     run = snctl_test::runProgram({SNCTL_PATH, "-p", device, "bridge", "1", "--link", taken});
     EXPECT_EQ(run.status, 1);
     EXPECT_NE(run.err.find("cannot create link " + taken), std::string::npos) << run.err;

@@ -14,16 +14,14 @@ namespace snctl_test {
 
 namespace {
 
-std::string readFile(const std::string& path)
-{
+std::string readFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     std::ostringstream content;
     content << in.rdbuf();
     return content.str();
 }
 
-std::string makeTempFile()
-{
+std::string makeTempFile() {
     char path[] = "/tmp/snctl-test-XXXXXX";
     const int fd = mkstemp(path);
     if (fd < 0) return {};
@@ -33,8 +31,7 @@ std::string makeTempFile()
 
 // Runs in the forked child of a threaded parent: system calls only, no
 // allocation.
-[[noreturn]] void execChild(char* const* args, const char* out, const char* err)
-{
+[[noreturn]] void execChild(char* const* args, const char* out, const char* err) {
     const int outFd = open(out, O_WRONLY | O_TRUNC);
     const int errFd = open(err, O_WRONLY | O_TRUNC);
     const int nullFd = open("/dev/null", O_RDONLY);
@@ -48,8 +45,7 @@ std::string makeTempFile()
 
 }  // namespace
 
-ChildProcess::~ChildProcess()
-{
+ChildProcess::~ChildProcess() {
     if (pid_ > 0) {
         kill(pid_, SIGKILL);
         waitpid(pid_, nullptr, 0);
@@ -58,8 +54,7 @@ ChildProcess::~ChildProcess()
     if (!errPath_.empty()) unlink(errPath_.c_str());
 }
 
-bool ChildProcess::start(const std::vector<std::string>& argv)
-{
+bool ChildProcess::start(const std::vector<std::string>& argv) {
     outPath_ = makeTempFile();
     errPath_ = makeTempFile();
     if (argv.empty() || outPath_.empty() || errPath_.empty()) return false;
@@ -71,8 +66,7 @@ bool ChildProcess::start(const std::vector<std::string>& argv)
     return pid_ > 0;
 }
 
-RunResult ChildProcess::wait(std::chrono::milliseconds timeout)
-{
+RunResult ChildProcess::wait(std::chrono::milliseconds timeout) {
     RunResult result;
     const auto deadline = std::chrono::steady_clock::now() + timeout;
     int status = 0;
@@ -93,15 +87,13 @@ RunResult ChildProcess::wait(std::chrono::milliseconds timeout)
     return result;
 }
 
-void ChildProcess::signal(int signal) const
-{
+void ChildProcess::signal(int signal) const {
     if (pid_ > 0) kill(pid_, signal);
 }
 
 std::string ChildProcess::errorsSoFar() const { return readFile(errPath_); }
 
-RunResult runProgram(const std::vector<std::string>& argv, std::chrono::milliseconds timeout)
-{
+RunResult runProgram(const std::vector<std::string>& argv, std::chrono::milliseconds timeout) {
     ChildProcess child;
     if (!child.start(argv)) return {};
     return child.wait(timeout);

@@ -8,8 +8,7 @@ namespace {
 
 using Values = std::vector<uint16_t>;
 
-TEST_F(SnctlTest, InfoPrintsIdentityAndConfigurationRegisters)
-{
+TEST_F(SnctlTest, InfoPrintsIdentityAndConfigurationRegisters) {
     sim.setReg(15, 4711);
     sim.setReg(16, 0x0102);
     sim.setReg(17, 0x00AB);
@@ -28,8 +27,7 @@ TEST_F(SnctlTest, InfoPrintsIdentityAndConfigurationRegisters)
               "\"hardware_config\":51,\"power_vector\":5,\"device_timeout\":200}\n");
 }
 
-TEST_F(SnctlTest, PowerSwitchesTheOutputCoilAndReadsItBack)
-{
+TEST_F(SnctlTest, PowerSwitchesTheOutputCoilAndReadsItBack) {
     RunResult run = snctl({"power", "3", "on"});
     ASSERT_EQ(run.status, 0) << run.err;
     EXPECT_EQ(run.out, "output: 3\nstate: on\n");
@@ -51,13 +49,13 @@ TEST_F(SnctlTest, PowerSwitchesTheOutputCoilAndReadsItBack)
     EXPECT_EQ(snctl({"power", "0", "status"}).out, "output: 0\nstate: off\n");
 }
 
-TEST_F(SnctlTest, AnalogReadsAllChannelsInOneRequestOrTheChosenOnes)
-{
+TEST_F(SnctlTest, AnalogReadsAllChannelsInOneRequestOrTheChosenOnes) {
     for (int c = 0; c < 8; ++c) sim.setReg(31 + c, static_cast<uint16_t>(1000 + c));
     RunResult run = snctl({"analog"});
     ASSERT_EQ(run.status, 0) << run.err;
-    EXPECT_EQ(run.out, "channel 0: 1000\nchannel 1: 1001\nchannel 2: 1002\nchannel 3: 1003\n"
-                       "channel 4: 1004\nchannel 5: 1005\nchannel 6: 1006\nchannel 7: 1007\n");
+    EXPECT_EQ(run.out,
+              "channel 0: 1000\nchannel 1: 1001\nchannel 2: 1002\nchannel 3: 1003\n"
+              "channel 4: 1004\nchannel 5: 1005\nchannel 6: 1006\nchannel 7: 1007\n");
     auto traffic = commandTraffic();
     ASSERT_EQ(traffic.size(), 1u);
     EXPECT_EQ(traffic[0].function, 3);
@@ -66,11 +64,11 @@ TEST_F(SnctlTest, AnalogReadsAllChannelsInOneRequestOrTheChosenOnes)
 
     run = snctl({"analog", "7", "2"}, {"--json"});
     ASSERT_EQ(run.status, 0) << run.err;
-    EXPECT_EQ(run.out, "{\"channels\":[{\"channel\":7,\"value\":1007},{\"channel\":2,\"value\":1002}]}\n");
+    EXPECT_EQ(run.out,
+              "{\"channels\":[{\"channel\":7,\"value\":1007},{\"channel\":2,\"value\":1002}]}\n");
 }
 
-TEST_F(SnctlTest, ParamsWriteTwoWordsPerChannelAndReadThemBack)
-{
+TEST_F(SnctlTest, ParamsWriteTwoWordsPerChannelAndReadThemBack) {
     RunResult run = snctl({"params", "set", "6", "1", "0x0202", "65535", "4"});
     ASSERT_EQ(run.status, 0) << run.err;
     EXPECT_EQ(sim.reg(47 + 12), 1);
@@ -85,11 +83,12 @@ TEST_F(SnctlTest, ParamsWriteTwoWordsPerChannelAndReadThemBack)
 
     run = snctl({"params", "get", "6", "2"}, {"--json"});
     ASSERT_EQ(run.status, 0) << run.err;
-    EXPECT_EQ(run.out, "{\"params\":[{\"channel\":6,\"words\":[1,514]},{\"channel\":7,\"words\":[65535,4]}]}\n");
+    EXPECT_EQ(
+        run.out,
+        "{\"params\":[{\"channel\":6,\"words\":[1,514]},{\"channel\":7,\"words\":[65535,4]}]}\n");
 }
 
-TEST_F(SnctlTest, ConfigurationCoilsAndDeviceTimeout)
-{
+TEST_F(SnctlTest, ConfigurationCoilsAndDeviceTimeout) {
     ASSERT_EQ(snctl({"blink", "1"}).status, 0);
     ASSERT_EQ(snctl({"dc", "on"}).status, 0);
     EXPECT_TRUE(sim.coil(11));
@@ -114,8 +113,7 @@ TEST_F(SnctlTest, ConfigurationCoilsAndDeviceTimeout)
     EXPECT_EQ(traffic[3].values, Values{300});
 }
 
-TEST_F(SnctlTest, BadArgumentsAreRefusedBeforeAnyTraffic)
-{
+TEST_F(SnctlTest, BadArgumentsAreRefusedBeforeAnyTraffic) {
     struct Case {
         std::vector<std::string> args;
         std::string message;
@@ -125,7 +123,8 @@ TEST_F(SnctlTest, BadArgumentsAreRefusedBeforeAnyTraffic)
         {{"power", "1x", "on"}, "power output must be a number from 0 to 3, not '1x'"},
         {{"power", "1", "maybe"}, "power 1: expected on or off, not 'maybe'"},
         {{"analog", "8"}, "channel must be a number from 0 to 7, not '8'"},
-        {{"params", "set", "7", "1", "2", "3", "4"}, "params set: channels 7 to 8 go past channel 7"},
+        {{"params", "set", "7", "1", "2", "3", "4"},
+         "params set: channels 7 to 8 go past channel 7"},
         {{"params", "set", "0", "1"}, "params set: expected"},
         {{"params", "set", "0", "1", "65536"}, "parameter word must be a number from 0 to 65535"},
         {{"blink", "3"}, "blink pattern must be a number from 0 to 2, not '3'"},
@@ -149,8 +148,7 @@ TEST_F(SnctlTest, BadArgumentsAreRefusedBeforeAnyTraffic)
     EXPECT_EQ(snctl({"info"}, {"-d", "4"}).status, 2);
 }
 
-TEST_F(SnctlTest, DeviceFailuresPrintWhatFailedWithErrnoAndExitOne)
-{
+TEST_F(SnctlTest, DeviceFailuresPrintWhatFailedWithErrnoAndExitOne) {
     sim.setFault(snsim::Fault::NoAnswer);
     RunResult run = snctl({"power", "2", "on"});
     EXPECT_EQ(run.status, 1);
@@ -160,17 +158,18 @@ TEST_F(SnctlTest, DeviceFailuresPrintWhatFailedWithErrnoAndExitOne)
     sim.setFault(snsim::Fault::Exception, {}, 2);
     run = snctl({"analog", "3"});
     EXPECT_EQ(run.status, 1);
-    EXPECT_NE(run.err.find("snctl: cannot read analog channel 3: errno "), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find("snctl: cannot read analog channel 3: errno "), std::string::npos)
+        << run.err;
     EXPECT_NE(run.err.find("Illegal data address"), std::string::npos) << run.err;
 
     run = snctl_test::runProgram({SNCTL_PATH, "-p", "/nonexistent/tty", "info"});
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(run.err,
-              "snctl: cannot open node 1 on /nonexistent/tty at 115200 bit/s: errno 2: No such file or directory\n");
+              "snctl: cannot open node 1 on /nonexistent/tty at 115200 bit/s: errno 2: No such "
+              "file or directory\n");
 }
 
-TEST_F(SnctlTest, SlaveAddressAndDebugBitsReachTheLibrary)
-{
+TEST_F(SnctlTest, SlaveAddressAndDebugBitsReachTheLibrary) {
     const RunResult other = snctl({"power", "0", "on"}, {"-a", "9"});
     EXPECT_EQ(other.status, 1) << "slave 9 is not emulated";
     EXPECT_FALSE(sim.coil(0));
@@ -183,7 +182,8 @@ TEST_F(SnctlTest, SlaveAddressAndDebugBitsReachTheLibrary)
     const RunResult frames = snctl({"power", "0", "off"}, {"-d", "2"});
     ASSERT_EQ(frames.status, 0) << frames.err;
     EXPECT_EQ(frames.out.find("snPower("), std::string::npos);
-    EXPECT_NE(frames.out.find("[01]"), std::string::npos) << "libmodbus frame dump expected: " << frames.out;
+    EXPECT_NE(frames.out.find("[01]"), std::string::npos)
+        << "libmodbus frame dump expected: " << frames.out;
 }
 
 }  // namespace

@@ -14,8 +14,7 @@ namespace {
 
 using snctl::parseInteger;
 
-TEST(NumberParsing, AcceptsWholeDecimalOrHexNumbersInRangeOnly)
-{
+TEST(NumberParsing, AcceptsWholeDecimalOrHexNumbersInRangeOnly) {
     EXPECT_EQ(parseInteger("0", 0, 10), 0);
     EXPECT_EQ(parseInteger("10", 0, 10), 10);
     EXPECT_EQ(parseInteger("-5", -5, 10), -5);
@@ -29,8 +28,7 @@ TEST(NumberParsing, AcceptsWholeDecimalOrHexNumbersInRangeOnly)
     }
 }
 
-TEST(ComNames, TranslateToTtySOrRefuseNumbersThatNameNoPort)
-{
+TEST(ComNames, TranslateToTtySOrRefuseNumbersThatNameNoPort) {
     EXPECT_EQ(snctl::translateDeviceName("COM1"), "/dev/ttyS0");
     EXPECT_EQ(snctl::translateDeviceName("com12"), "/dev/ttyS11");
     EXPECT_EQ(snctl::translateDeviceName("cOm 3"), "/dev/ttyS2");
@@ -44,8 +42,7 @@ TEST(ComNames, TranslateToTtySOrRefuseNumbersThatNameNoPort)
     }
 }
 
-snctl::GlobalOptions parse(std::vector<std::string> args)
-{
+snctl::GlobalOptions parse(std::vector<std::string> args) {
     args.insert(args.begin(), "snctl");
     std::vector<char*> argv;
     for (auto& arg : args) argv.push_back(arg.data());
@@ -53,15 +50,15 @@ snctl::GlobalOptions parse(std::vector<std::string> args)
     return snctl::parseGlobalOptions(static_cast<int>(args.size()), argv.data());
 }
 
-TEST(GlobalOptions, DefaultsOverridesAndTheCommandLeftIntact)
-{
+TEST(GlobalOptions, DefaultsOverridesAndTheCommandLeftIntact) {
     const auto defaults = parse({"info"});
     EXPECT_EQ(defaults.device, "/dev/ttyS0");
     EXPECT_EQ(defaults.modbusBaud, 115200);
     EXPECT_EQ(defaults.slave, 1);
     EXPECT_FALSE(defaults.libraryTrace || defaults.modbusDebug || defaults.json);
 
-    const auto set = parse({"-p", "COM2", "-m", "9600", "-a", "247", "-d", "2", "--json", "port", "0", "send", "-a"});
+    const auto set = parse(
+        {"-p", "COM2", "-m", "9600", "-a", "247", "-d", "2", "--json", "port", "0", "send", "-a"});
     EXPECT_EQ(set.device, "/dev/ttyS1");
     EXPECT_EQ(set.modbusBaud, 9600);
     EXPECT_EQ(set.slave, 247);
@@ -73,14 +70,20 @@ TEST(GlobalOptions, DefaultsOverridesAndTheCommandLeftIntact)
     const auto both = parse({"-d", "1", "-d", "2", "info"});
     EXPECT_TRUE(both.libraryTrace && both.modbusDebug) << "a debug bit once set stays set";
     EXPECT_TRUE(parse({"--help"}).help);
-    for (const std::vector<std::string>& bad : std::vector<std::vector<std::string>>{
-             {"-a", "248", "info"}, {"-a", "0"}, {"-m", "0"}, {"-m", "9600baud"}, {"-d", "x"}, {"-x"}, {"--nope"}, {"-p"}}) {
+    for (const std::vector<std::string>& bad :
+         std::vector<std::vector<std::string>>{{"-a", "248", "info"},
+                                               {"-a", "0"},
+                                               {"-m", "0"},
+                                               {"-m", "9600baud"},
+                                               {"-d", "x"},
+                                               {"-x"},
+                                               {"--nope"},
+                                               {"-p"}}) {
         EXPECT_THROW(parse(bad), snctl::UsageError) << bad[0];
     }
 }
 
-TEST(TextEscapes, DecodeEveryByteValue)
-{
+TEST(TextEscapes, DecodeEveryByteValue) {
     std::string text;
     std::vector<uint8_t> expected;
     for (int b = 0; b < 256; ++b) {
@@ -90,16 +93,17 @@ TEST(TextEscapes, DecodeEveryByteValue)
         expected.push_back(static_cast<uint8_t>(b));
     }
     EXPECT_EQ(snctl::decodeEscapes(text), expected);
-    EXPECT_EQ(snctl::decodeEscapes("a\\n\\r\\t\\0\\\\"), (std::vector<uint8_t>{'a', '\n', '\r', '\t', 0, '\\'}));
+    EXPECT_EQ(snctl::decodeEscapes("a\\n\\r\\t\\0\\\\"),
+              (std::vector<uint8_t>{'a', '\n', '\r', '\t', 0, '\\'}));
     for (const char* bad : {"\\", "\\q", "\\x", "\\x1", "\\xg0", "\\x-1"}) {
         EXPECT_THROW(snctl::decodeEscapes(bad), snctl::UsageError) << bad;
     }
 }
 
-TEST(JsonStrings, EscapeQuotesControlAndHighBytes)
-{
+TEST(JsonStrings, EscapeQuotesControlAndHighBytes) {
     EXPECT_EQ(snctl::jsonString("a\"b\\c"), "\"a\\\"b\\\\c\"");
-    EXPECT_EQ(snctl::jsonString(std::string("\x00\x1f\x7f\xff", 4)), "\"\\u0000\\u001f\\u007f\\u00ff\"");
+    EXPECT_EQ(snctl::jsonString(std::string("\x00\x1f\x7f\xff", 4)),
+              "\"\\u0000\\u001f\\u007f\\u00ff\"");
 }
 
 }  // namespace

@@ -10,8 +10,8 @@ using Bytes = std::vector<uint8_t>;
 using Values = std::vector<uint16_t>;
 
 // The last logged write to `address` of function `function`.
-const snsim::Transaction* lastWrite(const std::vector<snsim::Transaction>& log, int function, int address)
-{
+const snsim::Transaction* lastWrite(const std::vector<snsim::Transaction>& log, int function,
+                                    int address) {
     const snsim::Transaction* found = nullptr;
     for (const auto& t : log) {
         if (t.function == function && t.address == address) found = &t;
@@ -19,8 +19,7 @@ const snsim::Transaction* lastWrite(const std::vector<snsim::Transaction>& log, 
     return found;
 }
 
-TEST_F(SnctlTest, InitWritesSpeedQuarterAndFrameFormatOfThePort)
-{
+TEST_F(SnctlTest, InitWritesSpeedQuarterAndFrameFormatOfThePort) {
     RunResult run = snctl({"port", "1", "init", "9600", "e", "2"});
     ASSERT_EQ(run.status, 0) << run.err;
     EXPECT_EQ(run.out, "port: 1\nbaud: 9600\nformat: 8E2\n");
@@ -35,15 +34,15 @@ TEST_F(SnctlTest, InitWritesSpeedQuarterAndFrameFormatOfThePort)
     // A quarter beyond 16 bits would reach the node as another speed.
     run = snctl({"port", "2", "init", "262144"});
     EXPECT_EQ(run.status, 2);
-    EXPECT_NE(run.err.find("port speed must be a number from 1 to 262143"), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find("port speed must be a number from 1 to 262143"), std::string::npos)
+        << run.err;
     EXPECT_EQ(sim.reg(767), 65535);
     EXPECT_EQ(snctl({"port", "0", "init", "9600", "X"}).status, 2);
     EXPECT_EQ(snctl({"port", "0", "init", "9600", "N", "3"}).status, 2);
     EXPECT_EQ(snctl({"port", "3", "init", "9600"}).status, 2);
 }
 
-TEST_F(SnctlTest, SendDecodesEscapesAndPutsEveryByteOnTheLine)
-{
+TEST_F(SnctlTest, SendDecodesEscapesAndPutsEveryByteOnTheLine) {
     const RunResult run = snctl({"port", "1", "send", "a\\x00\\xff\\r\\n\\\\z"});
     ASSERT_EQ(run.status, 0) << run.err;
     EXPECT_EQ(run.out, "port: 1\nsent: 7\n");
@@ -59,16 +58,14 @@ TEST_F(SnctlTest, SendDecodesEscapesAndPutsEveryByteOnTheLine)
     EXPECT_EQ(snctl({"port", "1", "send", "trailing\\"}).status, 2);
 }
 
-TEST_F(SnctlTest, SendThatTheNodeDoesNotTakeFailsWithTheCount)
-{
+TEST_F(SnctlTest, SendThatTheNodeDoesNotTakeFailsWithTheCount) {
     sim.setAcceptLimit(0, 0);
     const RunResult run = snctl({"port", "0", "send", "hello"});
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(run.err, "snctl: virtual port 0 took only 0 of 5 bytes\n");
 }
 
-TEST_F(SnctlTest, RecvPrintsWhatThePortReceivedRawOrAsJson)
-{
+TEST_F(SnctlTest, RecvPrintsWhatThePortReceivedRawOrAsJson) {
     Bytes all(256);
     for (int i = 0; i < 256; ++i) all[static_cast<std::size_t>(i)] = static_cast<uint8_t>(i);
     sim.feedPort(2, all);
@@ -80,7 +77,9 @@ TEST_F(SnctlTest, RecvPrintsWhatThePortReceivedRawOrAsJson)
     sim.feedPort(2, Bytes{'o', 'k', '"', '\n', 0xE9});
     run = snctl({"port", "2", "recv"}, {"--json"});
     ASSERT_EQ(run.status, 0) << run.err;
-    EXPECT_EQ(run.out, "{\"port\":2,\"count\":5,\"data\":\"ok\\\"\\u000a\\u00e9\",\"data_hex\":\"6f6b220ae9\"}\n");
+    EXPECT_EQ(
+        run.out,
+        "{\"port\":2,\"count\":5,\"data\":\"ok\\\"\\u000a\\u00e9\",\"data_hex\":\"6f6b220ae9\"}\n");
 
     // With a time, bytes arriving during it are collected too.
     std::thread late([this] {
@@ -93,8 +92,7 @@ TEST_F(SnctlTest, RecvPrintsWhatThePortReceivedRawOrAsJson)
     EXPECT_EQ(run.out, "late");
 }
 
-TEST_F(SnctlTest, LineControlWritesTheControlRegisters)
-{
+TEST_F(SnctlTest, LineControlWritesTheControlRegisters) {
     sim.setReg(256 + 259, 0x0015);
     RunResult run = snctl({"port", "1", "errors"});
     ASSERT_EQ(run.status, 0) << run.err;
@@ -111,13 +109,14 @@ TEST_F(SnctlTest, LineControlWritesTheControlRegisters)
     for (const auto& t : log) {
         if (t.function == 6 && t.address != 21) writes.emplace_back(t.address, t.values.at(0));
     }
-    EXPECT_EQ(writes, (std::vector<std::pair<int, uint16_t>>{
-                          {256 + 257, 5}, {256 + 257, 32}, {256 + 387, 32}, {256 + 388, 1}, {256 + 388, 0}}));
+    EXPECT_EQ(
+        writes,
+        (std::vector<std::pair<int, uint16_t>>{
+            {256 + 257, 5}, {256 + 257, 32}, {256 + 387, 32}, {256 + 388, 1}, {256 + 388, 0}}));
     EXPECT_NE(lastWrite(log, 3, 254), nullptr) << "drain reads the busy flags";
 }
 
-TEST_F(SnctlTest, DeadNodeDuringReceiveIsReportedNotShownAsEmpty)
-{
+TEST_F(SnctlTest, DeadNodeDuringReceiveIsReportedNotShownAsEmpty) {
     sim.setFault(snsim::Fault::NoAnswer);
     const RunResult run = snctl({"port", "0", "recv"});
     EXPECT_EQ(run.status, 1);

@@ -14,9 +14,9 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-int millisecondsLeft(Clock::time_point deadline)
-{
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+int millisecondsLeft(Clock::time_point deadline) {
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
     return left < 0 ? 0 : static_cast<int>(left);
 }
 
@@ -24,8 +24,7 @@ int millisecondsLeft(Clock::time_point deadline)
 
 SerialClient::~SerialClient() { close(); }
 
-bool SerialClient::open(const std::string& path)
-{
+bool SerialClient::open(const std::string& path) {
     close();
     fd_ = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
     if (fd_ < 0) return false;
@@ -35,14 +34,12 @@ bool SerialClient::open(const std::string& path)
     return tcsetattr(fd_, TCSANOW, &raw) == 0;
 }
 
-void SerialClient::close()
-{
+void SerialClient::close() {
     if (fd_ >= 0) ::close(fd_);
     fd_ = -1;
 }
 
-bool SerialClient::writeAll(const std::vector<uint8_t>& data, std::chrono::milliseconds timeout)
-{
+bool SerialClient::writeAll(const std::vector<uint8_t>& data, std::chrono::milliseconds timeout) {
     const auto deadline = Clock::now() + timeout;
     std::size_t done = 0;
     while (done < data.size()) {
@@ -59,8 +56,8 @@ bool SerialClient::writeAll(const std::vector<uint8_t>& data, std::chrono::milli
     return true;
 }
 
-std::vector<uint8_t> SerialClient::readExactly(std::size_t count, std::chrono::milliseconds timeout)
-{
+std::vector<uint8_t> SerialClient::readExactly(std::size_t count,
+                                               std::chrono::milliseconds timeout) {
     const auto deadline = Clock::now() + timeout;
     std::vector<uint8_t> got;
     uint8_t buffer[4096];

@@ -17,15 +17,13 @@ namespace snterm_test {
 
 using Clock = std::chrono::steady_clock;
 
-ConsoleProgram::ConsoleProgram()
-{
+ConsoleProgram::ConsoleProgram() {
     if (openpty(&master_, &slave_, nullptr, nullptr, nullptr) != 0) {
         master_ = slave_ = -1;
     }
 }
 
-ConsoleProgram::~ConsoleProgram()
-{
+ConsoleProgram::~ConsoleProgram() {
     if (pid_ > 0) {
         kill(pid_, SIGKILL);
         waitpid(pid_, nullptr, 0);
@@ -39,8 +37,7 @@ ConsoleProgram::~ConsoleProgram()
 }
 
 bool ConsoleProgram::start(const std::string& path, const std::vector<std::string>& args,
-                           ConsoleOptions options)
-{
+                           ConsoleOptions options) {
     termios settings = consoleSettings();
     if (!options.outputProcessing) {
         settings.c_oflag &= ~static_cast<tcflag_t>(OPOST);
@@ -63,15 +60,13 @@ bool ConsoleProgram::start(const std::string& path, const std::vector<std::strin
     return pid_ > 0;
 }
 
-termios ConsoleProgram::consoleSettings() const
-{
+termios ConsoleProgram::consoleSettings() const {
     termios settings{};
     tcgetattr(slave_, &settings);
     return settings;
 }
 
-void ConsoleProgram::type(std::string_view bytes)
-{
+void ConsoleProgram::type(std::string_view bytes) {
     while (!bytes.empty()) {
         const ssize_t written = write(master_, bytes.data(), bytes.size());
         if (written <= 0) {
@@ -81,8 +76,7 @@ void ConsoleProgram::type(std::string_view bytes)
     }
 }
 
-void ConsoleProgram::readAvailable(milliseconds wait)
-{
+void ConsoleProgram::readAvailable(milliseconds wait) {
     pollfd watched{master_, POLLIN, 0};
     if (poll(&watched, 1, static_cast<int>(wait.count())) <= 0) {
         return;
@@ -96,8 +90,7 @@ void ConsoleProgram::readAvailable(milliseconds wait)
     }
 }
 
-bool ConsoleProgram::waitForOutput(std::string_view text, milliseconds timeout)
-{
+bool ConsoleProgram::waitForOutput(std::string_view text, milliseconds timeout) {
     const auto deadline = Clock::now() + timeout;
     while (output_.find(text) == std::string::npos) {
         if (Clock::now() >= deadline) {
@@ -108,8 +101,7 @@ bool ConsoleProgram::waitForOutput(std::string_view text, milliseconds timeout)
     return true;
 }
 
-bool ConsoleProgram::waitForOutputSize(std::size_t size, milliseconds timeout)
-{
+bool ConsoleProgram::waitForOutputSize(std::size_t size, milliseconds timeout) {
     const auto deadline = Clock::now() + timeout;
     while (output_.size() < size) {
         if (Clock::now() >= deadline) {
@@ -120,16 +112,14 @@ bool ConsoleProgram::waitForOutputSize(std::size_t size, milliseconds timeout)
     return true;
 }
 
-void ConsoleProgram::drainFor(milliseconds period)
-{
+void ConsoleProgram::drainFor(milliseconds period) {
     const auto deadline = Clock::now() + period;
     while (Clock::now() < deadline) {
         readAvailable(milliseconds(10));
     }
 }
 
-std::optional<int> ConsoleProgram::waitForExit(milliseconds timeout)
-{
+std::optional<int> ConsoleProgram::waitForExit(milliseconds timeout) {
     const auto deadline = Clock::now() + timeout;
     for (;;) {
         if (!running() && exitStatus_) {
@@ -143,8 +133,7 @@ std::optional<int> ConsoleProgram::waitForExit(milliseconds timeout)
     }
 }
 
-bool ConsoleProgram::running()
-{
+bool ConsoleProgram::running() {
     int status = 0;
     if (pid_ > 0 && waitpid(pid_, &status, WNOHANG) == pid_) {
         pid_ = -1;
@@ -153,17 +142,15 @@ bool ConsoleProgram::running()
     return pid_ > 0;
 }
 
-void ConsoleProgram::sendSignal(int signalNumber)
-{
+void ConsoleProgram::sendSignal(int signalNumber) {
     if (pid_ > 0) {
         kill(pid_, signalNumber);
     }
 }
 
-bool sameSettings(const termios& a, const termios& b)
-{
-    return a.c_iflag == b.c_iflag && a.c_oflag == b.c_oflag && a.c_cflag == b.c_cflag
-           && a.c_lflag == b.c_lflag && std::memcmp(a.c_cc, b.c_cc, sizeof a.c_cc) == 0;
+bool sameSettings(const termios& a, const termios& b) {
+    return a.c_iflag == b.c_iflag && a.c_oflag == b.c_oflag && a.c_cflag == b.c_cflag &&
+           a.c_lflag == b.c_lflag && std::memcmp(a.c_cc, b.c_cc, sizeof a.c_cc) == 0;
 }
 
 }  // namespace snterm_test

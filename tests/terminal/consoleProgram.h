@@ -16,14 +16,14 @@ namespace snterm_test {
 using std::chrono::milliseconds;
 
 struct ConsoleOptions {
-    bool outputProcessing = true;  // OPOST: "\n" shown as "\r\n"
-    bool stdinFromDevNull = false; // input at end of file from the start
+    bool outputProcessing = true;   // OPOST: "\n" shown as "\r\n"
+    bool stdinFromDevNull = false;  // input at end of file from the start
 };
 
 class ConsoleProgram {
 public:
-    ConsoleProgram();  // opens the pty; check ok()
-    ~ConsoleProgram(); // kills a program still running
+    ConsoleProgram();   // opens the pty; check ok()
+    ~ConsoleProgram();  // kills a program still running
     ConsoleProgram(const ConsoleProgram&) = delete;
     ConsoleProgram& operator=(const ConsoleProgram&) = delete;
 

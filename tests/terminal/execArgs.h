@@ -8,8 +8,7 @@ namespace snterm_test {
 
 class ExecArgs {
 public:
-    ExecArgs(const std::string& path, const std::vector<std::string>& args) : words_{path}
-    {
+    ExecArgs(const std::string& path, const std::vector<std::string>& args) : words_{path} {
         words_.insert(words_.end(), args.begin(), args.end());
         for (auto& word : words_) {
             argv_.push_back(word.data());

@@ -14,8 +14,7 @@
 
 namespace {
 
-std::vector<std::string> splitArguments(const uint8_t* data, std::size_t size)
-{
+std::vector<std::string> splitArguments(const uint8_t* data, std::size_t size) {
     std::vector<std::string> words{"snterm"};
     std::string current;
     for (std::size_t i = 0; i < size; ++i) {
@@ -30,26 +29,24 @@ std::vector<std::string> splitArguments(const uint8_t* data, std::size_t size)
     return words;
 }
 
-void checkComTranslation(const std::string& name)
-{
+void checkComTranslation(const std::string& name) {
     char out[snterm::kComNameSize];
     std::memset(out, 'G', sizeof out);
     const auto result = snterm::translateComName(name.c_str(), out);
-    if (result == snterm::ComTranslation::Translated
-        && (std::memchr(out, '\0', sizeof out) == nullptr || std::strncmp(out, "/dev/ttyS", 9) != 0)) {
+    if (result == snterm::ComTranslation::Translated &&
+        (std::memchr(out, '\0', sizeof out) == nullptr || std::strncmp(out, "/dev/ttyS", 9) != 0)) {
         __builtin_trap();
     }
 }
 
-void checkSettings(const snterm::ParseResult& result, const snterm::Settings& settings)
-{
+void checkSettings(const snterm::ParseResult& result, const snterm::Settings& settings) {
     if (!result.proceed) {
         return;
     }
     const bool slaveOk = settings.slaveID >= 1 && settings.slaveID <= 247;
     const bool portOk = settings.targetPort >= 0 && settings.targetPort <= 3;
-    const bool flagsOk = (settings.snDebug == 0 || settings.snDebug == 1)
-                         && (settings.modDebug == 0 || settings.modDebug == 1);
+    const bool flagsOk = (settings.snDebug == 0 || settings.snDebug == 1) &&
+                         (settings.modDebug == 0 || settings.modDebug == 1);
     if (!slaveOk || !portOk || !flagsOk || settings.modPort.size() > 4096) {
         __builtin_trap();
     }
@@ -57,8 +54,7 @@ void checkSettings(const snterm::ParseResult& result, const snterm::Settings& se
 
 }  // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size)
-{
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     static std::FILE* sink = std::fopen("/dev/null", "w");
     opterr = 0;  // getopt's own complaints would only slow the run
 
@@ -73,7 +69,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size)
     argv.push_back(nullptr);
 
     snterm::Settings settings;
-    const auto result = snterm::parseOptions(static_cast<int>(words.size()), argv.data(), settings, sink);
+    const auto result =
+        snterm::parseOptions(static_cast<int>(words.size()), argv.data(), settings, sink);
     checkSettings(result, settings);
     return 0;
 }

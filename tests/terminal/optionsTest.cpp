@@ -23,8 +23,7 @@ struct Parsed {
 };
 
 // Runs the parser on "snterm" followed by `args`, capturing what it prints.
-Parsed parse(std::vector<std::string> args)
-{
+Parsed parse(std::vector<std::string> args) {
     args.insert(args.begin(), "snterm");
     std::vector<char*> argv;
     for (auto& arg : args) {
@@ -36,8 +35,8 @@ Parsed parse(std::vector<std::string> args)
     std::size_t length = 0;
     std::FILE* out = open_memstream(&text, &length);
     Parsed parsed;
-    parsed.result = snterm::parseOptions(static_cast<int>(args.size()), argv.data(),
-                                         parsed.settings, out);
+    parsed.result =
+        snterm::parseOptions(static_cast<int>(args.size()), argv.data(), parsed.settings, out);
     std::fclose(out);
     parsed.output.assign(text, length);
     std::free(text);
@@ -59,19 +58,14 @@ const char* const kUsage =
     "\t[-d <0-3>] Print debug messages\n"
     "\t[-h] Print this message\n";
 
-void expectProceeds(const Parsed& parsed)
-{
-    EXPECT_TRUE(parsed.result.proceed) << parsed.output;
-}
+void expectProceeds(const Parsed& parsed) { EXPECT_TRUE(parsed.result.proceed) << parsed.output; }
 
-void expectExit(const Parsed& parsed, int status)
-{
+void expectExit(const Parsed& parsed, int status) {
     EXPECT_FALSE(parsed.result.proceed);
     EXPECT_EQ(parsed.result.exitStatus, status);
 }
 
-TEST(OptionsTest, DefaultsWithoutOptions)
-{
+TEST(OptionsTest, DefaultsWithoutOptions) {
     const Parsed parsed = parse({});
     expectProceeds(parsed);
     EXPECT_EQ(parsed.output, "");
@@ -84,8 +78,7 @@ TEST(OptionsTest, DefaultsWithoutOptions)
     EXPECT_EQ(parsed.settings.modDebug, 0);
 }
 
-TEST(OptionsTest, EachOptionSetsItsSetting)
-{
+TEST(OptionsTest, EachOptionSetsItsSetting) {
     const Parsed parsed =
         parse({"-a", "17", "-b", "19200", "-m", "57600", "-p", "/dev/ttyUSB0", "-t", "2"});
     expectProceeds(parsed);
@@ -97,14 +90,20 @@ TEST(OptionsTest, EachOptionSetsItsSetting)
     EXPECT_EQ(parsed.settings.targetPort, 2);
 }
 
-TEST(OptionsTest, ComNamesTranslateToTtyS)
-{
+TEST(OptionsTest, ComNamesTranslateToTtyS) {
     const std::vector<std::pair<std::string, std::string>> cases = {
-        {"COM3", "/dev/ttyS2"},       {"com12", "/dev/ttyS11"},    {"cOm1", "/dev/ttyS0"},
-        {"COM 3", "/dev/ttyS2"},      {"COM+3", "/dev/ttyS2"},     {"COM3:", "/dev/ttyS2"},
+        {"COM3", "/dev/ttyS2"},
+        {"com12", "/dev/ttyS11"},
+        {"cOm1", "/dev/ttyS0"},
+        {"COM 3", "/dev/ttyS2"},
+        {"COM+3", "/dev/ttyS2"},
+        {"COM3:", "/dev/ttyS2"},
         {"COM1000000", "/dev/ttyS999999"},  // the longest name that fits
-        {"COMX", "COMX"},             {"COM", "COM"},              {"/dev/ttyUSB0", "/dev/ttyUSB0"},
-        {"XCOM3", "XCOM3"},           {"COM-", "COM-"},
+        {"COMX", "COMX"},
+        {"COM", "COM"},
+        {"/dev/ttyUSB0", "/dev/ttyUSB0"},
+        {"XCOM3", "XCOM3"},
+        {"COM-", "COM-"},
     };
     for (const auto& [given, expected] : cases) {
         const Parsed parsed = parse({"-p", given});
@@ -114,8 +113,7 @@ TEST(OptionsTest, ComNamesTranslateToTtyS)
     }
 }
 
-TEST(OptionsTest, ComNumbersWithoutValidNameAreRefused)
-{
+TEST(OptionsTest, ComNumbersWithoutValidNameAreRefused) {
     for (const std::string given :
          {"COM0", "COM-5", "COM99999999999", "COM1000001", "COM2147483648", "com-2147483648"}) {
         const Parsed parsed = parse({"-p", given, "-a", "5"});
@@ -124,8 +122,7 @@ TEST(OptionsTest, ComNumbersWithoutValidNameAreRefused)
     }
 }
 
-TEST(OptionsTest, ComTranslationNeverWritesOutsideItsBuffer)
-{
+TEST(OptionsTest, ComTranslationNeverWritesOutsideItsBuffer) {
     struct Guarded {
         char before[8];
         char name[snterm::kComNameSize];
@@ -143,8 +140,7 @@ TEST(OptionsTest, ComTranslationNeverWritesOutsideItsBuffer)
     EXPECT_EQ(std::string(guarded.after, 8), std::string(8, 'G'));
 }
 
-TEST(OptionsTest, SlaveIdOutOfRangeIsCorrectedToOne)
-{
+TEST(OptionsTest, SlaveIdOutOfRangeIsCorrectedToOne) {
     for (const std::string given : {"0", "248", "-1", "abc"}) {
         const Parsed parsed = parse({"-a", given, "-m", "9600"});
         expectProceeds(parsed);
@@ -158,8 +154,7 @@ TEST(OptionsTest, SlaveIdOutOfRangeIsCorrectedToOne)
     EXPECT_EQ(limit.settings.slaveID, 247);
 }
 
-TEST(OptionsTest, BadTargetPortPrintsUsageAndEndsWithZero)
-{
+TEST(OptionsTest, BadTargetPortPrintsUsageAndEndsWithZero) {
     for (const std::string given : {"4", "-1"}) {
         const Parsed parsed = parse({"-t", given});
         expectExit(parsed, 0);
@@ -171,16 +166,17 @@ TEST(OptionsTest, BadTargetPortPrintsUsageAndEndsWithZero)
     EXPECT_EQ(three.settings.targetPort, 3);
 }
 
-TEST(OptionsTest, DebugBitsSwitchTheirOwnFlag)
-{
+TEST(OptionsTest, DebugBitsSwitchTheirOwnFlag) {
     struct Case {
         std::vector<std::string> args;
         int snDebug;
         int modDebug;
     };
     const std::vector<Case> cases = {
-        {{"-d", "3"}, 1, 1},           {{"-d", "2"}, 0, 1},
-        {{"-d", "1"}, 1, 0},           {{"-d", "4"}, 0, 0},
+        {{"-d", "3"}, 1, 1},
+        {{"-d", "2"}, 0, 1},
+        {{"-d", "1"}, 1, 0},
+        {{"-d", "4"}, 0, 0},
         {{"-d", "1", "-d", "2"}, 1, 1},  // a flag once set stays set
         {{"-d", "3", "-d", "0"}, 1, 1},
     };
@@ -192,15 +188,13 @@ TEST(OptionsTest, DebugBitsSwitchTheirOwnFlag)
     }
 }
 
-TEST(OptionsTest, HelpPrintsUsageByteForByteAndEndsWithZero)
-{
+TEST(OptionsTest, HelpPrintsUsageByteForByteAndEndsWithZero) {
     const Parsed parsed = parse({"-a", "5", "-h", "-t", "9"});
     expectExit(parsed, 0);
     EXPECT_EQ(parsed.output, kUsage);
 }
 
-TEST(OptionsTest, LaterOptionsOverrideEarlierOnes)
-{
+TEST(OptionsTest, LaterOptionsOverrideEarlierOnes) {
     const Parsed parsed =
         parse({"-a", "5", "-p", "COM3", "-a", "7", "-p", "/dev/ttyACM1", "-t", "1", "-t", "2"});
     expectProceeds(parsed);
@@ -209,8 +203,7 @@ TEST(OptionsTest, LaterOptionsOverrideEarlierOnes)
     EXPECT_EQ(parsed.settings.targetPort, 2);
 }
 
-TEST(OptionsTest, UnknownOptionsAndStrayArgumentsAreIgnored)
-{
+TEST(OptionsTest, UnknownOptionsAndStrayArgumentsAreIgnored) {
     const Parsed parsed = parse({"-x", "-a", "9", "leftover", "-q"});
     expectProceeds(parsed);
     EXPECT_EQ(parsed.output, "");  // getopt itself complains on stderr
@@ -222,8 +215,7 @@ TEST(OptionsTest, UnknownOptionsAndStrayArgumentsAreIgnored)
     EXPECT_EQ(missing.settings.modBaud, 115200);
 }
 
-TEST(OptionsTest, NumbersAreReadLikeAtoiWithoutOverflow)
-{
+TEST(OptionsTest, NumbersAreReadLikeAtoiWithoutOverflow) {
     const Parsed parsed = parse({"-m", "fast", "-b", "12abc", "-t", "x"});
     expectProceeds(parsed);
     EXPECT_EQ(parsed.settings.modBaud, 0);
@@ -239,8 +231,7 @@ TEST(OptionsTest, NumbersAreReadLikeAtoiWithoutOverflow)
     EXPECT_EQ(huge.output.rfind("Invalid target serial port: 2147483647\n", 0), 0u);
 }
 
-TEST(OptionsTest, ParsingStartsAfreshEachTime)
-{
+TEST(OptionsTest, ParsingStartsAfreshEachTime) {
     expectExit(parse({"-h", "-a", "9"}), 0);  // stops with getopt half-way
     const Parsed parsed = parse({"-a", "9"});
     expectProceeds(parsed);

@@ -13,8 +13,7 @@ namespace snterm_test {
 
 using Clock = std::chrono::steady_clock;
 
-SimProcess::~SimProcess()
-{
+SimProcess::~SimProcess() {
     if (pid_ > 0 && !stop(std::chrono::seconds(5))) {
         kill(pid_, SIGKILL);
         waitpid(pid_, nullptr, 0);
@@ -25,8 +24,7 @@ SimProcess::~SimProcess()
 }
 
 bool SimProcess::start(const std::string& path, const std::vector<std::string>& args,
-                       std::chrono::milliseconds timeout)
-{
+                       std::chrono::milliseconds timeout) {
     int fds[2];
     if (pipe(fds) != 0) {
         return false;
@@ -46,8 +44,7 @@ bool SimProcess::start(const std::string& path, const std::vector<std::string>& 
     return pid_ > 0 && readReadyLine(timeout);
 }
 
-bool SimProcess::readReadyLine(std::chrono::milliseconds timeout)
-{
+bool SimProcess::readReadyLine(std::chrono::milliseconds timeout) {
     const std::string prefix = "snsim ready on ";
     const auto deadline = Clock::now() + timeout;
     std::string text;
@@ -74,8 +71,7 @@ bool SimProcess::readReadyLine(std::chrono::milliseconds timeout)
     return false;
 }
 
-bool SimProcess::stop(std::chrono::milliseconds timeout)
-{
+bool SimProcess::stop(std::chrono::milliseconds timeout) {
     if (pid_ <= 0) {
         return true;
     }

@@ -6,10 +6,10 @@
 
 #include <gtest/gtest.h>
 
-#include <csignal>
 #include <sys/wait.h>
-#include <thread>
 #include <unistd.h>
+#include <csignal>
+#include <thread>
 
 namespace {
 
@@ -23,8 +23,7 @@ const std::string kPortReady = "Using serial port 0 at 9600,N81";
 
 class TerminalEndToEnd : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
+    void SetUp() override {
         snsim::Options options;
         options.ports[0].kind = snsim::Attachment::Kind::None;  // the test is the instrument
         emulator_ = std::make_unique<snsim::Emulator>(options);
@@ -34,16 +33,14 @@ protected:
     }
 
     // Starts snterm on the emulator's device and waits for its relay to run.
-    void startRelaying(std::vector<std::string> args = {}, ConsoleOptions options = {})
-    {
+    void startRelaying(std::vector<std::string> args = {}, ConsoleOptions options = {}) {
         args.insert(args.begin(), {"-p", emulator_->devicePath()});
         ASSERT_TRUE(console_.start(SNTERM_PATH, args, options));
         ASSERT_TRUE(console_.waitForOutput(kPortReady, kWait)) << console_.output();
     }
 
     // Everything the node has put on port 0's line, once `size` bytes came.
-    std::string portOutput(std::size_t size)
-    {
+    std::string portOutput(std::size_t size) {
         std::string taken;
         const auto deadline = std::chrono::steady_clock::now() + kWait;
         while (taken.size() < size && std::chrono::steady_clock::now() < deadline) {
@@ -54,31 +51,25 @@ protected:
         return taken;
     }
 
-    void expectConsoleRestored()
-    {
-        EXPECT_TRUE(sameSettings(console_.consoleSettings(), before_));
-    }
+    void expectConsoleRestored() { EXPECT_TRUE(sameSettings(console_.consoleSettings(), before_)); }
 
     std::unique_ptr<snsim::Emulator> emulator_;
     ConsoleProgram console_;
     termios before_{};
 };
 
-int exitCode(std::optional<int> status)
-{
+int exitCode(std::optional<int> status) {
     return status && WIFEXITED(*status) ? WEXITSTATUS(*status) : -1;
 }
 
-int endingSignal(std::optional<int> status)
-{
+int endingSignal(std::optional<int> status) {
     return status && WIFSIGNALED(*status) ? WTERMSIG(*status) : 0;
 }
 
-TEST_F(TerminalEndToEnd, BannerThenTypedBytesReachThePortUnchanged)
-{
+TEST_F(TerminalEndToEnd, BannerThenTypedBytesReachThePortUnchanged) {
     startRelaying();
-    const std::string banner = "Terminal for Modbus port " + emulator_->devicePath()
-                               + "  baud 115200  slave 1 target serial port 0\r\n";
+    const std::string banner = "Terminal for Modbus port " + emulator_->devicePath() +
+                               "  baud 115200  slave 1 target serial port 0\r\n";
     EXPECT_EQ(console_.output(), banner + kPortReady + "\r\n");
 
     const termios raw = console_.consoleSettings();
@@ -95,8 +86,7 @@ TEST_F(TerminalEndToEnd, BannerThenTypedBytesReachThePortUnchanged)
     EXPECT_TRUE(console_.running());
 }
 
-TEST_F(TerminalEndToEnd, EveryByteValueFromThePortReachesTheScreenExactly)
-{
+TEST_F(TerminalEndToEnd, EveryByteValueFromThePortReachesTheScreenExactly) {
     startRelaying({}, ConsoleOptions{.outputProcessing = false});
     const std::size_t shown = console_.output().size();
     std::vector<uint8_t> all(256);
@@ -109,8 +99,7 @@ TEST_F(TerminalEndToEnd, EveryByteValueFromThePortReachesTheScreenExactly)
     EXPECT_EQ(console_.output().substr(shown), std::string(all.begin(), all.end()));
 }
 
-TEST_F(TerminalEndToEnd, CtrlDAloneEndsNormallyAndRestoresTheConsole)
-{
+TEST_F(TerminalEndToEnd, CtrlDAloneEndsNormallyAndRestoresTheConsole) {
     startRelaying();
     console_.type("\x04");
     EXPECT_EQ(exitCode(console_.waitForExit(kWait)), 0);
@@ -120,8 +109,7 @@ TEST_F(TerminalEndToEnd, CtrlDAloneEndsNormallyAndRestoresTheConsole)
     EXPECT_TRUE(emulator_->takePortOutput(0).empty()) << "Ctrl-D must not be sent";
 }
 
-TEST_F(TerminalEndToEnd, PortThatCannotBeOpenedFailsWithRestoredConsole)
-{
+TEST_F(TerminalEndToEnd, PortThatCannotBeOpenedFailsWithRestoredConsole) {
     ASSERT_TRUE(console_.start(SNTERM_PATH, {"-p", emulator_->devicePath(), "-t", "3"}));
     EXPECT_EQ(exitCode(console_.waitForExit(kWait)), 1);
     EXPECT_NE(console_.output().find("Failed snOpenSerial(), errno 22, Invalid argument\r\n"),
@@ -130,8 +118,7 @@ TEST_F(TerminalEndToEnd, PortThatCannotBeOpenedFailsWithRestoredConsole)
     expectConsoleRestored();
 }
 
-TEST_F(TerminalEndToEnd, DeviceThatCannotBeOpenedFailsBeforeTouchingTheConsole)
-{
+TEST_F(TerminalEndToEnd, DeviceThatCannotBeOpenedFailsBeforeTouchingTheConsole) {
     ASSERT_TRUE(console_.start(SNTERM_PATH, {"-p", "/nonexistent/snterm-device"}));
     EXPECT_EQ(exitCode(console_.waitForExit(kWait)), 1);
     EXPECT_EQ(console_.output(),
@@ -140,8 +127,7 @@ TEST_F(TerminalEndToEnd, DeviceThatCannotBeOpenedFailsBeforeTouchingTheConsole)
     expectConsoleRestored();
 }
 
-TEST_F(TerminalEndToEnd, UnsupportedModbusSpeedIsReportedAsAnOpenFailure)
-{
+TEST_F(TerminalEndToEnd, UnsupportedModbusSpeedIsReportedAsAnOpenFailure) {
     // libmodbus would run such a line at 9600 without a word.
     ASSERT_TRUE(console_.start(SNTERM_PATH, {"-p", emulator_->devicePath(), "-m", "12345"}));
     EXPECT_EQ(exitCode(console_.waitForExit(kWait)), 1);
@@ -152,8 +138,7 @@ TEST_F(TerminalEndToEnd, UnsupportedModbusSpeedIsReportedAsAnOpenFailure)
 }
 
 // A whole session under valgrind: no leak and no memory error.
-TEST_F(TerminalEndToEnd, FullSessionUnderValgrindIsClean)
-{
+TEST_F(TerminalEndToEnd, FullSessionUnderValgrindIsClean) {
     const char* valgrind = "/usr/bin/valgrind";
 #ifdef SN_SANITIZED
     GTEST_SKIP() << "the sanitizer build checks memory itself";
@@ -161,9 +146,8 @@ TEST_F(TerminalEndToEnd, FullSessionUnderValgrindIsClean)
     if (access(valgrind, X_OK) != 0) {
         GTEST_SKIP() << "valgrind is not installed";
     }
-    ASSERT_TRUE(console_.start(valgrind,
-                               {"-q", "--leak-check=full", "--error-exitcode=99", SNTERM_PATH,
-                                "-p", emulator_->devicePath()}));
+    ASSERT_TRUE(console_.start(valgrind, {"-q", "--leak-check=full", "--error-exitcode=99",
+                                          SNTERM_PATH, "-p", emulator_->devicePath()}));
     ASSERT_TRUE(console_.waitForOutput(kPortReady, 60s)) << console_.output();
     console_.type("typed");
     EXPECT_EQ(portOutput(5), "typed");
@@ -174,8 +158,7 @@ TEST_F(TerminalEndToEnd, FullSessionUnderValgrindIsClean)
     expectConsoleRestored();
 }
 
-TEST_F(TerminalEndToEnd, SignalsRestoreTheConsoleAndStillEndTheProgram)
-{
+TEST_F(TerminalEndToEnd, SignalsRestoreTheConsoleAndStillEndTheProgram) {
     for (const int signalNumber : {SIGTERM, SIGHUP, SIGINT}) {
         SCOPED_TRACE(signalNumber);
         ConsoleProgram console;
@@ -192,8 +175,7 @@ TEST_F(TerminalEndToEnd, SignalsRestoreTheConsoleAndStillEndTheProgram)
     }
 }
 
-TEST_F(TerminalEndToEnd, EndOfInputKeepsPollingAtTheUsualPaceUntilSignalled)
-{
+TEST_F(TerminalEndToEnd, EndOfInputKeepsPollingAtTheUsualPaceUntilSignalled) {
     startRelaying({}, ConsoleOptions{.stdinFromDevNull = true});
     std::this_thread::sleep_for(100ms);
     emulator_->clearLog();
@@ -210,8 +192,7 @@ TEST_F(TerminalEndToEnd, EndOfInputKeepsPollingAtTheUsualPaceUntilSignalled)
     expectConsoleRestored();
 }
 
-TEST_F(TerminalEndToEnd, UnpluggedDeviceEndsWithOneLineAndStatusOne)
-{
+TEST_F(TerminalEndToEnd, UnpluggedDeviceEndsWithOneLineAndStatusOne) {
     startRelaying();
     emulator_->unplug();
     EXPECT_EQ(exitCode(console_.waitForExit(kWait)), 1);
@@ -222,8 +203,7 @@ TEST_F(TerminalEndToEnd, UnpluggedDeviceEndsWithOneLineAndStatusOne)
     expectConsoleRestored();
 }
 
-TEST_F(TerminalEndToEnd, SilentNodeDoesNotEndTheTerminal)
-{
+TEST_F(TerminalEndToEnd, SilentNodeDoesNotEndTheTerminal) {
     startRelaying();
     emulator_->setFault(snsim::Fault::NoAnswer);
     console_.type("q");  // a write that times out too
@@ -237,8 +217,7 @@ TEST_F(TerminalEndToEnd, SilentNodeDoesNotEndTheTerminal)
     EXPECT_EQ(exitCode(console_.waitForExit(kWait)), 0);
 }
 
-TEST(TerminalWithSimExecutable, TypedTextComesBackThroughALoopbackPort)
-{
+TEST(TerminalWithSimExecutable, TypedTextComesBackThroughALoopbackPort) {
     snterm_test::SimProcess sim;
     ASSERT_TRUE(sim.start(SNSIM_PATH, {"--port0", "loopback"}, kWait));
     ConsoleProgram console;

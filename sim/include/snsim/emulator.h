@@ -19,30 +19,30 @@ struct Attachment {
     // takePortOutput are its two ends).
     enum class Kind { Loopback, Pty, Exec, None };
     Kind kind = Kind::Loopback;
-    std::string command;  // Exec: run through /bin/sh -c on a pty of its own
-    std::string linkPath; // Pty/Exec: optional symlink to the instrument pty
+    std::string command;   // Exec: run through /bin/sh -c on a pty of its own
+    std::string linkPath;  // Pty/Exec: optional symlink to the instrument pty
 };
 
 struct Options {
-    std::vector<int> slaves{1};            // addresses answered on the line
-    std::array<Attachment, 3> ports{};     // per virtual port
-    int modbusBaud = 115200;               // used by line timing
-    bool lineTiming = false;               // answer after real frame times
-    std::string linkPath;                  // optional symlink to the device
-    std::size_t txFifoSize = 512;          // node's transmit FIFO per port
-    std::size_t rxFifoSize = 512;          // node's receive FIFO per port
+    std::vector<int> slaves{1};         // addresses answered on the line
+    std::array<Attachment, 3> ports{};  // per virtual port
+    int modbusBaud = 115200;            // used by line timing
+    bool lineTiming = false;            // answer after real frame times
+    std::string linkPath;               // optional symlink to the device
+    std::size_t txFifoSize = 512;       // node's transmit FIFO per port
+    std::size_t rxFifoSize = 512;       // node's receive FIFO per port
 };
 
 // One request the emulator saw on the line, answered or not.
 struct Transaction {
     int slave = 0;
-    int function = 0;                  // Modbus function code
-    int address = 0;                   // first address (write address for 23)
-    int quantity = 0;                  // registers/coils (written, for 23)
-    std::vector<uint16_t> values;      // values written (coils as 0/1)
-    int readAddress = -1;              // function 23 only: read part
+    int function = 0;              // Modbus function code
+    int address = 0;               // first address (write address for 23)
+    int quantity = 0;              // registers/coils (written, for 23)
+    std::vector<uint16_t> values;  // values written (coils as 0/1)
+    int readAddress = -1;          // function 23 only: read part
     int readQuantity = 0;
-    bool answered = false;             // a reply (normal or exception) went out
+    bool answered = false;  // a reply (normal or exception) went out
     std::chrono::steady_clock::time_point when{};
 };
 

@@ -5,15 +5,14 @@
 #include <stdio.h>
 #include <stdlib.h>
 
-int main(int argc, char **argv)
-{
+int main(int argc, char** argv) {
     if (argc != 3) {
         fprintf(stderr, "usage: %s DEVICE OUTPUT\n", argv[0]);
         return 2;
     }
     const uint16_t output = (uint16_t)strtoul(argv[2], NULL, 10);
     initSensorNodeLib();
-    SensorNode *node = openSensorNode(argv[1], 115200, 1);
+    SensorNode* node = openSensorNode(argv[1], 115200, 1);
     if (node == NULL || snPower(node, output, 1) != 0) {
         fprintf(stderr, "power %u: errno %d\n", (unsigned)output, errno);
         return 1;

@@ -5,8 +5,7 @@
 #include <iostream>
 #include <string>
 
-int main(int argc, char** argv)
-{
+int main(int argc, char** argv) {
     if (argc != 3) {
         std::cerr << "usage: " << argv[0] << " DEVICE OUTPUT\n";
         return 2;
