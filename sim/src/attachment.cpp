@@ -1,91 +1,48 @@
 #include "attachment.h"
 
-#include "ptyPair.h"
-
-#include <pty.h>
-#include <sys/wait.h>
 #include <unistd.h>
+
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
-#include <cstring>
+#include <system_error>
 
 namespace snsim::detail {
 
 namespace {
-constexpr std::size_t kOutLimit = 64 * 1024;
-}
 
-bool AttachmentIo::open(const Attachment& a, std::string& err) {
+constexpr std::size_t kOutLimit = 64 * 1024;
+constexpr std::chrono::milliseconds kCommandGrace(500);
+
+}  // namespace
+
+void AttachmentIo::open(const Attachment& a) {
     close();
     dead_ = false;
-    if (a.kind == Attachment::Kind::Pty) {
-        PtyPair p;
-        if (!openPty(p, err)) return false;
-        master_ = p.master;
-        keptSlave_ = p.slave;
-        path_ = p.path;
-    } else if (a.kind == Attachment::Kind::Exec) {
-        winsize ws{};
-        ws.ws_row = 24;
-        ws.ws_col = 80;
-        int m = -1;
-        const pid_t pid = forkpty(&m, nullptr, nullptr, &ws);
-        if (pid < 0) {
-            err = std::string("forkpty: ") + std::strerror(errno);
-            return false;
-        }
-        if (pid == 0) {
-            // Child: only async-signal-safe calls until exec.
-            sigset_t none;
-            sigemptyset(&none);
-            sigprocmask(SIG_SETMASK, &none, nullptr);
-            signal(SIGPIPE, SIG_DFL);
-            signal(SIGINT, SIG_DFL);
-            signal(SIGTERM, SIG_DFL);
-            execl("/bin/sh", "sh", "-c", a.command.c_str(), static_cast<char*>(nullptr));
-            _exit(127);
-        }
-        child_ = pid;
-        master_ = m;
-        setNonBlockCloexec(m);
-        char name[128];
-        path_ = ptsname_r(m, name, sizeof name) == 0 ? name : "";
-    } else {
-        err = "not a pty attachment";
-        return false;
+    if (a.kind != Attachment::Kind::Pty && a.kind != Attachment::Kind::Exec) {
+        throw std::system_error(EINVAL, std::generic_category(), "not a pty attachment");
     }
-    if (!a.linkPath.empty()) {
-        if (!makeLink(a.linkPath, path_, err)) {
-            close();
-            return false;
-        }
-        link_ = a.linkPath;
+    // A command gets a terminal as a console would give it (echo, lines);
+    // a plain instrument pty passes bytes unchanged.
+    sncommon::PseudoTerminalOptions options{a.linkPath};
+    options.raw = a.kind == Attachment::Kind::Pty;
+    pty_ = std::make_unique<sncommon::PseudoTerminal>(options);
+    if (a.kind == Attachment::Kind::Exec) startCommand(a.command);
+}
+
+void AttachmentIo::startCommand(const std::string& command) {
+    const int console = pty_->slave();
+    sncommon::ChildIo io{console, console, console, true, true};
+    if (!child_.start({"/bin/sh", "-c", command}, io)) {
+        throw std::system_error(errno, std::generic_category(), "cannot start " + command);
     }
-    return true;
+    // Only the command holds the console now: its end is seen as a hang-up.
+    pty_->releaseSlave();
 }
 
 void AttachmentIo::close() {
-    if (!link_.empty()) removeLink(link_, path_);
-    link_.clear();
-    if (master_ >= 0) ::close(master_);
-    if (keptSlave_ >= 0) ::close(keptSlave_);
-    master_ = keptSlave_ = -1;
-    if (child_ > 0) {
-        kill(child_, SIGHUP);
-        int status = 0;
-        bool gone = false;
-        for (int i = 0; i < 50 && !gone; ++i) {
-            if (waitpid(child_, &status, WNOHANG) == child_)
-                gone = true;
-            else
-                usleep(10000);
-        }
-        if (!gone) {
-            kill(child_, SIGKILL);
-            waitpid(child_, &status, 0);
-        }
-        child_ = -1;
-    }
+    child_.stop(SIGHUP, kCommandGrace);
+    pty_.reset();
     out_.clear();
     dead_ = true;
 }
@@ -99,7 +56,7 @@ void AttachmentIo::queueOut(const std::vector<uint8_t>& bytes) {
 
 void AttachmentIo::flushOut() {
     if (dead_ || out_.empty()) return;
-    const ssize_t n = ::write(master_, out_.data(), out_.size());
+    const ssize_t n = ::write(fd(), out_.data(), out_.size());
     if (n > 0)
         out_.erase(out_.begin(), out_.begin() + n);
     else if (n < 0 && errno != EAGAIN && errno != EINTR)
@@ -108,7 +65,7 @@ void AttachmentIo::flushOut() {
 
 std::size_t AttachmentIo::readIn(uint8_t* dst, std::size_t max) {
     if (dead_ || max == 0) return 0;
-    const ssize_t n = ::read(master_, dst, max);
+    const ssize_t n = ::read(fd(), dst, max);
     if (n > 0) return static_cast<std::size_t>(n);
     if (n == 0 || (errno != EAGAIN && errno != EINTR)) dead_ = true;  // command gone
     return 0;

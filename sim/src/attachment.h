@@ -2,14 +2,15 @@
 // own (Pty) or a command running on one (Exec).
 #pragma once
 
-#include "snsim/emulator.h"
-
-#include <sys/types.h>
-
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
+
+#include "sncommon/childProcess.h"
+#include "sncommon/pseudoTerminal.h"
+#include "snsim/emulator.h"
 
 namespace snsim::detail {
 
@@ -20,15 +21,16 @@ public:
     AttachmentIo(const AttachmentIo&) = delete;
     AttachmentIo& operator=(const AttachmentIo&) = delete;
 
-    // Opens the pty (and for Exec starts the command on it).
-    bool open(const Attachment& a, std::string& err);
+    // Opens the pty (and for Exec starts the command on it).  Throws
+    // std::system_error when the pty, its link or the command cannot be made.
+    void open(const Attachment& a);
     // Ends the command (SIGHUP, then SIGKILL), closes the pty, removes the link.
     void close();
 
-    int fd() const { return dead_ ? -1 : master_; }
+    int fd() const { return dead_ || !pty_ ? -1 : pty_->master(); }
     bool dead() const { return dead_; }
     // Path a program opens to be the instrument ("/dev/pts/N").
-    const std::string& path() const { return path_; }
+    std::string path() const { return pty_ ? pty_->slavePath() : std::string(); }
 
     // Node output for the instrument; kept until the pty takes it (bounded).
     void queueOut(const std::vector<uint8_t>& bytes);
@@ -39,11 +41,11 @@ public:
     std::size_t readIn(uint8_t* dst, std::size_t max);
 
 private:
-    int master_ = -1;
-    int keptSlave_ = -1;
-    pid_t child_ = -1;
+    void startCommand(const std::string& command);
+
+    std::unique_ptr<sncommon::PseudoTerminal> pty_;
+    sncommon::ChildProcess child_;
     bool dead_ = false;
-    std::string path_, link_;
     std::vector<uint8_t> out_;
 };
 

@@ -1,19 +1,23 @@
 #include "cli.h"
 
-#include <cerrno>
-#include <cstdlib>
+#include <algorithm>
+#include <optional>
+
+#include "sncommon/integerParsing.h"
 
 namespace snsim::cli {
 
 namespace {
 
-bool toInt(const std::string& s, long lo, long hi, int& out) {
-    if (s.empty()) return false;
-    char* end = nullptr;
-    errno = 0;
-    const long v = std::strtol(s.c_str(), &end, 10);
-    if (errno != 0 || *end != '\0' || v < lo || v > hi) return false;
-    out = static_cast<int>(v);
+// A whole number in [lo, hi]; false with the one message for it in err.
+bool toInt(const std::string& s, long lo, long hi, const std::string& what, int& out,
+           std::string& err) {
+    const std::optional<long> value = sncommon::parseInteger(s, lo, hi);
+    if (!value) {
+        err = sncommon::integerRangeError(what, lo, hi, s);
+        return false;
+    }
+    out = static_cast<int>(*value);
     return true;
 }
 
@@ -63,87 +67,78 @@ bool parseAttachment(const std::string& text, Attachment& out, std::string& err)
     return true;
 }
 
+namespace {
+
+bool parseSlaves(const std::string& list, Options& options, std::string& err) {
+    options.slaves.clear();
+    std::size_t start = 0;
+    for (;;) {
+        const auto comma = list.find(',', start);
+        const std::string item =
+            list.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
+        int slave = 0;
+        if (!toInt(item, 1, 247, "slave address", slave, err)) return false;
+        if (std::find(options.slaves.begin(), options.slaves.end(), slave) !=
+            options.slaves.end()) {
+            err = "slave address " + item + " given twice";
+            return false;
+        }
+        options.slaves.push_back(slave);
+        if (comma == std::string::npos) return true;
+        start = comma + 1;
+    }
+}
+
+// One option that takes a value.
+bool applyValue(const std::string& opt, const std::string& v, Options& options, std::string& err) {
+    if (opt == "--link") {
+        if (v.empty()) err = "--link needs a path";
+        options.linkPath = v;
+        return !v.empty();
+    }
+    if (opt == "--slave") return parseSlaves(v, options, err);
+    if (opt == "--port0" || opt == "--port1" || opt == "--port2") {
+        const auto p = static_cast<std::size_t>(opt[6] - '0');
+        if (parseAttachment(v, options.ports[p], err)) return true;
+        err = opt + ": " + err;
+        return false;
+    }
+    if (opt == "--baud") return toInt(v, 1, 100'000'000, "--baud", options.modbusBaud, err);
+    int n = 0;
+    if (!toInt(v, 1, 1 << 24, opt, n, err)) return false;
+    (opt == "--tx-fifo" ? options.txFifoSize : options.rxFifoSize) = static_cast<std::size_t>(n);
+    return true;
+}
+
+bool takesValue(const std::string& opt) {
+    for (const char* name :
+         {"--link", "--slave", "--port0", "--port1", "--port2", "--baud", "--tx-fifo", "--rx-fifo"})
+        if (opt == name) return true;
+    return false;
+}
+
+}  // namespace
+
 bool parse(const std::vector<std::string>& args, Parsed& out, std::string& err) {
     out = Parsed{};
     for (std::size_t i = 0; i < args.size(); ++i) {
         std::string opt = args[i];
-        std::string val;
-        bool hasInline = false;
+        std::optional<std::string> value;
         if (const auto eq = opt.find('='); opt.rfind("--", 0) == 0 && eq != std::string::npos) {
-            val = opt.substr(eq + 1);
-            opt = opt.substr(0, eq);
-            hasInline = true;
+            value = opt.substr(eq + 1);
+            opt.resize(eq);
         }
-        auto value = [&](std::string& v) {
-            if (hasInline) {
-                v = val;
-                return true;
-            }
-            if (i + 1 >= args.size()) {
-                err = "option " + opt + " needs a value";
-                return false;
-            }
-            v = args[++i];
-            return true;
-        };
-        std::string v;
         if (opt == "--help" || opt == "-h") {
             out.help = true;
         } else if (opt == "--line-timing") {
             out.options.lineTiming = true;
-        } else if (opt == "--link") {
-            if (!value(v)) return false;
-            if (v.empty()) {
-                err = "--link needs a path";
-                return false;
-            }
-            out.options.linkPath = v;
-        } else if (opt == "--slave") {
-            if (!value(v)) return false;
-            out.options.slaves.clear();
-            std::size_t start = 0;
-            for (;;) {
-                const auto comma = v.find(',', start);
-                const std::string item =
-                    v.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
-                int s = 0;
-                if (!toInt(item, 1, 247, s)) {
-                    err = "bad slave address '" + item + "' (1..247)";
-                    return false;
-                }
-                for (int have : out.options.slaves)
-                    if (have == s) {
-                        err = "slave address " + item + " given twice";
-                        return false;
-                    }
-                out.options.slaves.push_back(s);
-                if (comma == std::string::npos) break;
-                start = comma + 1;
-            }
-        } else if (opt == "--port0" || opt == "--port1" || opt == "--port2") {
-            if (!value(v)) return false;
-            const std::size_t p = static_cast<std::size_t>(opt[6] - '0');
-            if (!parseAttachment(v, out.options.ports[p], err)) {
-                err = opt + ": " + err;
-                return false;
-            }
-        } else if (opt == "--baud") {
-            if (!value(v)) return false;
-            if (!toInt(v, 1, 100'000'000, out.options.modbusBaud)) {
-                err = "bad --baud '" + v + "'";
-                return false;
-            }
-        } else if (opt == "--tx-fifo" || opt == "--rx-fifo") {
-            if (!value(v)) return false;
-            int n = 0;
-            if (!toInt(v, 1, 1 << 24, n)) {
-                err = "bad " + opt + " '" + v + "'";
-                return false;
-            }
-            (opt == "--tx-fifo" ? out.options.txFifoSize : out.options.rxFifoSize) =
-                static_cast<std::size_t>(n);
-        } else {
+        } else if (!takesValue(opt)) {
             err = "unknown argument '" + args[i] + "' (try --help)";
+            return false;
+        } else if (!value && i + 1 >= args.size()) {
+            err = "option " + opt + " needs a value";
+            return false;
+        } else if (!applyValue(opt, value ? *value : args[++i], out.options, err)) {
             return false;
         }
     }

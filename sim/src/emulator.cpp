@@ -1,12 +1,15 @@
 // Public API of the emulator: lifecycle, register access, log, faults and
 // the instrument ends of the virtual ports.
 #include "emulatorImpl.h"
+#include "sncommon/fdTransfer.h"
 
 #include <fcntl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 #include <algorithm>
 #include <cstdio>
+#include <stdexcept>
+#include <system_error>
 
 namespace snsim {
 
@@ -96,9 +99,51 @@ void Emulator::Impl::stopServing() {
     [[maybe_unused]] ssize_t n = ::write(serverStop[1], &c, 1);
     if (server.joinable()) server.join();
     serving = false;
-    detail::closePty(dev);
-    if (!linkMade.empty()) detail::removeLink(linkMade, devPath);
-    linkMade.clear();
+    dev.reset();  // clients now read EIO, as from an unplugged adapter
+}
+
+void Emulator::Impl::releaseAll() {
+    for (auto& a : atts) a.reset();
+    dev.reset();
+    if (ctx) modbus_free(ctx);  // never modbus_close: the socket is ours
+    ctx = nullptr;
+    closePipe(replyPair);
+    closePipe(serverStop);
+    closePipe(pumpWake);
+}
+
+// A server context that only builds replies: it writes them into a socket
+// pair, from which the serving loop forwards them to the line.
+std::string Emulator::Impl::makeReplyContext() {
+    ctx = modbus_new_rtu(dev->slavePath().c_str(), 115200, 'N', 8, 1);
+    if (!ctx) return std::string("modbus_new_rtu: ") + modbus_strerror(errno);
+    if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, replyPair) != 0)
+        return "socketpair failed";
+    sncommon::setNonBlockingCloseOnExec(replyPair[1]);
+    modbus_set_socket(ctx, replyPair[0]);
+    // Only used by libmodbus's pause before answering a malformed request.
+    modbus_set_response_timeout(ctx, 0, 1000);
+    if (pipe2(serverStop, O_CLOEXEC) != 0 || pipe2(pumpWake, O_CLOEXEC | O_NONBLOCK) != 0)
+        return "pipe failed";
+    return {};
+}
+
+// The instrument ends of Pty and Exec ports; whether there is any.
+bool Emulator::Impl::openAttachments() {
+    bool external = false;
+    for (int p = 0; p < detail::kPorts; ++p) {
+        const Attachment& a = opt.ports[static_cast<std::size_t>(p)];
+        if (a.kind != Attachment::Kind::Pty && a.kind != Attachment::Kind::Exec) continue;
+        auto io = std::make_unique<detail::AttachmentIo>();
+        try {
+            io->open(a);
+        } catch (const std::system_error& error) {
+            throw std::runtime_error("port " + std::to_string(p) + ": " + error.what());
+        }
+        atts[static_cast<std::size_t>(p)] = std::move(io);
+        external = true;
+    }
+    return external;
 }
 
 Emulator::Emulator(Options options) : impl_(std::make_unique<Impl>(std::move(options))) {}
@@ -110,49 +155,22 @@ bool Emulator::start() {
     std::lock_guard life(d.lifeMu);
     if (d.running) return true;
     std::string err;
-    auto fail = [&](const std::string& what) {
-        std::fprintf(stderr, "snsim: %s\n", what.c_str());
-        for (auto& a : d.atts) a.reset();
-        detail::closePty(d.dev);
-        if (d.ctx) modbus_free(d.ctx);
-        d.ctx = nullptr;
-        closePipe(d.replyPair);
-        closePipe(d.serverStop);
-        closePipe(d.pumpWake);
-        if (!d.linkMade.empty()) detail::removeLink(d.linkMade, d.dev.path);
-        d.linkMade.clear();
-        return false;
-    };
-    if (!validOptions(d.opt, err)) return fail(err);
-    if (!detail::openPty(d.dev, err)) return fail(err);
-    {
-        std::lock_guard g(d.mu);
-        d.devPath = d.dev.path;
-    }
-    // A server context that only builds replies: it writes them into a
-    // socket pair, from which the serving loop forwards them to the line.
-    d.ctx = modbus_new_rtu(d.dev.path.c_str(), 115200, 'N', 8, 1);
-    if (!d.ctx) return fail(std::string("modbus_new_rtu: ") + modbus_strerror(errno));
-    if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, d.replyPair) != 0)
-        return fail("socketpair failed");
-    detail::setNonBlockCloexec(d.replyPair[1]);
-    modbus_set_socket(d.ctx, d.replyPair[0]);
-    // Only used by libmodbus's pause before answering a malformed request.
-    modbus_set_response_timeout(d.ctx, 0, 1000);
-    if (pipe2(d.serverStop, O_CLOEXEC) != 0 || pipe2(d.pumpWake, O_CLOEXEC | O_NONBLOCK) != 0)
-        return fail("pipe failed");
-    if (!d.opt.linkPath.empty()) {
-        if (!detail::makeLink(d.opt.linkPath, d.dev.path, err)) return fail(err);
-        d.linkMade = d.opt.linkPath;
-    }
     bool external = false;
-    for (int p = 0; p < detail::kPorts; ++p) {
-        const Attachment& a = d.opt.ports[static_cast<std::size_t>(p)];
-        if (a.kind != Attachment::Kind::Pty && a.kind != Attachment::Kind::Exec) continue;
-        auto io = std::make_unique<detail::AttachmentIo>();
-        if (!io->open(a, err)) return fail("port " + std::to_string(p) + ": " + err);
-        d.atts[static_cast<std::size_t>(p)] = std::move(io);
-        external = true;
+    try {
+        if (!validOptions(d.opt, err)) throw std::runtime_error(err);
+        d.dev = std::make_unique<sncommon::PseudoTerminal>(
+            sncommon::PseudoTerminalOptions{d.opt.linkPath});
+        {
+            std::lock_guard g(d.mu);
+            d.devPath = d.dev->slavePath();
+        }
+        err = d.makeReplyContext();
+        if (!err.empty()) throw std::runtime_error(err);
+        external = d.openAttachments();
+    } catch (const std::exception& error) {
+        std::fprintf(stderr, "snsim: %s\n", error.what());
+        d.releaseAll();
+        return false;
     }
     d.pumpQuit = false;
     d.serving = true;
@@ -170,12 +188,7 @@ void Emulator::stop() {
     d.pumpQuit = true;
     d.kickPump();
     if (d.pump.joinable()) d.pump.join();
-    for (auto& a : d.atts) a.reset();
-    if (d.ctx) modbus_free(d.ctx);  // never modbus_close: the socket is ours
-    d.ctx = nullptr;
-    closePipe(d.replyPair);
-    closePipe(d.serverStop);
-    closePipe(d.pumpWake);
+    d.releaseAll();
     d.running = false;
 }
 

@@ -4,7 +4,7 @@
 
 #include "attachment.h"
 #include "nodeMap.h"
-#include "ptyPair.h"
+#include "sncommon/pseudoTerminal.h"
 #include "snsim/emulator.h"
 
 #include <modbus/modbus.h>
@@ -43,8 +43,7 @@ struct Emulator::Impl {
     std::mutex lifeMu;
     bool running = false;
     bool serving = false;
-    detail::PtyPair dev;
-    std::string linkMade;
+    std::unique_ptr<sncommon::PseudoTerminal> dev;  // the Modbus line, with its link
     modbus_t* ctx = nullptr;
     int replyPair[2] = {-1, -1};  // libmodbus writes replies into [0]
     int serverStop[2] = {-1, -1};
@@ -79,6 +78,10 @@ struct Emulator::Impl {
     void kickPump();
 
     void stopServing();
+    // Setup steps of start(); releaseAll() undoes every one of them.
+    std::string makeReplyContext();
+    bool openAttachments();  // throws std::runtime_error
+    void releaseAll();
 };
 
 }  // namespace snsim

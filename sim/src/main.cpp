@@ -1,9 +1,9 @@
 // snsim: the sensor-node emulator as a program.  Serves until SIGINT or
 // SIGTERM, then removes its links and exits 0.
 #include "cli.h"
+#include "sncommon/stopSignals.h"
 #include "snsim/emulator.h"
 
-#include <pthread.h>
 #include <csignal>
 #include <cstdio>
 
@@ -18,13 +18,9 @@ int main(int argc, char** argv) {
         std::fputs(snsim::cli::usage(), stdout);
         return 0;
     }
-    // Signals are taken synchronously by this thread only; every thread the
-    // emulator starts inherits the blocked mask.
-    sigset_t stopSignals;
-    sigemptyset(&stopSignals);
-    sigaddset(&stopSignals, SIGINT);
-    sigaddset(&stopSignals, SIGTERM);
-    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+    // Taken by this thread only; every thread the emulator starts inherits
+    // the blocked mask.
+    const sncommon::StopSignals stopSignals({SIGINT, SIGTERM});
     std::signal(SIGPIPE, SIG_IGN);
 
     snsim::Emulator emu(parsed.options);
@@ -42,9 +38,7 @@ int main(int argc, char** argv) {
     std::printf("snsim ready on %s\n", device.c_str());
     std::fflush(stdout);
 
-    int sig = 0;
-    while (sigwait(&stopSignals, &sig) != 0) {
-    }
+    stopSignals.wait();
     emu.stop();
     return 0;
 }

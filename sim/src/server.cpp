@@ -60,12 +60,12 @@ void Emulator::Impl::serverLoop() {
                 detail::requestLength(buf.data(), buf.size(), len) == FrameLength::Unknown;
             timeout = msUntil(lastByte + (unknown ? kUnknownGap : kIncompleteGap));
         }
-        pollfd fds[2] = {{serverStop[0], POLLIN, 0}, {dev.master, POLLIN, 0}};
+        pollfd fds[2] = {{serverStop[0], POLLIN, 0}, {dev->master(), POLLIN, 0}};
         const int rc = poll(fds, 2, timeout);
         if (rc < 0 && errno != EINTR) return;
         if (fds[0].revents) return;
         if (rc > 0 && (fds[1].revents & POLLIN)) {
-            const ssize_t n = ::read(dev.master, tmp, sizeof tmp);
+            const ssize_t n = ::read(dev->master(), tmp, sizeof tmp);
             if (n > 0) {
                 const auto now = Clock::now();
                 if (buf.empty()) frameStart = now;
@@ -224,7 +224,7 @@ bool Emulator::Impl::waitToSend(Clock::time_point until) {
     for (;;) {
         const auto now = Clock::now();
         if (now >= until) return true;
-        pollfd fds[2] = {{serverStop[0], POLLIN, 0}, {dev.master, POLLIN, 0}};
+        pollfd fds[2] = {{serverStop[0], POLLIN, 0}, {dev->master(), POLLIN, 0}};
         const timespec left = timeUntil(until);
         const int rc = ppoll(fds, 2, &left, nullptr);
         if (rc < 0 && errno != EINTR) return false;
@@ -236,13 +236,13 @@ bool Emulator::Impl::waitToSend(Clock::time_point until) {
 void Emulator::Impl::sendToMaster(const std::vector<uint8_t>& bytes) {
     std::size_t off = 0;
     while (off < bytes.size()) {
-        const ssize_t n = ::write(dev.master, bytes.data() + off, bytes.size() - off);
+        const ssize_t n = ::write(dev->master(), bytes.data() + off, bytes.size() - off);
         if (n > 0) {
             off += static_cast<std::size_t>(n);
             continue;
         }
         if (n < 0 && errno != EAGAIN && errno != EINTR) return;
-        pollfd fds[2] = {{serverStop[0], POLLIN, 0}, {dev.master, POLLOUT, 0}};
+        pollfd fds[2] = {{serverStop[0], POLLIN, 0}, {dev->master(), POLLOUT, 0}};
         if (poll(fds, 2, 100) < 0 && errno != EINTR) return;
         if (fds[0].revents) return;
     }
