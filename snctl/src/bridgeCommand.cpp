@@ -5,7 +5,8 @@
 #include "commands.h"
 #include "failure.h"
 #include "nodeHealth.h"
-#include "pseudoTerminal.h"
+#include "sncommon/pseudoTerminal.h"
+#include "sncommon/stopSignals.h"
 #include "stopEvent.h"
 
 #include <signal.h>
@@ -24,31 +25,6 @@ namespace snctl {
 namespace {
 
 constexpr uint32_t kDrainBudget = 100;  // hundredths: what the node holds goes out first
-
-// Blocks the stop signals for this thread and the threads it starts, so
-// that only waitForStop() sees them; restores the mask when done.
-class StopSignals {
-public:
-    StopSignals() {
-        sigemptyset(&set_);
-        for (const int signal : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&set_, signal);
-        pthread_sigmask(SIG_BLOCK, &set_, &previous_);
-    }
-    ~StopSignals() { pthread_sigmask(SIG_SETMASK, &previous_, nullptr); }
-    StopSignals(const StopSignals&) = delete;
-    StopSignals& operator=(const StopSignals&) = delete;
-
-    // Until a stop signal arrives or `stop` is raised by a failing side.
-    void waitForStop(const StopEvent& stop) const {
-        const timespec tick{0, 100'000'000};
-        while (!stop.raised() && sigtimedwait(&set_, nullptr, &tick) < 0) {
-        }
-    }
-
-private:
-    sigset_t set_{};
-    sigset_t previous_{};
-};
 
 // The first failure of either side, handed to the main thread.
 class SideFailure {
@@ -80,7 +56,7 @@ std::chrono::milliseconds idleWaitWhileTransmitting(const BridgeOptions& options
 }
 
 void reportReady(const CommandContext& context, const BridgeOptions& options,
-                 const PseudoTerminal& pty) {
+                 const sncommon::PseudoTerminal& pty) {
     Report ready;
     ready.number("port", options.port);
     ready.number("baud", options.baud);
@@ -97,8 +73,9 @@ void runBridge(const Arguments& args, CommandContext& context) {
     SnSerial* port = context.access.port(options.port);
     check(snSerInit(port, static_cast<int>(options.baud), options.parity, options.stopBits),
           "cannot set the line of virtual port " + std::to_string(options.port));
-    const StopSignals signals;
-    PseudoTerminal pty(options.link);
+    // Blocked before the sides start, so that only this thread sees them.
+    const sncommon::StopSignals signals;
+    const sncommon::PseudoTerminal pty(sncommon::PseudoTerminalOptions{options.link});
     reportReady(context, options, pty);
 
     StopEvent stop;
@@ -111,7 +88,8 @@ void runBridge(const Arguments& args, CommandContext& context) {
     SideFailure failure;
     std::thread transmitter([&] { failure.run(transmit, stop); });
     std::thread receiver([&] { failure.run(receive, stop); });
-    signals.waitForStop(stop);
+    while (!stop.raised() && signals.wait(std::chrono::milliseconds(100)) == 0) {
+    }
     stop.raise();
     transmitter.join();
     receiver.join();

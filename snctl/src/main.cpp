@@ -7,6 +7,7 @@
 #include "usage.h"
 
 #include <cstdio>
+#include <system_error>
 
 namespace {
 
@@ -44,6 +45,9 @@ int main(int argc, char* argv[]) {
         return kUsageFailure;
     } catch (const snctl::DeviceError& error) {
         std::fprintf(stderr, "snctl: %s\n", snctl::describeDeviceError(error).c_str());
+        return kDeviceFailure;
+    } catch (const std::system_error& error) {
+        std::fprintf(stderr, "snctl: %s\n", error.what());
         return kDeviceFailure;
     }
 }

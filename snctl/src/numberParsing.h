@@ -2,16 +2,21 @@
 // number in range, so a typo never silently becomes 0.
 #pragma once
 
-#include <optional>
+#include <string>
 #include <string_view>
+
+#include "failure.h"
+#include "sncommon/integerParsing.h"
 
 namespace snctl {
 
-// Decimal, or hexadecimal with a 0x/0X prefix; an optional leading '-'.
-// Empty when the text has anything else in it or lies outside [min, max].
-std::optional<long> parseInteger(std::string_view text, long min, long max);
+using sncommon::parseInteger;
 
 // Like parseInteger, but throws UsageError naming `what` and the range.
-long requireInteger(std::string_view text, long min, long max, std::string_view what);
+inline long requireInteger(std::string_view text, long min, long max, std::string_view what) {
+    const std::optional<long> value = parseInteger(text, min, max);
+    if (!value) throw UsageError(sncommon::integerRangeError(what, min, max, text));
+    return *value;
+}
 
 }  // namespace snctl

@@ -1,8 +1,10 @@
 #include "snterm/options.h"
 
-#include "snterm/comPort.h"
+#include "sncommon/comName.h"
+#include "sncommon/integerParsing.h"
 
 #include <unistd.h>
+#include <algorithm>
 #include <climits>
 #include <cstdlib>
 
@@ -34,8 +36,9 @@ void setDebugBits(Settings& settings, int bits) {
 }
 
 bool setModbusPort(Settings& settings, const char* name, std::FILE* out) {
-    char translated[kComNameSize] = {};
-    switch (translateComName(name, translated)) {
+    using sncommon::ComTranslation;
+    char translated[sncommon::kComNameSize] = {};
+    switch (sncommon::translateComName(name, translated)) {
         case ComTranslation::Translated:
             settings.modPort = translated;
             return true;
@@ -60,15 +63,9 @@ void resetGetopt() {
 }  // namespace
 
 int parseNumber(const char* text) {
-    // strtol saturates at LONG_MAX/LONG_MIN, which lie beyond int as well.
-    const long value = std::strtol(text, nullptr, 10);
-    if (value > INT_MAX) {
-        return INT_MAX;
-    }
-    if (value < INT_MIN) {
-        return INT_MIN;
-    }
-    return static_cast<int>(value);
+    const auto number = sncommon::readLeadingInteger(text);
+    if (!number) return 0;
+    return static_cast<int>(std::clamp<long>(number->value, INT_MIN, INT_MAX));
 }
 
 ParseResult parseOptions(int argc, char* argv[], Settings& settings, std::FILE* out) {

@@ -1,6 +1,6 @@
 #include "snterm/relayLoop.h"
 
-#include "snterm/consoleOutput.h"
+#include "sncommon/fdTransfer.h"
 
 #include <snLib.h>
 
@@ -61,7 +61,7 @@ bool relayFromPort(SnSerial* port) {
     const int received = snSerRead(port, inputBuf, kPortReadSize);
     if (received > 0) {
         std::fflush(stdout);
-        writeAll(STDOUT_FILENO, inputBuf, static_cast<std::size_t>(received));
+        sncommon::writeAll(STDOUT_FILENO, inputBuf, static_cast<std::size_t>(received));
         return true;
     }
     return !isDeviceGone(errno);

@@ -1,7 +1,7 @@
 // libFuzzer target: arbitrary command lines through snterm's option parser.
 // Input bytes are split at NUL into arguments.  Besides the sanitizers'
 // memory checks, the settings that come out must always be usable.
-#include "snterm/comPort.h"
+#include "sncommon/comName.h"
 #include "snterm/options.h"
 
 #include <unistd.h>
@@ -30,10 +30,10 @@ std::vector<std::string> splitArguments(const uint8_t* data, std::size_t size) {
 }
 
 void checkComTranslation(const std::string& name) {
-    char out[snterm::kComNameSize];
+    char out[sncommon::kComNameSize];
     std::memset(out, 'G', sizeof out);
-    const auto result = snterm::translateComName(name.c_str(), out);
-    if (result == snterm::ComTranslation::Translated &&
+    const auto result = sncommon::translateComName(name.c_str(), out);
+    if (result == sncommon::ComTranslation::Translated &&
         (std::memchr(out, '\0', sizeof out) == nullptr || std::strncmp(out, "/dev/ttyS", 9) != 0)) {
         __builtin_trap();
     }

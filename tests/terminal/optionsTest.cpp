@@ -1,5 +1,5 @@
 // Command-line handling of snterm, checked without any device.
-#include "snterm/comPort.h"
+#include "sncommon/comName.h"
 #include "snterm/options.h"
 
 #include <gtest/gtest.h>
@@ -12,7 +12,7 @@
 
 namespace {
 
-using snterm::ComTranslation;
+using sncommon::ComTranslation;
 using snterm::ParseResult;
 using snterm::Settings;
 
@@ -125,16 +125,16 @@ TEST(OptionsTest, ComNumbersWithoutValidNameAreRefused) {
 TEST(OptionsTest, ComTranslationNeverWritesOutsideItsBuffer) {
     struct Guarded {
         char before[8];
-        char name[snterm::kComNameSize];
+        char name[sncommon::kComNameSize];
         char after[8];
     } guarded;
     std::memset(&guarded, 'G', sizeof guarded);
 
-    EXPECT_EQ(snterm::translateComName("COM0", guarded.name), ComTranslation::Invalid);
-    EXPECT_EQ(snterm::translateComName("COM4294967297", guarded.name), ComTranslation::Invalid);
+    EXPECT_EQ(sncommon::translateComName("COM0", guarded.name), ComTranslation::Invalid);
+    EXPECT_EQ(sncommon::translateComName("COM4294967297", guarded.name), ComTranslation::Invalid);
     EXPECT_EQ(std::string(guarded.name, sizeof guarded.name), std::string(16, 'G'));
 
-    EXPECT_EQ(snterm::translateComName("COM1000000", guarded.name), ComTranslation::Translated);
+    EXPECT_EQ(sncommon::translateComName("COM1000000", guarded.name), ComTranslation::Translated);
     EXPECT_STREQ(guarded.name, "/dev/ttyS999999");
     EXPECT_EQ(std::string(guarded.before, 8), std::string(8, 'G'));
     EXPECT_EQ(std::string(guarded.after, 8), std::string(8, 'G'));
