@@ -13,7 +13,7 @@ namespace {
 constexpr int kTxBlock = 390;
 constexpr int kTxStatus = 386;
 constexpr int kRxBlock = 262;
-constexpr int kFullBlockRegs = 121;
+constexpr int kFullBlockRegs = 1 + SN_BLOCK_BYTES / 2;
 
 }  // namespace
 

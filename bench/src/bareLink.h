@@ -4,6 +4,8 @@
 
 #include <modbus.h>
 
+#include "snLimits.h"
+
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -28,7 +30,7 @@ public:
 
 private:
     modbus_t* ctx_ = nullptr;
-    uint16_t rx_[121] = {};
+    uint16_t rx_[1 + SN_BLOCK_BYTES / 2] = {};
 };
 
 // Transmit blocks of `data` as the node's register layout wants them.

@@ -5,9 +5,11 @@
 
 #include <cstddef>
 
+#include "snLimits.h"
+
 namespace snbench {
 
-inline constexpr int kBlockBytes = 240;  // payload of one full transmit/receive block
+inline constexpr int kBlockBytes = SN_BLOCK_BYTES;  // payload of one full block
 
 // Function 23 writing a block of `bytes` and reading the one status register:
 // request, reply and their two silences, in character times.

@@ -2,6 +2,11 @@
 // that replies are built from, plus the side effects of writes (port
 // control, configuration reset) and the values computed at read time
 // (analog inputs, power vector, busy flags, receive block).
+//
+// The emulator keeps its own copy of the map on purpose, and includes none
+// of the library's headers: it is the independent check on the library, so
+// a wrong address in one cannot be confirmed by the same wrong address in
+// the other.
 #pragma once
 
 #include "portModel.h"

@@ -24,6 +24,8 @@
 #include <stdint.h>
 #include <sys/time.h>
 
+#include "snLimits.h"
+
 #ifdef __cplusplus
 extern "C" {
 #endif

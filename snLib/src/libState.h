@@ -7,8 +7,8 @@
 
 namespace snlib {
 
-constexpr int kMaxNodes = 16;
-constexpr int kPortsPerNode = 3;
+constexpr int kMaxNodes = SN_MAX_NODES;
+constexpr int kPortsPerNode = SN_PORTS;
 constexpr int kPortNameSize = 256;
 
 SensorNode* nodeTable();

@@ -13,8 +13,8 @@ using namespace snlib;
 
 namespace {
 
-constexpr uint16_t kMaxOutput = 3;
-constexpr int kChannels = 8;
+constexpr uint16_t kMaxOutput = SN_POWER_OUTPUTS - 1;
+constexpr int kChannels = SN_ANALOG_CHANNELS;
 
 // Reads `count` registers from `address` under the lock.
 int readRegisters(SensorNode* node, int address, int count, uint16_t* dest) {

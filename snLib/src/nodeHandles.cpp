@@ -14,8 +14,8 @@ using namespace snlib;
 
 namespace {
 
-constexpr int kMinSlave = 1;
-constexpr int kMaxSlave = 247;
+constexpr int kMinSlave = SN_MIN_SLAVE;
+constexpr int kMaxSlave = SN_MAX_SLAVE;
 constexpr uint32_t kResponseTimeoutUs = 600000;
 constexpr uint32_t kByteTimeoutUs = 50000;
 

@@ -4,6 +4,8 @@
 
 #include <cstdint>
 
+#include "snLimits.h"
+
 namespace snlib::reg {
 
 // Coils.
@@ -38,10 +40,10 @@ constexpr int kTxBlock = 390;    // count register + up to 120 data registers
 constexpr uint16_t kFlushCommand = 32;
 constexpr uint16_t kClearableErrorMask = 31;
 constexpr uint16_t kDefaultDeviceTimeout = 200;
-constexpr uint16_t kMinDeviceTimeout = 20;
+constexpr uint16_t kMinDeviceTimeout = SN_MIN_DEVICE_TIMEOUT;
 
-constexpr int kBlockDataBytes = 240;
-constexpr int kBlockDataRegs = 120;
+constexpr int kBlockDataBytes = SN_BLOCK_BYTES;
+constexpr int kBlockDataRegs = SN_BLOCK_BYTES / 2;
 
 constexpr int portRegister(uint16_t port, int offset) { return kPortBlockStride * port + offset; }
 

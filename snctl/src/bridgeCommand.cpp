@@ -51,7 +51,7 @@ private:
 // The time one full receive block takes on the port's line, within 20 to
 // 50 ms: polling at that pace keeps up with the fastest line.
 std::chrono::milliseconds idleWaitWhileTransmitting(const BridgeOptions& options, int bitsPerByte) {
-    const long blockMs = 240L * bitsPerByte * 1000 / options.baud;
+    const long blockMs = long{SN_BLOCK_BYTES} * bitsPerByte * 1000 / options.baud;
     return std::chrono::milliseconds(std::clamp(blockMs, 20L, 50L));
 }
 

@@ -2,12 +2,12 @@
 
 #include "failure.h"
 #include "numberParsing.h"
+#include "snLimits.h"
 
 namespace snctl {
 
 namespace {
 
-constexpr long kMaxPortSpeed = 4L * 0xFFFF + 3;  // the node keeps speed / 4 in 16 bits
 const char* const kUsage = "bridge P [-b BAUD] [--parity N|E|O] [--stop 1|2] --link PATH";
 
 char parityOf(const std::string& text) {
@@ -31,7 +31,7 @@ char parityOf(const std::string& text) {
 
 void applyOption(BridgeOptions& options, const std::string& name, const std::string& value) {
     if (name == "-b" || name == "--baud") {
-        options.baud = requireInteger(value, 1, kMaxPortSpeed, "bridge: port speed");
+        options.baud = requireInteger(value, 1, SN_MAX_PORT_SPEED, "bridge: port speed");
     } else if (name == "--parity") {
         options.parity = parityOf(value);
     } else if (name == "--stop") {
@@ -49,7 +49,8 @@ void applyOption(BridgeOptions& options, const std::string& name, const std::str
 BridgeOptions parseBridgeOptions(const std::vector<std::string>& args) {
     if (args.empty()) throw UsageError(std::string("bridge: expected ") + kUsage);
     BridgeOptions options;
-    options.port = static_cast<uint16_t>(requireInteger(args[0], 0, 2, "bridge: virtual port"));
+    options.port =
+        static_cast<uint16_t>(requireInteger(args[0], 0, SN_PORTS - 1, "bridge: virtual port"));
     for (std::size_t i = 1; i < args.size(); ++i) {
         std::string name = args[i];
         std::string value;

@@ -12,8 +12,7 @@ namespace snctl {
 
 namespace {
 
-constexpr long kChannels = 8;
-constexpr long kMinDeviceTimeout = 20;  // the library refuses less
+constexpr long kChannels = SN_ANALOG_CHANNELS;
 
 uint16_t channelArgument(const std::string& text) {
     return static_cast<uint16_t>(requireInteger(text, 0, kChannels - 1, "channel"));
@@ -83,7 +82,8 @@ void runInfo(const Arguments& args, CommandContext& context) {
 
 void runPower(const Arguments& args, CommandContext& context) {
     expectArgumentCount(args, 2, 2, "power", "power N on|off|status (N = 0-3)");
-    const auto output = static_cast<uint16_t>(requireInteger(args[0], 0, 3, "power output"));
+    const auto output =
+        static_cast<uint16_t>(requireInteger(args[0], 0, SN_POWER_OUTPUTS - 1, "power output"));
     bool on = false;
     if (args[1] == "status") {
         const int state = snPowerIsOn(context.access.node(), output);
@@ -157,7 +157,7 @@ void runTimeout(const Arguments& args, CommandContext& context) {
               "cannot read device timeout");
     } else if (args.size() == 2 && args[0] == "set") {
         value = static_cast<uint16_t>(
-            requireInteger(args[1], kMinDeviceTimeout, 0xFFFF, "device timeout"));
+            requireInteger(args[1], SN_MIN_DEVICE_TIMEOUT, 0xFFFF, "device timeout"));
         check(setSensorNodeModbusTimeout(context.access.node(), value),
               "cannot set device timeout");
     } else {

@@ -15,9 +15,6 @@ namespace snctl {
 
 namespace {
 
-// The node keeps the speed as its quarter in one register: faster speeds
-// would be cut to a wrong one, so they are refused here.
-constexpr long kMaxPortSpeed = 4L * 0xFFFF + 3;
 constexpr long kDefaultDrainMs = 5000;
 
 struct PortCall {
@@ -37,7 +34,8 @@ char parityArgument(const std::string& text) {
 
 void portInit(const PortCall& call) {
     expectArgumentCount(call.args, 1, 3, call.name, "init BAUD [N|E|O] [1|2]");
-    const long speed = requireInteger(call.args[0], 1, kMaxPortSpeed, "port speed");
+    // Faster speeds would reach the node cut to a wrong one.
+    const long speed = requireInteger(call.args[0], 1, SN_MAX_PORT_SPEED, "port speed");
     const char parity = call.args.size() > 1 ? parityArgument(call.args[1]) : 'N';
     const long stopBits =
         call.args.size() > 2 ? requireInteger(call.args[2], 1, 2, "stop bits") : 1;
@@ -129,7 +127,8 @@ void portRecv(const PortCall& call) {
 
 void runPort(const Arguments& args, CommandContext& context) {
     if (args.size() < 2) throw UsageError("port: expected port P COMMAND ... (see snctl --help)");
-    const auto number = static_cast<uint16_t>(requireInteger(args[0], 0, 2, "virtual port"));
+    const auto number =
+        static_cast<uint16_t>(requireInteger(args[0], 0, SN_PORTS - 1, "virtual port"));
     const std::string& sub = args[1];
     const Arguments rest(args.begin() + 2, args.end());
     const PortCall call{rest, context, number, "port " + args[0] + " " + sub};

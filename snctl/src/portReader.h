@@ -10,7 +10,7 @@
 
 namespace snctl {
 
-inline constexpr uint32_t kFullBlock = 240;  // data bytes in one receive block
+inline constexpr uint32_t kFullBlock = SN_BLOCK_BYTES;
 
 // One snSerRead of up to `capacity` bytes into `buffer`.  Throws
 // DeviceError when the node did not answer.

@@ -73,7 +73,8 @@ protected:
 TEST_F(InstalledTree, HoldsLibrariesHeaderPackageFilesProgramsManPagesAndCompletion) {
     for (const std::string& file :
          {libdir + "/libsnLib.a", libdir + "/libsnLib.so", prefix + "/include/snLib.h",
-          libdir + "/pkgconfig/snLib.pc", libdir + "/cmake/snLib/snLibConfig.cmake",
+          prefix + "/include/snLimits.h", libdir + "/pkgconfig/snLib.pc",
+          libdir + "/cmake/snLib/snLibConfig.cmake",
           libdir + "/cmake/snLib/snLibConfigVersion.cmake", prefix + "/bin/snctl",
           prefix + "/bin/snterm", prefix + "/bin/snsim", prefix + "/share/man/man1/snctl.1",
           prefix + "/share/man/man1/snterm.1", prefix + "/share/man/man1/snsim.1",

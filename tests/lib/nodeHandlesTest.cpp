@@ -41,6 +41,20 @@ protected:
 
 TEST(PublicHeader, CompilesAsC) { EXPECT_EQ(snlibHeaderCompilesAsC(), 256); }
 
+// Callers size buffers and check arguments with these: each must be the
+// node's real figure.
+TEST(PublicHeader, LimitsAreTheNodesOwn) {
+    EXPECT_EQ(SN_BLOCK_BYTES, 240);
+    EXPECT_EQ(SN_PORTS, 3);
+    EXPECT_EQ(SN_ANALOG_CHANNELS, 8);
+    EXPECT_EQ(SN_POWER_OUTPUTS, 4);
+    EXPECT_EQ(SN_MIN_DEVICE_TIMEOUT, 20);
+    EXPECT_EQ(SN_MIN_SLAVE, 1);
+    EXPECT_EQ(SN_MAX_SLAVE, 247);
+    EXPECT_EQ(SN_MAX_NODES, 16);
+    EXPECT_EQ(SN_MAX_PORT_SPEED, 262143);
+}
+
 TEST_F(NodeHandles, SlaveAddressesOutsideOneTo247AreRefusedWithoutTraffic) {
     for (int slave : {0, 248, -1}) {
         errno = 0;
