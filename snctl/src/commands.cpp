@@ -1,5 +1,8 @@
 #include "commands.h"
 
+#include "bridgeCommand.h"
+#include "oneShotCommands.h"
+
 #include "failure.h"
 
 namespace snctl {

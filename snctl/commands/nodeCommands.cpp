@@ -1,7 +1,7 @@
 // Node-level commands: identity, power outputs, analog channels and the
 // configuration coils and registers.
 #include "commandArguments.h"
-#include "commands.h"
+#include "oneShotCommands.h"
 #include "failure.h"
 #include "numberParsing.h"
 

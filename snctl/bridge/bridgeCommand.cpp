@@ -2,7 +2,7 @@
 // pseudo-terminal, relayed both ways until SIGINT, SIGTERM or SIGHUP.
 #include "bridgeOptions.h"
 #include "bridgeSides.h"
-#include "commands.h"
+#include "bridgeCommand.h"
 #include "failure.h"
 #include "nodeHealth.h"
 #include "sncommon/pseudoTerminal.h"

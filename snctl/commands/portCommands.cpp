@@ -1,7 +1,7 @@
 // "port P ..." commands: line settings, line control and byte transfer on
 // one virtual port of the node.
 #include "commandArguments.h"
-#include "commands.h"
+#include "oneShotCommands.h"
 #include "failure.h"
 #include "numberParsing.h"
 #include "portReader.h"

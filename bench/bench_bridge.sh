@@ -2,7 +2,7 @@
 # Throughput of "snctl bridge" against the emulator with Modbus line timing,
 # and the bridge's CPU use while idle.  Not part of the test suite: numbers
 # depend on the machine.
-#   snctl/bench_bridge.sh [BUILD_DIR] [SECONDS]
+#   bench/bench_bridge.sh [BUILD_DIR] [SECONDS]
 # Needs python3 (standard library only) for the serial ends.
 set -euo pipefail
 

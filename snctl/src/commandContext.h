@@ -1,0 +1,24 @@
+// What every command gets: the global options, the node, and the report
+// its result goes into.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "globalOptions.h"
+#include "nodeAccess.h"
+#include "report.h"
+
+namespace snctl {
+
+using Arguments = std::vector<std::string>;  // what follows the command word
+
+struct CommandContext {
+    const GlobalOptions& options;
+    NodeAccess& access;
+    Report& report;
+};
+
+using CommandFunction = void (*)(const Arguments&, CommandContext&);
+
+}  // namespace snctl
