@@ -3,17 +3,18 @@
 // it prints comes out there.
 #pragma once
 
-#include <sys/types.h>
 #include <chrono>
 #include <cstdint>
 #include <string>
+
+#include "consoleProgram.h"
 
 namespace snbench {
 
 class TerminalProcess {
 public:
     TerminalProcess() = default;
-    ~TerminalProcess();  // ends the program if it still runs
+    ~TerminalProcess() { stop(); }
     TerminalProcess(const TerminalProcess&) = delete;
     TerminalProcess& operator=(const TerminalProcess&) = delete;
 
@@ -21,11 +22,10 @@ public:
     // waits until its relay loop runs; false with a message on failure.
     bool start(const std::string& program, const std::string& device, int modbusBaud);
 
-    pid_t pid() const { return pid_; }
     // Sends one keystroke.
     bool type(uint8_t byte);
     // Bytes the program printed, waiting at most `wait` for the first.
-    std::string output(std::chrono::milliseconds wait);
+    std::string output(std::chrono::milliseconds wait) { return console_.newOutput(wait); }
     // User plus system CPU time the program has used so far, in seconds.
     double cpuSeconds() const;
     // The same from the scheduler's nanosecond account (0 if unavailable):
@@ -35,10 +35,8 @@ public:
     void stop();
 
 private:
-    bool waitForText(const std::string& text, std::chrono::milliseconds limit);
-
-    int master_ = -1;
-    pid_t pid_ = -1;
+    sntest::ConsoleProgram console_;
+    bool started_ = false;
 };
 
 }  // namespace snbench

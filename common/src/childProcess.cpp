@@ -43,10 +43,13 @@ bool placeDescriptors(const ChildIo& io) {
 
 [[noreturn]] void runChild(char* const* argv, const ChildIo& io) {
     resetSignals();
-    if (io.controllingTerminal) setsid();
-    if (io.processGroup && !io.controllingTerminal) setpgid(0, 0);
+    if (io.terminal >= 0) {
+        setsid();
+        ioctl(io.terminal, TIOCSCTTY, 0);
+    } else if (io.processGroup) {
+        setpgid(0, 0);
+    }
     if (!placeDescriptors(io)) _exit(126);
-    if (io.controllingTerminal) ioctl(0, TIOCSCTTY, 0);
     execvp(argv[0], argv);
     _exit(127);
 }
@@ -64,6 +67,8 @@ pid_t startChild(const std::vector<std::string>& argv, const ChildIo& io) {
     args.push_back(nullptr);
     const pid_t pid = fork();
     if (pid == 0) runChild(args.data(), io);
+    // Also from this side, so that the group exists before fork returns here.
+    if (pid > 0 && io.processGroup && io.terminal < 0) setpgid(pid, pid);
     return pid;
 }
 
@@ -98,7 +103,7 @@ ChildProcess::~ChildProcess() {
 
 bool ChildProcess::start(const std::vector<std::string>& argv, const ChildIo& io) {
     status_.reset();
-    group_ = io.processGroup || io.controllingTerminal;
+    group_ = io.processGroup || io.terminal >= 0;  // a new session is a new group
     pid_ = startChild(argv, io);
     return pid_ > 0;
 }

@@ -32,7 +32,7 @@ void AttachmentIo::open(const Attachment& a) {
 
 void AttachmentIo::startCommand(const std::string& command) {
     const int console = pty_->slave();
-    sncommon::ChildIo io{console, console, console, true, true};
+    const sncommon::ChildIo io{console, console, console, console, true};
     if (!child_.start({"/bin/sh", "-c", command}, io)) {
         throw std::system_error(errno, std::generic_category(), "cannot start " + command);
     }

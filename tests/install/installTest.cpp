@@ -1,7 +1,7 @@
 // The installed tree as a user gets it: files in place, programs built
 // against it through pkg-config and find_package in C and C++, and the
 // installed snctl, all switching power outputs of an emulated node.
-#include "childProcess.h"
+#include "capturedProcess.h"
 
 #include "snsim/emulator.h"
 
@@ -14,12 +14,12 @@
 #include <string>
 
 namespace fs = std::filesystem;
-using snctl_test::RunResult;
+using sntest::RunResult;
 
 namespace {
 
 RunResult shell(const std::string& command) {
-    return snctl_test::runProgram({"/bin/sh", "-c", command}, std::chrono::seconds(150));
+    return sntest::runProgram({"/bin/sh", "-c", command}, std::chrono::seconds(150));
 }
 
 class InstalledTree : public ::testing::Test {
@@ -51,8 +51,8 @@ protected:
     void expectSwitchesOn(const std::string& program, int output) {
         ASSERT_FALSE(sim.coil(output));
         const RunResult run =
-            snctl_test::runProgram({"/usr/bin/env", "LD_LIBRARY_PATH=" + libdir, program,
-                                    sim.devicePath(), std::to_string(output)});
+            sntest::runProgram({"/usr/bin/env", "LD_LIBRARY_PATH=" + libdir, program,
+                                sim.devicePath(), std::to_string(output)});
         ASSERT_EQ(run.status, 0) << program << ": " << run.out << run.err;
         EXPECT_EQ(run.out, "output " + std::to_string(output) + " on: 1\n");
         EXPECT_TRUE(sim.coil(output)) << program;
@@ -126,7 +126,7 @@ TEST_F(InstalledTree, FindPackageBuildsSharedAndStaticConsumers) {
 
 TEST_F(InstalledTree, InstalledSnctlAndItsCompletionWorkFromTheShell) {
     const RunResult run =
-        snctl_test::runProgram({prefix + "/bin/snctl", "-p", sim.devicePath(), "power", "2", "on"});
+        sntest::runProgram({prefix + "/bin/snctl", "-p", sim.devicePath(), "power", "2", "on"});
     ASSERT_EQ(run.status, 0) << run.err;
     EXPECT_EQ(run.out, "output: 2\nstate: on\n");
     EXPECT_TRUE(sim.coil(2));

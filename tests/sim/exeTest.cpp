@@ -1,7 +1,8 @@
 // The snsim program: ready line, serving, SIGTERM, bad arguments.
+#include "capturedProcess.h"
 #include "simClient.h"
+#include "simProcess.h"
 
-#include <poll.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -11,58 +12,16 @@ using namespace simtest;
 
 namespace {
 
-struct Proc {
-    pid_t pid = -1;
-    int out = -1, err = -1;
-};
-
-Proc spawn(const std::vector<std::string>& args) {
-    int o[2], e[2];
-    if (pipe(o) != 0 || pipe(e) != 0) return {};
-    const pid_t pid = fork();
-    if (pid == 0) {
-        dup2(o[1], 1);
-        dup2(e[1], 2);
-        close(o[0]);
-        close(e[0]);
-        std::vector<char*> argv;
-        argv.push_back(const_cast<char*>(SNSIM_EXE));
-        for (auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-        argv.push_back(nullptr);
-        execv(SNSIM_EXE, argv.data());
-        _exit(127);
-    }
-    close(o[1]);
-    close(e[1]);
-    return {pid, o[0], e[0]};
+std::vector<std::string> snsimWith(const std::vector<std::string>& args) {
+    std::vector<std::string> argv{SNSIM_EXE};
+    argv.insert(argv.end(), args.begin(), args.end());
+    return argv;
 }
 
-// Reads from fd until `lines` newlines have come or the time is up.
-std::string readLines(int fd, int lines, std::chrono::milliseconds limit) {
-    std::string s;
-    const auto end = Clock::now() + limit;
-    while (Clock::now() < end && std::count(s.begin(), s.end(), '\n') < lines) {
-        pollfd p{fd, POLLIN, 0};
-        if (poll(&p, 1, 50) <= 0) continue;
-        char c;
-        if (read(fd, &c, 1) != 1) break;
-        s += c;
-    }
-    return s;
-}
-
-// Exit status, or -1 if it had not ended within the limit (then killed).
-int waitExit(pid_t pid, std::chrono::milliseconds limit) {
-    const auto end = Clock::now() + limit;
-    int st = 0;
-    while (Clock::now() < end) {
-        if (waitpid(pid, &st, WNOHANG) == pid)
-            return WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
-        std::this_thread::sleep_for(10ms);
-    }
-    kill(pid, SIGKILL);
-    waitpid(pid, &st, 0);
-    return -1;
+// Exit status, or 128 + signal when a signal ended it.
+int exitCodeOf(std::optional<int> status) {
+    if (!status) return -1;
+    return WIFEXITED(*status) ? WEXITSTATUS(*status) : 128 + WTERMSIG(*status);
 }
 
 }  // namespace
@@ -70,10 +29,11 @@ int waitExit(pid_t pid, std::chrono::milliseconds limit) {
 TEST(Executable, PrintsReadyServesAndExitsCleanlyOnSigterm) {
     const std::string link = "/tmp/snsim-exe-test-" + std::to_string(getpid());
     const std::string inst = link + "-p1";
-    Proc p = spawn({"--link", link, "--slave", "1,7", "--port1", "pty:" + inst, "--port2", "none"});
-    ASSERT_GT(p.pid, 0);
-    const std::string out = readLines(p.out, 2, 5s);
-    EXPECT_EQ(out, "port 1 instrument on " + inst + "\nsnsim ready on " + link + "\n");
+    sntest::SimProcess p;
+    ASSERT_TRUE(p.start(
+        SNSIM_EXE, {"--link", link, "--slave", "1,7", "--port1", "pty:" + inst, "--port2", "none"},
+        5s));
+    EXPECT_EQ(p.output(), "port 1 instrument on " + inst + "\nsnsim ready on " + link + "\n");
     struct stat st {};
     ASSERT_EQ(lstat(link.c_str(), &st), 0);
     EXPECT_TRUE(S_ISLNK(st.st_mode));
@@ -82,27 +42,23 @@ TEST(Executable, PrintsReadyServesAndExitsCleanlyOnSigterm) {
         ASSERT_TRUE(c.ok());
         EXPECT_GE(c.readReg(15), 0);
     }
-    kill(p.pid, SIGTERM);
-    EXPECT_EQ(waitExit(p.pid, 3s), 0);
+    ASSERT_TRUE(p.stop(3s));
+    EXPECT_EQ(exitCodeOf(p.exitStatus()), 0);
     EXPECT_NE(lstat(link.c_str(), &st), 0);
     EXPECT_NE(lstat(inst.c_str(), &st), 0);
-    close(p.out);
-    close(p.err);
 }
 
 TEST(Executable, ReadyLineNamesThePtsWithoutLinkAndSigintEnds) {
-    Proc p = spawn({"--line-timing", "--baud", "38400"});
-    const std::string out = readLines(p.out, 1, 5s);
-    ASSERT_EQ(out.rfind("snsim ready on /dev/pts/", 0), 0u) << out;
-    const std::string dev = out.substr(15, out.size() - 16);
+    sntest::SimProcess p;
+    ASSERT_TRUE(p.start(SNSIM_EXE, {"--line-timing", "--baud", "38400"}, 5s));
+    ASSERT_EQ(p.output(), "snsim ready on " + p.device() + "\n");
+    ASSERT_EQ(p.device().rfind("/dev/pts/", 0), 0u) << p.device();
     {
-        Client c(dev);
+        Client c(p.device());
         EXPECT_GE(c.readReg(16), 0);
     }
-    kill(p.pid, SIGINT);
-    EXPECT_EQ(waitExit(p.pid, 3s), 0);
-    close(p.out);
-    close(p.err);
+    p.signal(SIGINT);
+    EXPECT_EQ(exitCodeOf(p.wait(3s)), 0);
 }
 
 TEST(Executable, BadArgumentsExitWithStatus2AndOneLine) {
@@ -112,16 +68,11 @@ TEST(Executable, BadArgumentsExitWithStatus2AndOneLine) {
                                                                   {"--bogus"},
                                                                   {"--link"},
                                                                   {"--baud", "-5"}}) {
-        Proc p = spawn(args);
-        const std::string err = readLines(p.err, 2, 3s);
-        EXPECT_EQ(waitExit(p.pid, 3s), 2) << args[0];
-        EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;
-        close(p.out);
-        close(p.err);
+        const sntest::RunResult run = sntest::runProgram(snsimWith(args), 3s);
+        EXPECT_EQ(run.status, 2) << args[0];
+        EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
     }
-    Proc h = spawn({"--help"});
-    EXPECT_NE(readLines(h.out, 1, 3s).find("usage"), std::string::npos);
-    EXPECT_EQ(waitExit(h.pid, 3s), 0);
-    close(h.out);
-    close(h.err);
+    const sntest::RunResult help = sntest::runProgram(snsimWith({"--help"}), 3s);
+    EXPECT_NE(help.out.find("usage"), std::string::npos);
+    EXPECT_EQ(help.status, 0);
 }

@@ -1,6 +1,6 @@
 // snctl bridge: an ordinary serial client on the bridge's link talks to
 // the instrument behind virtual port 1 of the emulated node.
-#include "childProcess.h"
+#include "capturedProcess.h"
 #include "serialClient.h"
 
 #include "snsim/emulator.h"
@@ -19,9 +19,9 @@
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
-using snctl_test::ChildProcess;
-using snctl_test::RunResult;
-using snctl_test::SerialClient;
+using sntest::CapturedProcess;
+using sntest::RunResult;
+using sntest::SerialClient;
 using Bytes = std::vector<uint8_t>;
 
 namespace {
@@ -106,7 +106,7 @@ protected:
     std::string dir;
     snsim::Emulator sim;
     SerialClient instrument;  // the device wired to the node's port
-    ChildProcess bridge;
+    CapturedProcess bridge;
     SerialClient client;  // the user's serial program
 };
 
@@ -226,13 +226,13 @@ TEST_F(BridgeTest, DeadNodeIsReportedAndTheBridgeCarriesOnWhenItReturns) {
 
 TEST_F(BridgeTest, RefusesBadArgumentsAndPathsItWouldOverwrite) {
     const std::string device = sim.devicePath();
-    RunResult run = snctl_test::runProgram({SNCTL_PATH, "-p", device, "bridge", "1"});
+    RunResult run = sntest::runProgram({SNCTL_PATH, "-p", device, "bridge", "1"});
     EXPECT_EQ(run.status, 2);
     EXPECT_NE(run.err.find("--link PATH is required"), std::string::npos) << run.err;
-    run = snctl_test::runProgram(
+    run = sntest::runProgram(
         {SNCTL_PATH, "-p", device, "bridge", "1", "--parity", "X", "--link", link()});
     EXPECT_EQ(run.status, 2);
-    run = snctl_test::runProgram({SNCTL_PATH, "-p", device, "bridge", "3", "--link", link()});
+    run = sntest::runProgram({SNCTL_PATH, "-p", device, "bridge", "3", "--link", link()});
     EXPECT_EQ(run.status, 2);
 
     const std::string taken = dir + "/taken";
@@ -241,7 +241,7 @@ TEST_F(BridgeTest, RefusesBadArgumentsAndPathsItWouldOverwrite) {
         ASSERT_NE(file, nullptr);
         std::fclose(file);
     }
-    run = snctl_test::runProgram({SNCTL_PATH, "-p", device, "bridge", "1", "--link", taken});
+    run = sntest::runProgram({SNCTL_PATH, "-p", device, "bridge", "1", "--link", taken});
     EXPECT_EQ(run.status, 1);
     EXPECT_NE(run.err.find("cannot create link " + taken), std::string::npos) << run.err;
     EXPECT_NE(run.err.find("File exists"), std::string::npos) << run.err;

@@ -2,7 +2,7 @@
 // what they did to the node's coils and registers.
 #include "snctlFixture.h"
 
-using snctl_test::RunResult;
+using sntest::RunResult;
 
 namespace {
 
@@ -162,7 +162,7 @@ TEST_F(SnctlTest, DeviceFailuresPrintWhatFailedWithErrnoAndExitOne) {
         << run.err;
     EXPECT_NE(run.err.find("Illegal data address"), std::string::npos) << run.err;
 
-    run = snctl_test::runProgram({SNCTL_PATH, "-p", "/nonexistent/tty", "info"});
+    run = sntest::runProgram({SNCTL_PATH, "-p", "/nonexistent/tty", "info"});
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(run.err,
               "snctl: cannot open node 1 on /nonexistent/tty at 115200 bit/s: errno 2: No such "

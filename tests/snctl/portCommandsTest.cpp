@@ -2,7 +2,7 @@
 // line settings and control, bytes in and out of a virtual port.
 #include "snctlFixture.h"
 
-using snctl_test::RunResult;
+using sntest::RunResult;
 
 namespace {
 

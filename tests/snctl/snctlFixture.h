@@ -2,7 +2,7 @@
 // against it.
 #pragma once
 
-#include "childProcess.h"
+#include "capturedProcess.h"
 
 #include "snsim/emulator.h"
 
@@ -29,12 +29,12 @@ protected:
     }
 
     // snctl -p DEVICE [global...] ARGS...
-    snctl_test::RunResult snctl(const std::vector<std::string>& args,
-                                const std::vector<std::string>& global = {}) {
+    sntest::RunResult snctl(const std::vector<std::string>& args,
+                            const std::vector<std::string>& global = {}) {
         std::vector<std::string> argv{SNCTL_PATH, "-p", sim.devicePath()};
         argv.insert(argv.end(), global.begin(), global.end());
         argv.insert(argv.end(), args.begin(), args.end());
-        return snctl_test::runProgram(argv);
+        return sntest::runProgram(argv);
     }
 
     // The logged requests other than the device-timeout write every open

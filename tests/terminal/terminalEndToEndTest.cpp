@@ -14,9 +14,9 @@
 namespace {
 
 using namespace std::chrono_literals;
-using snterm_test::ConsoleOptions;
-using snterm_test::ConsoleProgram;
-using snterm_test::sameSettings;
+using sntest::ConsoleOptions;
+using sntest::ConsoleProgram;
+using sntest::sameSettings;
 
 constexpr auto kWait = 10s;
 const std::string kPortReady = "Using serial port 0 at 9600,N81";
@@ -218,7 +218,7 @@ TEST_F(TerminalEndToEnd, SilentNodeDoesNotEndTheTerminal) {
 }
 
 TEST(TerminalWithSimExecutable, TypedTextComesBackThroughALoopbackPort) {
-    snterm_test::SimProcess sim;
+    sntest::SimProcess sim;
     ASSERT_TRUE(sim.start(SNSIM_PATH, {"--port0", "loopback"}, kWait));
     ConsoleProgram console;
     ASSERT_TRUE(console.start(SNTERM_PATH, {"-p", sim.device(), "-b", "19200"}));

@@ -15,9 +15,9 @@ struct ChildIo {
     int in = -1;
     int out = -1;
     int err = -1;
-    // The child starts a session of its own with `in` (a terminal) as its
-    // controlling terminal, as a program started at a console.
-    bool controllingTerminal = false;
+    // When set, the child starts a session of its own with this terminal
+    // as its controlling terminal, as a program started at a console.
+    int terminal = -1;
     // The child leads a process group of its own, so that everything it
     // starts can be ended with it.
     bool processGroup = false;

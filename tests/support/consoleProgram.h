@@ -6,12 +6,16 @@
 #include <termios.h>
 
 #include <chrono>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
-namespace snterm_test {
+#include "sncommon/childProcess.h"
+#include "sncommon/pseudoTerminal.h"
+
+namespace sntest {
 
 using std::chrono::milliseconds;
 
@@ -22,14 +26,15 @@ struct ConsoleOptions {
 
 class ConsoleProgram {
 public:
-    ConsoleProgram();   // opens the pty; check ok()
-    ~ConsoleProgram();  // kills a program still running
+    ConsoleProgram();  // opens the pty; check ok()
+    ~ConsoleProgram() = default;  // kills a program still running
     ConsoleProgram(const ConsoleProgram&) = delete;
     ConsoleProgram& operator=(const ConsoleProgram&) = delete;
 
-    bool ok() const { return master_ >= 0 && slave_ >= 0; }
+    bool ok() const { return pty_ != nullptr; }
     bool start(const std::string& path, const std::vector<std::string>& args,
                ConsoleOptions options = {});
+    pid_t pid() const { return child_.pid(); }
 
     // Settings of the console as the program sees them.
     termios consoleSettings() const;
@@ -42,22 +47,23 @@ public:
     // Collects whatever is shown within `period`.
     void drainFor(milliseconds period);
     const std::string& output() const { return output_; }
+    // What was shown since the last call, waiting at most `wait` for it.
+    std::string newOutput(milliseconds wait);
 
     // Raw wait status once the program has ended, nothing on timeout.
     std::optional<int> waitForExit(milliseconds timeout);
-    bool running();
-    void sendSignal(int signalNumber);
+    bool running() { return child_.running(); }
+    void sendSignal(int signalNumber) { child_.signal(signalNumber); }
 
 private:
     void readAvailable(milliseconds wait);
 
-    int master_ = -1;
-    int slave_ = -1;  // kept open so the console outlives the program
-    pid_t pid_ = -1;
-    std::optional<int> exitStatus_;
+    std::unique_ptr<sncommon::PseudoTerminal> pty_;  // kept: the console outlives the program
+    sncommon::ChildProcess child_;
     std::string output_;
+    std::size_t taken_ = 0;
 };
 
 bool sameSettings(const termios& a, const termios& b);
 
-}  // namespace snterm_test
+}  // namespace sntest

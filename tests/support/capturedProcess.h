@@ -8,7 +8,9 @@
 #include <string>
 #include <vector>
 
-namespace snctl_test {
+#include "sncommon/childProcess.h"
+
+namespace sntest {
 
 struct RunResult {
     int status = -1;  // exit status; -1 when killed or not run
@@ -16,31 +18,32 @@ struct RunResult {
     std::string err;
 };
 
-class ChildProcess {
+class CapturedProcess {
 public:
-    ChildProcess() = default;
-    ~ChildProcess();  // SIGKILL if still running, then reaped
-    ChildProcess(const ChildProcess&) = delete;
-    ChildProcess& operator=(const ChildProcess&) = delete;
+    CapturedProcess() = default;
+    ~CapturedProcess();  // SIGKILL if still running, then reaped
+    CapturedProcess(const CapturedProcess&) = delete;
+    CapturedProcess& operator=(const CapturedProcess&) = delete;
 
-    // Starts argv[0] (a path) with stdout and stderr going to files.
+    // Starts argv[0] (a path) with stdout and stderr going to files and
+    // stdin at end of file.
     bool start(const std::vector<std::string>& argv);
     // Waits for the end; kills it after `timeout` (status -1 then).
     RunResult wait(std::chrono::milliseconds timeout);
-    // Sends `signal` to the child.
-    void signal(int signal) const;
-    // What it has written to stderr so far.
+    void signal(int signalNumber) const { child_.signal(signalNumber); }
+    // What it has written to stdout and stderr so far.
+    std::string outputSoFar() const;
     std::string errorsSoFar() const;
-    pid_t pid() const { return pid_; }
+    pid_t pid() const { return child_.pid(); }
 
 private:
-    pid_t pid_ = -1;
+    sncommon::ChildProcess child_;
     std::string outPath_;
     std::string errPath_;
 };
 
-// start + wait in one: the usual way to run one snctl command.
+// start + wait in one: the usual way to run one command.
 RunResult runProgram(const std::vector<std::string>& argv,
                      std::chrono::milliseconds timeout = std::chrono::seconds(20));
 
-}  // namespace snctl_test
+}  // namespace sntest

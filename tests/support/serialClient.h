@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-namespace snctl_test {
+namespace sntest {
 
 class SerialClient {
 public:
@@ -28,4 +28,4 @@ private:
     int fd_ = -1;
 };
 
-}  // namespace snctl_test
+}  // namespace sntest
