@@ -115,7 +115,7 @@ extern "C" SensorNode* openSensorNode(const char* name, int speed, int slave) {
         return nullptr;
     }
     trace("openSensorNode(%s, %d, %d)\n", name, speed, slave);
-    if (slave < kMinSlave || slave > kMaxSlave || !isSupportedLineSpeed(speed)) {
+    if (slave < kMinSlave || slave > kMaxSlave) {
         errno = EINVAL;
         return nullptr;
     }
@@ -123,6 +123,12 @@ extern "C" SensorNode* openSensorNode(const char* name, int speed, int slave) {
     if (SensorNode* open = findOpenEntry(name, slave)) {
         ++open->refCount;
         return open;
+    }
+    // Only a new context runs at the speed; libmodbus would silently run an
+    // unsupported one at 9600.
+    if (!isSupportedLineSpeed(speed)) {
+        errno = EINVAL;
+        return nullptr;
     }
     SensorNode* entry = findFreeEntry();
     if (entry == nullptr) {

@@ -96,7 +96,11 @@ TEST_F(NodeHandles, SameNameAndSlaveShareOneEntryAndContext) {
     SensorNode* second = open(1);
     EXPECT_EQ(second, first);
     EXPECT_EQ(first->refCount, 2);
+    // Reuse never looks at the speed, not even one no new context could use.
+    EXPECT_EQ(open(1, 12345), first);
+    EXPECT_EQ(first->refCount, 3);
     EXPECT_TRUE(sim.log().empty()) << "reuse makes no traffic";
+    EXPECT_EQ(closeSensorNode(first), 0);
 
     EXPECT_EQ(closeSensorNode(first), 0);
     EXPECT_NE(first->ctx, nullptr);
