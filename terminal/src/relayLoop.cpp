@@ -23,26 +23,32 @@ constexpr unsigned char kCtrlD = 4;
 // reuses the buffer for what the port received.
 unsigned char inputBuf[kInputBufSize];
 
-// Waits up to 20 ms for typed input.  Once input has ended only the pause
-// remains, so the port is still polled at the same pace instead of spinning.
-bool waitForKeyboard(bool watchInput) {
+// How descriptor 0 is watched.  A failed read (EIO while in the background,
+// say) is no end: the next pass only pauses, the one after looks again, so
+// typing works once reads succeed again and a failing read never spins.
+enum class Keyboard { Watched, Resting, Ended };
+
+// Waits up to 20 ms for typed input.  While resting or after the end of
+// input only the pause remains, so the port is still polled at that pace.
+bool waitForKeyboard(Keyboard& keyboard) {
+    const bool watch = keyboard == Keyboard::Watched;
+    if (keyboard == Keyboard::Resting) keyboard = Keyboard::Watched;
     fd_set readable;
     FD_ZERO(&readable);
-    if (watchInput) {
-        FD_SET(STDIN_FILENO, &readable);
-    }
+    if (watch) FD_SET(STDIN_FILENO, &readable);
     timeval timeout{0, kPollMicroseconds};
-    const int ready = select(watchInput ? STDIN_FILENO + 1 : 0, watchInput ? &readable : nullptr,
-                             nullptr, nullptr, &timeout);
-    return watchInput && ready > 0 && FD_ISSET(STDIN_FILENO, &readable);
+    const int ready = select(watch ? STDIN_FILENO + 1 : 0, watch ? &readable : nullptr, nullptr,
+                             nullptr, &timeout);
+    return watch && ready > 0 && FD_ISSET(STDIN_FILENO, &readable);
 }
 
-// Reads what was typed.  End of input, or an error that will not go away,
-// stops the watching of descriptor 0 for good.
-ssize_t readKeyboard(bool& watchInput) {
+// Reads what was typed.  Only the end of input stops the watching for good.
+ssize_t readKeyboard(Keyboard& keyboard) {
     const ssize_t count = read(STDIN_FILENO, inputBuf, sizeof inputBuf);
-    if (count == 0 || (count < 0 && errno != EINTR && errno != EAGAIN)) {
-        watchInput = false;
+    if (count == 0) {
+        keyboard = Keyboard::Ended;
+    } else if (count < 0 && errno != EINTR && errno != EAGAIN) {
+        keyboard = Keyboard::Resting;
     }
     return count;
 }
@@ -75,10 +81,10 @@ bool isDeviceGone(int errorNumber) {
 }
 
 RelayEnd relayLoop(SnSerial* port) {
-    bool watchInput = true;
+    Keyboard keyboard = Keyboard::Watched;
     for (;;) {
-        if (waitForKeyboard(watchInput)) {
-            const ssize_t typed = readKeyboard(watchInput);
+        if (waitForKeyboard(keyboard)) {
+            const ssize_t typed = readKeyboard(keyboard);
             if (typed > 0 && inputBuf[0] == kCtrlD) {
                 return RelayEnd::UserExit;
             }

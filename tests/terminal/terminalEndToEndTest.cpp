@@ -192,6 +192,26 @@ TEST_F(TerminalEndToEnd, EndOfInputKeepsPollingAtTheUsualPaceUntilSignalled) {
     expectConsoleRestored();
 }
 
+// In the background the keyboard reads fail (EIO: a shell that ignores
+// SIGTTIN for its jobs).  That is no reason to stop reading for good: once
+// the terminal is back in the foreground, what was typed goes out.
+TEST_F(TerminalEndToEnd, FailedKeyboardReadsInTheBackgroundDoNotEndTyping) {
+    const std::string jobControl =
+        "trap '' TTIN TTOU; set -m; \"$0\" -p \"$1\" & sleep 1; fg %1 >/dev/null";
+    ASSERT_TRUE(
+        console_.start("/bin/bash", {"-c", jobControl, SNTERM_PATH, emulator_->devicePath()}));
+    ASSERT_TRUE(console_.waitForOutput(kPortReady, kWait)) << console_.output();
+    emulator_->clearLog();
+    console_.type("hello");
+    std::this_thread::sleep_for(400ms);
+    // A failing read must not make the loop spin.
+    EXPECT_LE(emulator_->log().size(), 100u);
+    EXPECT_EQ(portOutput(5), "hello");
+    console_.type("\x04");
+    EXPECT_EQ(exitCode(console_.waitForExit(kWait)), 0) << console_.output();
+    EXPECT_TRUE(console_.waitForOutput("Normal exit", kWait));
+}
+
 TEST_F(TerminalEndToEnd, UnpluggedDeviceEndsWithOneLineAndStatusOne) {
     startRelaying();
     emulator_->unplug();
