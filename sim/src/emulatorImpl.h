@@ -75,6 +75,8 @@ struct Emulator::Impl {
     std::vector<uint8_t> takeLibmodbusReply();
 
     void pumpLoop();
+    bool advancePorts(std::array<std::size_t, detail::kPorts>& allowance);
+    void takeFromInstrument(int port, std::size_t allowance);
     void kickPump();
 
     void stopServing();
