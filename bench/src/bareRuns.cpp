@@ -5,6 +5,18 @@
 
 namespace snbench {
 
+namespace {
+
+// Times and counts of a run that started at `span`.
+void finish(TransferResult& r, const Span& span, NodeRig& rig) {
+    r.seconds = span.wallSeconds();
+    r.cpuSeconds = span.cpuSeconds();
+    r.transactions = rig.sim().log().size();
+    r.medianCycle = medianRequestGap(rig.sim());
+}
+
+}  // namespace
+
 TransferResult timedBareWrite(NodeRig& rig, BareLink& bare, std::size_t bytes) {
     const auto blocks = packBlocks(testPattern(bytes, 5));
     rig.sim().clearLog();
@@ -16,10 +28,7 @@ TransferResult timedBareWrite(NodeRig& rig, BareLink& bare, std::size_t bytes) {
         r.intact = r.intact && took == regs[0];
         r.bytes += took > 0 ? static_cast<std::size_t>(took) : 0;
     }
-    r.seconds = span.wallSeconds();
-    r.cpuSeconds = span.cpuSeconds();
-    r.transactions = rig.sim().log().size();
-    r.medianCycle = medianRequestGap(rig.sim());
+    finish(r, span, rig);
     return r;
 }
 
@@ -35,10 +44,7 @@ TransferResult timedBareRead(NodeRig& rig, BareLink& bare, std::size_t bytes) {
         r.intact = r.intact && got == kBlockBytes;
         r.bytes += got > 0 ? static_cast<std::size_t>(got) : 0;
     }
-    r.seconds = span.wallSeconds();
-    r.cpuSeconds = span.cpuSeconds();
-    r.transactions = rig.sim().log().size();
-    r.medianCycle = medianRequestGap(rig.sim());
+    finish(r, span, rig);
     return r;
 }
 

@@ -41,41 +41,44 @@ Comparison summarise(const Samples& lib, const Samples& bare, std::size_t tx, in
     return c;
 }
 
+// Alternating rounds of the library's run and the bare run of the same
+// transactions; `what` names them when a round moved less than it should.
+template <typename LibraryRun, typename BareRun>
+Comparison compare(std::size_t blocks, int rounds, const char* what, LibraryRun library,
+                   BareRun bareRun) {
+    Samples lib, base;
+    bool ok = true;
+    for (int i = 0; i < rounds; ++i) {
+        const TransferResult r = library();
+        ok = ok && r.intact && r.transactions == blocks;
+        add(lib, r.seconds, r.cpuSeconds, blocks);
+        const TransferResult b = bareRun();
+        ok = ok && b.intact && b.transactions == blocks;
+        add(base, b.seconds, b.cpuSeconds, blocks);
+    }
+    if (!ok)
+        std::fprintf(stderr, "snbench: a %s comparison round moved less than it should\n", what);
+    return summarise(lib, base, blocks, rounds, ok);
+}
+
 }  // namespace
 
 Comparison compareWrites(NodeRig& rig, BareLink& bare, std::size_t blocks, int rounds) {
     rig.setLineSpeed(0);
     const std::size_t bytes = blocks * kBlockBytes;
-    Samples lib, base;
-    bool ok = true;
-    for (int i = 0; i < rounds; ++i) {
-        const TransferResult r = timedWrite(rig, bytes, false);
-        ok = ok && r.intact && r.transactions == blocks;
-        add(lib, r.seconds, r.cpuSeconds, blocks);
-        const TransferResult b = timedBareWrite(rig, bare, bytes);
-        ok = ok && b.intact && b.transactions == blocks;
-        add(base, b.seconds, b.cpuSeconds, blocks);
-    }
+    const Comparison c = compare(
+        blocks, rounds, "write", [&] { return timedWrite(rig, bytes, false); },
+        [&] { return timedBareWrite(rig, bare, bytes); });
     rig.clearTransmitSide();
-    if (!ok) std::fprintf(stderr, "snbench: a write comparison round moved less than it should\n");
-    return summarise(lib, base, blocks, rounds, ok);
+    return c;
 }
 
 Comparison compareReads(NodeRig& rig, BareLink& bare, std::size_t blocks, int rounds) {
     rig.setLineSpeed(0);
     const std::size_t bytes = blocks * kBlockBytes;
-    Samples lib, base;
-    bool ok = true;
-    for (int i = 0; i < rounds; ++i) {
-        const TransferResult r = timedRead(rig, bytes);
-        ok = ok && r.intact && r.transactions == blocks;
-        add(lib, r.seconds, r.cpuSeconds, blocks);
-        const TransferResult b = timedBareRead(rig, bare, bytes);
-        ok = ok && b.intact && b.transactions == blocks;
-        add(base, b.seconds, b.cpuSeconds, blocks);
-    }
-    if (!ok) std::fprintf(stderr, "snbench: a read comparison round moved less than it should\n");
-    return summarise(lib, base, blocks, rounds, ok);
+    return compare(
+        blocks, rounds, "read", [&] { return timedRead(rig, bytes); },
+        [&] { return timedBareRead(rig, bare, bytes); });
 }
 
 }  // namespace snbench

@@ -47,19 +47,13 @@ bool parseAttachment(const std::string& text, Attachment& out, std::string& err)
     } else if (text == "pty") {
         out.kind = Attachment::Kind::Pty;
     } else if (text.rfind("pty:", 0) == 0) {
-        out.kind = Attachment::Kind::Pty;
-        out.linkPath = text.substr(4);
-        if (out.linkPath.empty()) {
-            err = "pty: needs a link path after the colon";
-            return false;
-        }
+        out = Attachment{Attachment::Kind::Pty, "", text.substr(4)};
+        if (out.linkPath.empty()) err = "pty: needs a link path after the colon";
+        return !out.linkPath.empty();
     } else if (text.rfind("exec:", 0) == 0) {
-        out.kind = Attachment::Kind::Exec;
-        out.command = text.substr(5);
-        if (out.command.empty()) {
-            err = "exec: needs a command";
-            return false;
-        }
+        out = Attachment{Attachment::Kind::Exec, text.substr(5), ""};
+        if (out.command.empty()) err = "exec: needs a command";
+        return !out.command.empty();
     } else {
         err = "unknown attachment '" + text + "' (loopback, none, pty[:LINK], exec:COMMAND)";
         return false;

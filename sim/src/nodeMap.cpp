@@ -9,6 +9,13 @@ namespace snsim::detail {
 
 namespace {
 
+// First register and count the read part of a request covers (none: -1, 0).
+std::pair<int, int> readSpan(const Request& r) {
+    if (r.function == 3) return {r.address, r.quantity};
+    if (r.function == 23) return {r.readAddress, r.readQuantity};
+    return {-1, 0};
+}
+
 // Default configuration, restored by coil 12.
 constexpr uint16_t kDefaultTimeout = 100;
 constexpr uint16_t kDefaultSpeedQuarter = 2400;  // 9600 bps
@@ -167,15 +174,7 @@ void NodeMap::applyTxBlock(int p, int first, const std::vector<uint16_t>& values
 }
 
 void NodeMap::prepareRead(const Request& r, Clock::time_point now) {
-    int addr = -1, qty = 0;
-    if (r.function == 3) {
-        addr = r.address;
-        qty = r.quantity;
-    }
-    if (r.function == 23) {
-        addr = r.readAddress;
-        qty = r.readQuantity;
-    }
+    const auto [addr, qty] = readSpan(r);
     for (int a = addr; a >= 0 && a < addr + qty; ++a) {
         if (a >= 255 && offsetOf(a) == kOffRxBlock) {
             // The receive block: count register, then data registers.
@@ -188,15 +187,7 @@ void NodeMap::prepareRead(const Request& r, Clock::time_point now) {
 }
 
 void NodeMap::exaggerateCounts(const Request& r) {
-    int addr = -1, qty = 0;
-    if (r.function == 3) {
-        addr = r.address;
-        qty = r.quantity;
-    }
-    if (r.function == 23) {
-        addr = r.readAddress;
-        qty = r.readQuantity;
-    }
+    const auto [addr, qty] = readSpan(r);
     uint16_t* regs = map_->tab_registers;
     for (int a = addr; a >= 255 && a < addr + qty; ++a) {
         if (offsetOf(a) == kOffRxBlock && regs[a] != 0) regs[a] = 0xFFFF;

@@ -52,7 +52,19 @@ FrameLength requestLength(const uint8_t* buf, std::size_t have, std::size_t& len
 }
 
 namespace {
+
 int word(const uint8_t* p) { return (p[0] << 8) | p[1]; }
+
+// The register values behind the byte count at f[countAt], when the count
+// agrees with the quantity and the frame (`body` bytes before the CRC)
+// holds them all.
+void takeRegisters(Request& r, const uint8_t* f, std::size_t countAt, std::size_t body) {
+    const std::size_t bc = f[countAt];
+    r.wellFormed = bc == static_cast<std::size_t>(2 * r.quantity) && countAt + 1 + bc <= body;
+    for (int i = 0; i < r.quantity && r.wellFormed; ++i)
+        r.values.push_back(static_cast<uint16_t>(word(f + countAt + 1 + 2 * i)));
+}
+
 }  // namespace
 
 Request parseRequest(const uint8_t* f, std::size_t len) {
@@ -91,10 +103,7 @@ Request parseRequest(const uint8_t* f, std::size_t len) {
         case 16: {
             r.address = word(f + 2);
             r.quantity = word(f + 4);
-            const std::size_t bc = f[6];
-            r.wellFormed = bc == static_cast<std::size_t>(2 * r.quantity) && 7 + bc <= body;
-            for (int i = 0; i < r.quantity && r.wellFormed; ++i)
-                r.values.push_back(static_cast<uint16_t>(word(f + 7 + 2 * i)));
+            takeRegisters(r, f, 6, body);
             break;
         }
         case 23: {
@@ -102,10 +111,7 @@ Request parseRequest(const uint8_t* f, std::size_t len) {
             r.readQuantity = word(f + 4);
             r.address = word(f + 6);
             r.quantity = word(f + 8);
-            const std::size_t bc = f[10];
-            r.wellFormed = bc == static_cast<std::size_t>(2 * r.quantity) && 11 + bc <= body;
-            for (int i = 0; i < r.quantity && r.wellFormed; ++i)
-                r.values.push_back(static_cast<uint16_t>(word(f + 11 + 2 * i)));
+            takeRegisters(r, f, 10, body);
             break;
         }
         default:
