@@ -26,7 +26,7 @@ struct ConsoleOptions {
 
 class ConsoleProgram {
 public:
-    ConsoleProgram();  // opens the pty; check ok()
+    ConsoleProgram();             // opens the pty; check ok()
     ~ConsoleProgram() = default;  // kills a program still running
     ConsoleProgram(const ConsoleProgram&) = delete;
     ConsoleProgram& operator=(const ConsoleProgram&) = delete;
