@@ -1,8 +1,8 @@
 // "bridge P ... --link PATH": a virtual port of the node as a local
 // pseudo-terminal, relayed both ways until SIGINT, SIGTERM or SIGHUP.
+#include "bridgeCommand.h"
 #include "bridgeOptions.h"
 #include "bridgeSides.h"
-#include "bridgeCommand.h"
 #include "failure.h"
 #include "nodeHealth.h"
 #include "sncommon/pseudoTerminal.h"

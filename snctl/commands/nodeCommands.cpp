@@ -1,9 +1,9 @@
 // Node-level commands: identity, power outputs, analog channels and the
 // configuration coils and registers.
 #include "commandArguments.h"
-#include "oneShotCommands.h"
 #include "failure.h"
 #include "numberParsing.h"
+#include "oneShotCommands.h"
 
 #include <cstdint>
 #include <string>

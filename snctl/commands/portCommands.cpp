@@ -1,9 +1,9 @@
 // "port P ..." commands: line settings, line control and byte transfer on
 // one virtual port of the node.
 #include "commandArguments.h"
-#include "oneShotCommands.h"
 #include "failure.h"
 #include "numberParsing.h"
+#include "oneShotCommands.h"
 #include "portReader.h"
 #include "textEscapes.h"
 
