@@ -4,6 +4,8 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
+
 #include "sncommon/fdTransfer.h"
 
 namespace sntest {
@@ -25,15 +27,31 @@ void SerialClient::close() {
     fd_ = -1;
 }
 
-bool SerialClient::writeAll(const std::vector<uint8_t>& data, std::chrono::milliseconds timeout) {
-    return fd_ >= 0 && sncommon::writeAll(fd_, data.data(), data.size(), timeout);
+namespace {
+
+// Small enough that a terminal's buffer takes it soon after the far side reads.
+constexpr std::size_t kWriteSlice = 4096;
+
+}  // namespace
+
+bool SerialClient::writeAll(const std::vector<uint8_t>& data, std::chrono::milliseconds stall) {
+    if (fd_ < 0) return false;
+    for (std::size_t done = 0; done < data.size(); done += kWriteSlice) {
+        const std::size_t slice = std::min(kWriteSlice, data.size() - done);
+        if (!sncommon::writeAll(fd_, data.data() + done, slice, stall)) return false;
+    }
+    return true;
 }
 
-std::vector<uint8_t> SerialClient::readExactly(std::size_t count,
-                                               std::chrono::milliseconds timeout) {
+std::vector<uint8_t> SerialClient::readExactly(std::size_t count, std::chrono::milliseconds stall) {
     std::vector<uint8_t> got(count);
-    const std::size_t n = fd_ < 0 ? 0 : sncommon::readAll(fd_, got.data(), count, timeout);
-    got.resize(n);
+    std::size_t have = 0;
+    while (fd_ >= 0 && have < count) {
+        const std::size_t n = sncommon::readAll(fd_, got.data() + have, count - have, stall);
+        if (n == 0) break;
+        have += n;
+    }
+    got.resize(have);
     return got;
 }
 

@@ -18,11 +18,14 @@ public:
 
     bool open(const std::string& path);  // open() + cfmakeraw
     void close();
+    // The timeouts are for a stall, not for the whole transfer: a slow
+    // (loaded) machine makes a long transfer longer, never a wrong one.
+    //
     // Writes everything, waiting while the terminal is full; false on error
-    // or when `timeout` passes.
-    bool writeAll(const std::vector<uint8_t>& data, std::chrono::milliseconds timeout);
-    // Reads until `count` bytes came or `timeout` passed.
-    std::vector<uint8_t> readExactly(std::size_t count, std::chrono::milliseconds timeout);
+    // or when no progress was made for `stall`.
+    bool writeAll(const std::vector<uint8_t>& data, std::chrono::milliseconds stall);
+    // Reads until `count` bytes came, or none came for `stall`.
+    std::vector<uint8_t> readExactly(std::size_t count, std::chrono::milliseconds stall);
 
 private:
     int fd_ = -1;
