@@ -6,6 +6,56 @@
 
 namespace snctl {
 
+namespace {
+
+// What a failure means to someone at the node, or null where the library's
+// own text says it as well as any words would.
+const char* plainWords(int errorNumber) {
+    switch (errorNumber) {
+        case ETIMEDOUT:
+            return "no answer from the node";
+        case EMBBADCRC:
+            return "garbled answer";
+        case EMBBADSLAVE:
+            return "answer from another slave";
+        case EMBBADDATA:
+        case EMBBADEXC:
+            return "answer the library cannot use";
+        case EMBMDATA:
+            return "too much data for one request";
+        case EMBXILFUN:
+        case EMBXILADD:
+        case EMBXILVAL:
+        case EMBXSFAIL:
+        case EMBXACK:
+        case EMBXSBUSY:
+        case EMBXNACK:
+        case EMBXMEMPAR:
+        case EMBXGPATH:
+        case EMBXGTAR:
+        case EMBUNKEXC:
+            return "the node refused the request";
+        case ENOENT:
+        case ENODEV:
+        case ENXIO:
+            return "no such device";
+        case EIO:
+        case ENOTTY:
+            return "device not usable";
+        case EACCES:
+        case EPERM:
+            return "permission denied";
+        case EBUSY:
+            return "device busy";
+        case EINVAL:
+            return "invalid argument";
+        default:
+            return nullptr;
+    }
+}
+
+}  // namespace
+
 DeviceError::DeviceError(const std::string& what, int errorNumber)
     : std::runtime_error(what), errorNumber_(errorNumber) {}
 
@@ -15,9 +65,16 @@ void check(int status, const std::string& what) {
 
 std::string describeDeviceError(const DeviceError& error) {
     if (error.errorNumber() == 0) return error.what();
+    const std::string what = error.what();
+    const char* words = plainWords(error.errorNumber());
+    // A libmodbus code newer than this list: its text would only be
+    // "Unknown error" and the number.
+    if (words == nullptr && error.errorNumber() >= MODBUS_ENOBASE)
+        return what + ": unexpected failure in the Modbus library";
     // modbus_strerror covers libmodbus's own codes as well as system ones.
-    return std::string(error.what()) + ": errno " + std::to_string(error.errorNumber()) + ": " +
-           modbus_strerror(error.errorNumber());
+    const std::string text = modbus_strerror(error.errorNumber());
+    if (words == nullptr) return what + ": " + text;
+    return what + ": " + words + " (" + text + ")";
 }
 
 }  // namespace snctl

@@ -13,8 +13,8 @@ public:
     using std::runtime_error::runtime_error;
 };
 
-// Carries what failed and the errno it failed with; the printed line adds
-// libmodbus's text for that errno.
+// Carries what failed and the errno it failed with; the printed line says
+// why in words and adds libmodbus's text for that errno.
 class DeviceError : public std::runtime_error {
 public:
     DeviceError(const std::string& what, int errorNumber);
@@ -27,7 +27,8 @@ private:
 // Throws DeviceError with the current errno when `status` is negative.
 void check(int status, const std::string& what);
 
-// "what: errno N: text" for a failed operation.
+// "what: why in words (libmodbus's text)" for a failed operation, or only
+// "what" when there is no errno; never the number itself.
 std::string describeDeviceError(const DeviceError& error);
 
 }  // namespace snctl

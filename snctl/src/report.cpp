@@ -1,6 +1,9 @@
 #include "report.h"
 
+#include <nlohmann/json.hpp>
+
 #include <algorithm>
+#include <utility>
 
 namespace snctl {
 
@@ -30,24 +33,64 @@ std::string hexDigits(const std::vector<uint8_t>& data) {
     return text;
 }
 
+// Each byte as the code point U+00XX in UTF-8: any bytes become a valid
+// JSON string, and a reader gets them back one per character.
+std::string asCodePoints(const std::string& bytes) {
+    std::string utf8;
+    for (const char c : bytes) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte < 0x80) {
+            utf8 += c;
+        } else {
+            utf8 += static_cast<char>(0xC0 | (byte >> 6));
+            utf8 += static_cast<char>(0x80 | (byte & 0x3F));
+        }
+    }
+    return utf8;
+}
+
+// The \u00XX form of the short escapes the JSON library writes for these
+// control bytes, or null for any other escape.
+const char* longEscape(char escape) {
+    switch (escape) {
+        case 'b':
+            return "u0008";
+        case 't':
+            return "u0009";
+        case 'n':
+            return "u000a";
+        case 'f':
+            return "u000c";
+        case 'r':
+            return "u000d";
+        default:
+            return nullptr;
+    }
+}
+
+// snctl has always written every control byte as \u00XX, and scripts may
+// match on that, so the library's short escapes are spelled out.
+std::string dumpJson(const nlohmann::ordered_json& value) {
+    const std::string dumped = value.dump(-1, ' ', /*ensure_ascii=*/true);
+    std::string out;
+    for (std::size_t i = 0; i < dumped.size(); ++i) {
+        out += dumped[i];
+        if (dumped[i] != '\\' || i + 1 == dumped.size()) continue;
+        const char escape = dumped[++i];  // consumed with its backslash
+        const char* spelled = longEscape(escape);
+        if (spelled != nullptr) {
+            out += spelled;
+        } else {
+            out += escape;
+        }
+    }
+    return out;
+}
+
 }  // namespace
 
 std::string jsonString(const std::string& bytes) {
-    std::string out = "\"";
-    for (const char c : bytes) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (byte == '"' || byte == '\\') {
-            out += '\\';
-            out += c;
-        } else if (byte < 0x20 || byte >= 0x7f) {
-            char escaped[8];
-            std::snprintf(escaped, sizeof escaped, "\\u%04x", byte);
-            out += escaped;
-        } else {
-            out += c;
-        }
-    }
-    return out + "\"";
+    return dumpJson(nlohmann::ordered_json(asCodePoints(bytes)));
 }
 
 Report::Field& Report::add(const std::string& key, Kind kind) {
@@ -118,45 +161,44 @@ void Report::printText(std::FILE* out) const {
     std::fflush(out);
 }
 
-void Report::printJsonValue(std::FILE* out, const Field& field) {
+void Report::addJsonField(nlohmann::ordered_json& object, const Field& field) {
     switch (field.kind) {
         case Kind::Number:
         case Kind::Hex:
-            std::fprintf(out, "%lld", field.number);
+            object[field.key] = field.number;
             break;
         case Kind::Text:
-            std::fputs(jsonString(field.text).c_str(), out);
+            object[field.key] = asCodePoints(field.text);
             break;
         case Kind::Numbers:
-            std::fprintf(out, "[%s]", joinNumbers(field.numbers, ",").c_str());
+            object[field.key] = field.numbers;
             break;
-        case Kind::Rows:
-            std::fputc('[', out);
-            for (std::size_t i = 0; i < field.rows.size(); ++i) {
-                const Row& row = field.rows[i];
-                const std::string values = row.values.size() == 1
-                                               ? std::to_string(row.values[0])
-                                               : "[" + joinNumbers(row.values, ",") + "]";
-                std::fprintf(out, "%s{\"%s\":%lld,\"%s\":%s}", i == 0 ? "" : ",", row.label.c_str(),
-                             row.labelValue, row.valueKey.c_str(), values.c_str());
+        case Kind::Rows: {
+            nlohmann::ordered_json& rows = object[field.key] = nlohmann::ordered_json::array();
+            for (const Row& row : field.rows) {
+                nlohmann::ordered_json element;
+                element[row.label] = row.labelValue;
+                if (row.values.size() == 1) {
+                    element[row.valueKey] = row.values[0];
+                } else {
+                    element[row.valueKey] = row.values;
+                }
+                rows.push_back(std::move(element));
             }
-            std::fputc(']', out);
             break;
+        }
         case Kind::Bytes:
-            std::fprintf(out, "%s,\"%s_hex\":\"%s\"",
-                         jsonString(std::string(field.data.begin(), field.data.end())).c_str(),
-                         field.key.c_str(), hexDigits(field.data).c_str());
+            object[field.key] = asCodePoints(std::string(field.data.begin(), field.data.end()));
+            object[field.key + "_hex"] = hexDigits(field.data);
             break;
     }
 }
 
 void Report::printJson(std::FILE* out) const {
-    std::fputc('{', out);
-    for (std::size_t i = 0; i < fields_.size(); ++i) {
-        std::fprintf(out, "%s\"%s\":", i == 0 ? "" : ",", fields_[i].key.c_str());
-        printJsonValue(out, fields_[i]);
-    }
-    std::fputs("}\n", out);
+    nlohmann::ordered_json object = nlohmann::ordered_json::object();
+    for (const Field& field : fields_) addJsonField(object, field);
+    const std::string text = dumpJson(object) + "\n";
+    std::fwrite(text.data(), 1, text.size(), out);
     std::fflush(out);
 }
 

@@ -2,6 +2,8 @@
 // JSON object, so every command supports --json the same way.
 #pragma once
 
+#include <nlohmann/json_fwd.hpp>
+
 #include <cstdint>
 #include <cstdio>
 #include <string>
@@ -47,12 +49,13 @@ private:
     };
     Field& add(const std::string& key, Kind kind);
     static void printTextField(std::FILE* out, const Field& field);
-    static void printJsonValue(std::FILE* out, const Field& field);
+    static void addJsonField(nlohmann::ordered_json& object, const Field& field);
 
     std::vector<Field> fields_;
 };
 
-// JSON string literal for arbitrary bytes (each byte as one code point).
+// JSON string literal for arbitrary bytes: each byte is one code point,
+// written \u00XX unless it is printable ASCII.
 std::string jsonString(const std::string& bytes);
 
 }  // namespace snctl

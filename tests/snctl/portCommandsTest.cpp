@@ -81,6 +81,32 @@ TEST_F(SnctlTest, RecvPrintsWhatThePortReceivedRawOrAsJson) {
         run.out,
         "{\"port\":2,\"count\":5,\"data\":\"ok\\\"\\u000a\\u00e9\",\"data_hex\":\"6f6b220ae9\"}\n");
 
+    // Every byte value: printable ASCII as itself (quote and backslash
+    // escaped), any other byte as the one code point \u00XX.
+    std::string escaped, hex;
+    for (int b = 0; b < 256; ++b) {
+        char code[8];
+        if (b == '"' || b == '\\') escaped += '\\';
+        if (b >= 0x20 && b < 0x7f) {
+            escaped += static_cast<char>(b);
+        } else {
+            std::snprintf(code, sizeof code, "\\u%04x", b);
+            escaped += code;
+        }
+        std::snprintf(code, sizeof code, "%02x", b);
+        hex += code;
+    }
+    sim.feedPort(2, all);
+    run = snctl({"port", "2", "recv"}, {"--json"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.out, "{\"port\":2,\"count\":256,\"data\":\"" + escaped + "\",\"data_hex\":\"" +
+                           hex + "\"}\n");
+    for (const char* part :
+         {"\\u0007\\u0008\\u0009\\u000a\\u000b\\u000c\\u000d\\u000e", "\\u001f !\\\"#", "./0",
+          "Z[\\\\]^", "}~\\u007f\\u0080", "\\u00fe\\u00ff\",\"data_hex\":\"000102"}) {
+        EXPECT_NE(run.out.find(part), std::string::npos) << part;
+    }
+
     // With a time, bytes arriving during it are collected too.
     std::thread late([this] {
         std::this_thread::sleep_for(std::chrono::milliseconds(150));
@@ -117,10 +143,27 @@ TEST_F(SnctlTest, LineControlWritesTheControlRegisters) {
 }
 
 TEST_F(SnctlTest, DeadNodeDuringReceiveIsReportedNotShownAsEmpty) {
-    sim.setFault(snsim::Fault::NoAnswer);
-    const RunResult run = snctl({"port", "0", "recv"});
+    // Silenced only once snctl polls the receive block, so the port did open.
+    std::thread silence([this] {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (lastWrite(sim.log(), 3, 262) == nullptr &&
+               std::chrono::steady_clock::now() < deadline) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        sim.setFault(snsim::Fault::NoAnswer);
+    });
+    RunResult run = snctl({"port", "0", "recv", "3000"});
+    silence.join();
     EXPECT_EQ(run.status, 1);
-    EXPECT_NE(run.err.find("errno 110: Connection timed out"), std::string::npos) << run.err;
+    EXPECT_EQ(
+        run.err,
+        "snctl: cannot read virtual port 0: no answer from the node (Connection timed out)\n");
+    EXPECT_TRUE(run.out.empty()) << run.out;
+
+    run = snctl({"port", "0", "recv"});
+    EXPECT_EQ(
+        run.err,
+        "snctl: cannot open virtual port 0: no answer from the node (Connection timed out)\n");
 }
 
 }  // namespace
