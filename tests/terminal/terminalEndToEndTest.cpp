@@ -159,7 +159,7 @@ TEST_F(TerminalEndToEnd, FullSessionUnderValgrindIsClean) {
 }
 
 TEST_F(TerminalEndToEnd, SignalsRestoreTheConsoleAndStillEndTheProgram) {
-    for (const int signalNumber : {SIGTERM, SIGHUP, SIGINT}) {
+    for (const int signalNumber : {SIGTERM, SIGHUP, SIGINT, SIGQUIT}) {
         SCOPED_TRACE(signalNumber);
         ConsoleProgram console;
         const termios before = console.consoleSettings();
@@ -167,6 +167,8 @@ TEST_F(TerminalEndToEnd, SignalsRestoreTheConsoleAndStillEndTheProgram) {
         ASSERT_TRUE(console.waitForOutput(kPortReady, kWait));
         if (signalNumber == SIGINT) {
             console.type("\x03");  // Ctrl-C still raises SIGINT in raw mode
+        } else if (signalNumber == SIGQUIT) {
+            console.type("\x1c");  // and Ctrl-\ SIGQUIT
         } else {
             console.sendSignal(signalNumber);
         }
@@ -210,6 +212,29 @@ TEST_F(TerminalEndToEnd, FailedKeyboardReadsInTheBackgroundDoNotEndTyping) {
     console_.type("\x04");
     EXPECT_EQ(exitCode(console_.waitForExit(kWait)), 0) << console_.output();
     EXPECT_TRUE(console_.waitForOutput("Normal exit", kWait));
+}
+
+// Ctrl-Z gives the shell its console back as it was found; fg makes it raw
+// again, so typing is relayed as before and Ctrl-D still ends the program.
+TEST_F(TerminalEndToEnd, StoppedTerminalLeavesTheConsoleAsFoundAndContinuesRaw) {
+    const std::string jobControl =
+        "set -m; \"$0\" -p \"$1\"; echo \"stopped $?\"; read -r go; fg >/dev/null";
+    ASSERT_TRUE(
+        console_.start("/bin/bash", {"-c", jobControl, SNTERM_PATH, emulator_->devicePath()}));
+    ASSERT_TRUE(console_.waitForOutput(kPortReady, kWait)) << console_.output();
+    console_.type("\x1a");  // Ctrl-Z
+    ASSERT_TRUE(console_.waitForOutput("stopped 148", kWait)) << console_.output();
+    EXPECT_TRUE(sameSettings(console_.consoleSettings(), before_)) << "cooked while stopped";
+    console_.type("\n");  // the shell's read, then fg
+    const auto raw = [this] { return (console_.consoleSettings().c_lflag & ICANON) == 0; };
+    for (int i = 0; i < 500 && !raw(); ++i) std::this_thread::sleep_for(10ms);
+    EXPECT_TRUE(raw()) << "raw again once continued";
+    emulator_->clearLog();
+    console_.type("z");
+    EXPECT_EQ(portOutput(1), "z");
+    console_.type("\x04");
+    EXPECT_TRUE(console_.waitForOutput("Normal exit", kWait)) << console_.output();
+    EXPECT_EQ(exitCode(console_.waitForExit(kWait)), 0);
 }
 
 TEST_F(TerminalEndToEnd, UnpluggedDeviceEndsWithOneLineAndStatusOne) {
