@@ -23,6 +23,12 @@ protected:
         sim.clearLog();
     }
 
+    void setResponseTimeout(std::chrono::milliseconds t) {
+        const timeval tv{static_cast<time_t>(t.count() / 1000),
+                         static_cast<suseconds_t>(t.count() % 1000 * 1000)};
+        snModbusSetResponseTimeout(node, &tv);
+    }
+
     // The library lock must be free: a call from another thread completes.
     void expectLockFree() {
         auto other = std::async(std::launch::async, [this] {
@@ -47,24 +53,33 @@ protected:
     SnSerial* ser = nullptr;
 };
 
+// Calls that get an answer wait long for it, so a loaded machine cannot
+// turn the answer into a timeout; calls that must time out wait briefly,
+// and the late answer is due far beyond that, so no stall makes it on time.
+constexpr auto kAnswerComes = 3000ms;
+constexpr auto kNoAnswerComes = 100ms;
+constexpr auto kLateBy = 1500ms;
+
 struct FaultCase {
     snsim::Fault fault;
     int expectedErrno;
     const char* name;
+    std::chrono::milliseconds responseTimeout;
 };
 
 TEST_F(Faults, EveryFaultFailsWithLibmodbusErrnoAndTheLinkRecovers) {
     const FaultCase cases[] = {
-        {snsim::Fault::NoAnswer, ETIMEDOUT, "no answer"},
-        {snsim::Fault::Delay, ETIMEDOUT, "late answer"},
-        {snsim::Fault::Exception, EMBXSFAIL, "exception"},
-        {snsim::Fault::WrongSlave, EMBBADSLAVE, "other slave"},
-        {snsim::Fault::BadCrc, EMBBADCRC, "bad CRC"},
-        {snsim::Fault::ShortFrame, 0, "short frame"},
+        {snsim::Fault::NoAnswer, ETIMEDOUT, "no answer", kNoAnswerComes},
+        {snsim::Fault::Delay, ETIMEDOUT, "late answer", kNoAnswerComes},
+        {snsim::Fault::Exception, EMBXSFAIL, "exception", kAnswerComes},
+        {snsim::Fault::WrongSlave, EMBBADSLAVE, "other slave", kAnswerComes},
+        {snsim::Fault::BadCrc, EMBBADCRC, "bad CRC", kAnswerComes},
+        {snsim::Fault::ShortFrame, 0, "short frame", kAnswerComes},
     };
     for (const FaultCase& c : cases) {
         SCOPED_TRACE(c.name);
-        sim.setFault(c.fault, 300ms, 4);
+        sim.setFault(c.fault, kLateBy, 4);
+        setResponseTimeout(c.responseTimeout);
         uint16_t word = 0;
         errno = 0;
         EXPECT_EQ(getSensorNodeModbusTimeout(node, &word), -1);
@@ -78,10 +93,12 @@ TEST_F(Faults, EveryFaultFailsWithLibmodbusErrnoAndTheLinkRecovers) {
         EXPECT_EQ(snSerRead(ser, buf, 4), 0);
         EXPECT_EQ(snPowerIsOn(node, 0), -1);
         sim.setFault(snsim::Fault::None);
+        setResponseTimeout(kAnswerComes);
         expectLockFree();
-        // A late answer still on its way must not be taken for the next one.
-        std::this_thread::sleep_for(350ms);
-        EXPECT_EQ(getSensorNodeModbusTimeout(node, &word), 0);
+        // A late answer still on its way must not be taken for the next one:
+        // by now it would have come.
+        if (c.fault == snsim::Fault::Delay) std::this_thread::sleep_for(kLateBy);
+        EXPECT_EQ(getSensorNodeModbusTimeout(node, &word), 0) << modbus_strerror(errno);
         EXPECT_EQ(word, 200);
     }
 }

@@ -96,32 +96,37 @@ TEST_F(PortTest, AcceptLimitCapsOneBlock) {
     EXPECT_EQ(client().send(1, pattern(50)), 50);
 }
 
-TEST_F(PortTest, DrainsAtTheConfiguredLineSpeed) {
+// The exact drain rate is the port model's (portModelTest.cpp); here the
+// speed register reaches it: 0 stops the line, 4800 bit/s is slower than
+// the 9600 default.  Load only ever adds time, so the bound is one-sided.
+TEST_F(PortTest, SpeedRegisterStopsAndPacesTheLine) {
     ASSERT_EQ(client().writeCoil(5, true), 1);
-    ASSERT_EQ(client().writeReg(511, 9600 / 4), 1);
+    ASSERT_EQ(client().writeReg(511, 0), 1);
+    ASSERT_EQ(client().send(1, pattern(240)), 240);
+    std::this_thread::sleep_for(50ms);
+    EXPECT_EQ(emu().txPending(1), 240u);
+    EXPECT_TRUE(emu().takePortOutput(1).empty());
     const auto t0 = Clock::now();
-    ASSERT_EQ(client().send(1, pattern(240)), 240);  // 250 ms at 9600 bps
-    std::this_thread::sleep_for(100ms);
-    const std::size_t left = emu().txPending(1);
-    const double elapsed = std::chrono::duration<double>(Clock::now() - t0).count();
-    const double expectLeft = 240.0 - elapsed * 960.0;
-    EXPECT_GT(static_cast<double>(left), expectLeft - 40) << elapsed;
-    EXPECT_LT(static_cast<double>(left), expectLeft + 40) << elapsed;
-    ASSERT_TRUE(eventually([&] { return emu().txPending(1) == 0; }, 2s));
-    const double total = std::chrono::duration<double>(Clock::now() - t0).count();
-    EXPECT_GE(total, 0.9 * 0.25);
-    EXPECT_LT(total, 3 * 0.25);
+    ASSERT_EQ(client().writeReg(511, 4800 / 4), 1);  // 240 bytes: 500 ms
+    ASSERT_TRUE(eventually([&] { return emu().txPending(1) == 0; }, 5s));
+    EXPECT_GE(Clock::now() - t0, 490ms);
     EXPECT_EQ(emu().takePortOutput(1), pattern(240));
 }
 
 TEST_F(PortTest, BusyBitsFollowTheTransmitFifo) {
-    for (int p = 0; p < 3; ++p) ASSERT_EQ(client().writeCoil(4 + p, true), 1);
+    for (int p = 0; p < 3; ++p) {
+        ASSERT_EQ(client().writeCoil(4 + p, true), 1);
+        ASSERT_EQ(client().writeReg(256 * p + 255, 0), 1);  // line stopped: stays busy
+    }
     EXPECT_EQ(client().readReg(254), 0);
     const int bits[3] = {0x8000, 0x0008, 0x0080};
+    int busy = 0;
     for (int p = 0; p < 3; ++p) {
-        ASSERT_EQ(client().send(p, pattern(100)), 100);  // ~104 ms each
-        EXPECT_EQ(client().readReg(254) & bits[p], bits[p]) << p;
+        ASSERT_EQ(client().send(p, pattern(100)), 100);
+        busy |= bits[p];
+        EXPECT_EQ(client().readReg(254), busy) << p;
     }
+    for (int p = 0; p < 3; ++p) ASSERT_EQ(client().writeReg(256 * p + 255, 115200 / 4), 1);
     EXPECT_TRUE(eventually([&] { return client().readReg(254) == 0; }, 2s));
     emu().setReg(254, 0x0008);  // forced busy, for drain tests
     EXPECT_EQ(client().readReg(254), 0x0008);
@@ -131,8 +136,9 @@ TEST_F(PortTest, BusyBitsFollowTheTransmitFifo) {
 
 TEST_F(PortTest, FlushesEmptyEitherSide) {
     ASSERT_EQ(client().writeCoil(6, true), 1);
+    ASSERT_EQ(client().writeReg(767, 0), 1);  // line stopped: nothing leaves
     ASSERT_EQ(client().send(2, pattern(200)), 200);
-    EXPECT_GT(emu().txPending(2), 0u);
+    EXPECT_EQ(emu().txPending(2), 200u);
     ASSERT_EQ(client().writeReg(767 + 132, 32), 1);  // B+387
     EXPECT_EQ(emu().txPending(2), 0u);
     EXPECT_EQ(client().readReg(254) & 0x80, 0);
@@ -143,18 +149,26 @@ TEST_F(PortTest, FlushesEmptyEitherSide) {
     EXPECT_TRUE(client().fetch(2).empty());
 }
 
+// How much frees up as the line drains is the port model's
+// (portModelTest.cpp); here the status register reports exactly what the
+// bounded FIFO took, and only that reaches the line.
 TEST(PortFifo, TransmitFifoBoundGivesPartialAcceptance) {
     snsim::Emulator emu(portOptions(64, 512));
     ASSERT_TRUE(emu.start());
     Client c(emu.devicePath());
     ASSERT_EQ(c.writeCoil(5, true), 1);
-    ASSERT_EQ(c.writeReg(511, 1200 / 4), 1);  // slow line: 120 bytes/s
+    ASSERT_EQ(c.writeReg(511, 0), 1);  // line stopped
     EXPECT_EQ(c.send(1, pattern(240)), 64);
-    EXPECT_LE(c.send(1, pattern(240)), 2);
-    std::this_thread::sleep_for(200ms);  // ~24 bytes leave
-    const int more = c.send(1, pattern(240));
-    EXPECT_GE(more, 12);
-    EXPECT_LE(more, 40);
+    EXPECT_EQ(c.send(1, pattern(240)), 0);
+    EXPECT_EQ(emu.txPending(1), 64u);
+    ASSERT_EQ(c.writeReg(511, 115200 / 4), 1);
+    ASSERT_TRUE(eventually([&] { return emu.txPending(1) == 0; }));
+    EXPECT_EQ(c.send(1, pattern(240)), 64);
+    ASSERT_TRUE(eventually([&] { return emu.txPending(1) == 0; }));
+    std::vector<uint8_t> line = pattern(64);
+    const auto again = pattern(64);
+    line.insert(line.end(), again.begin(), again.end());
+    EXPECT_EQ(emu.takePortOutput(1), line);
 }
 
 TEST(PortFifo, ReceiveOverflowDropsAndSetsOverrunBit) {
