@@ -81,8 +81,9 @@ void runBridge(const Arguments& args, CommandContext& context) {
     StopEvent stop;
     NodeHealth health(options.port, stderr);
     const int bitsPerByte = 1 + 8 + (options.parity == 'N' ? 0 : 1) + options.stopBits;
-    TransmitSide transmit(port, pty.master(), stop, health,
-                          LinePacer(options.baud, bitsPerByte, LinePacer::Clock::now()));
+    TransmitSide transmit(
+        port, pty.master(), stop, health,
+        sncommon::LinePacer(options.baud, bitsPerByte, sncommon::LinePacer::Clock::now()));
     ReceiveSide receive(port, pty.master(), stop, health, transmit,
                         idleWaitWhileTransmitting(options, bitsPerByte));
     SideFailure failure;

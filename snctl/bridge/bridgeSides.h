@@ -3,8 +3,8 @@
 // stall the other.
 #pragma once
 
-#include "linePacer.h"
 #include "nodeHealth.h"
+#include "sncommon/linePacer.h"
 #include "stopEvent.h"
 
 #include "snLib.h"
@@ -25,7 +25,7 @@ inline constexpr std::size_t kTransmitQueueSize = 4096;
 class TransmitSide {
 public:
     TransmitSide(SnSerial* port, int master, const StopEvent& stop, NodeHealth& health,
-                 LinePacer pacer)
+                 sncommon::LinePacer pacer)
         : port_(port), master_(master), stop_(stop), health_(health), pacer_(pacer) {}
 
     // Until stop; then one last, bounded attempt to deliver what is queued.
@@ -46,7 +46,7 @@ private:
     int master_;
     const StopEvent& stop_;
     NodeHealth& health_;
-    LinePacer pacer_;
+    sncommon::LinePacer pacer_;
     std::array<uint8_t, kTransmitQueueSize> queue_{};
     std::size_t used_ = 0;
     std::atomic<uint64_t> delivered_{0};

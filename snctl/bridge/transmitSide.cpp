@@ -32,14 +32,15 @@ void TransmitSide::run() {
             stop_.waitFor(master_, POLLIN, kIdleWait);
             continue;
         }
-        if (lineReady()) sendQueued(std::min(used_, pacer_.allowance(LinePacer::Clock::now())));
+        if (lineReady())
+            sendQueued(std::min(used_, pacer_.allowance(sncommon::LinePacer::Clock::now())));
     }
     if (used_ != 0 && !health_.down()) sendQueued(used_);
 }
 
 bool TransmitSide::lineReady() {
     const std::size_t chunk = std::min<std::size_t>(used_, kFullBlock);
-    const milliseconds wait = pacer_.waitFor(chunk, LinePacer::Clock::now());
+    const milliseconds wait = pacer_.waitFor(chunk, sncommon::LinePacer::Clock::now());
     if (wait.count() == 0) return true;
     // Only look at the pty while there is room for what it has.
     stop_.waitFor(used_ < queue_.size() ? master_ : -1, POLLIN, wait);

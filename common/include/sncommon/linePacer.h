@@ -6,7 +6,7 @@
 #include <chrono>
 #include <cstddef>
 
-namespace snctl {
+namespace sncommon {
 
 class LinePacer {
 public:
@@ -26,9 +26,11 @@ public:
     static constexpr double kBurst = 480.0;
 
 private:
+    void catchUp(Clock::time_point now);  // credit for the time since the last call
+
     double bytesPerSecond_;
     double credit_ = kBurst;
     Clock::time_point last_;
 };
 
-}  // namespace snctl
+}  // namespace sncommon

@@ -1,13 +1,13 @@
 // The bridge's line pacer with the clock passed in: what a line of a given
 // speed can carry, the burst it may run ahead, and the waits it asks for.
-#include "linePacer.h"
+#include "sncommon/linePacer.h"
 
 #include <gtest/gtest.h>
 
 namespace {
 
 using namespace std::chrono_literals;
-using snctl::LinePacer;
+using sncommon::LinePacer;
 
 const LinePacer::Clock::time_point t0 = LinePacer::Clock::time_point{} + 1h;
 
@@ -36,6 +36,8 @@ TEST(LinePacer, AllowanceGrowsAtTheLineRateUpToABurstOf480) {
 TEST(LinePacer, DebtStopsAtOneBurst) {
     LinePacer pacer(9600, 10, t0);
     pacer.spent(1000);  // 480 - 1000 would be 520 in debt; only 480 count
+    EXPECT_EQ(pacer.allowance(t0 + 100ms), 0u) << "nothing while in debt";
+    EXPECT_EQ(pacer.waitFor(1, t0 + 100ms), 402ms);
     EXPECT_EQ(pacer.allowance(t0 + 500ms), 0u);
     EXPECT_EQ(pacer.allowance(t0 + 750ms), 240u);
     EXPECT_EQ(pacer.waitFor(480, t0 + 750ms), 250ms);
