@@ -71,8 +71,10 @@ protected:
              [=, this] { return openSensorNode(sim.devicePath().c_str(), 115200, 248) ? 0 : -1; },
              -1},
             {"no device name", [] { return openSensorNode(nullptr, 115200, 1) ? 0 : -1; }, -1},
+            // Slave 2: a new link (slave 1 is open, and reuse never looks at
+            // the speed).
             {"unsupported speed",
-             [=, this] { return openSensorNode(sim.devicePath().c_str(), 14400, 1) ? 0 : -1; }, -1},
+             [=, this] { return openSensorNode(sim.devicePath().c_str(), 14400, 2) ? 0 : -1; }, -1},
             {"port 3", [=, this] { return snOpenSerial(node, 3) ? 0 : -1; }, -1},
             {"port 65535", [=, this] { return snOpenSerial(node, 65535) ? 0 : -1; }, -1},
             {"timeout 19", [=, this] { return setSensorNodeModbusTimeout(node, 19); }, -1},
