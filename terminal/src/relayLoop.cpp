@@ -1,14 +1,17 @@
 #include "snterm/relayLoop.h"
 
-#include "sncommon/fdTransfer.h"
-
 #include <snLib.h>
-
 #include <sys/select.h>
 #include <unistd.h>
+
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
+
+#include "sncommon/fdTransfer.h"
+#include "sncommon/linePacer.h"
 
 namespace snterm {
 
@@ -16,55 +19,97 @@ namespace {
 
 constexpr long kPollMicroseconds = 20000;
 constexpr std::size_t kInputBufSize = 256;
-constexpr std::uint32_t kPortReadSize = 20;
+constexpr std::uint32_t kPortReadSize = 20;                // idle: one 11-register fetch
+constexpr std::uint32_t kStreamReadSize = SN_BLOCK_BYTES;  // flowing: whole blocks
+constexpr int kBitsPerByte = 10;                           // 8N1 on the port's line
+constexpr std::size_t kTypedQueueSize = 4096;
 constexpr unsigned char kCtrlD = 4;
 
-// Shared by both directions: a pass first relays the typed bytes, then
-// reuses the buffer for what the port received.
+// What the port received, on its way to the console.
 unsigned char inputBuf[kInputBufSize];
+
+// Typed bytes on their way to the node.  They go out no faster than the
+// port's line drains them, so the node takes every chunk whole and the
+// library never pauses the loop (while it pauses, nothing is received).
+// The keyboard is read while a whole read still fits, so Ctrl-D is seen
+// unless a paste has filled the queue; the console holds what comes after.
+struct Typed {
+    unsigned char bytes[kTypedQueueSize];
+    std::size_t start = 0;
+    std::size_t count = 0;
+
+    bool roomForARead() const { return count + kInputBufSize <= kTypedQueueSize; }
+    // Where the next read goes, the queue moved to the front first.
+    unsigned char* end() {
+        if (start != 0) std::memmove(bytes, bytes + start, count);
+        start = 0;
+        return bytes + count;
+    }
+};
+Typed typed;
 
 // How descriptor 0 is watched.  A failed read (EIO while in the background,
 // say) is no end: the next pass only pauses, the one after looks again, so
 // typing works once reads succeed again and a failing read never spins.
 enum class Keyboard { Watched, Resting, Ended };
 
-// Waits up to 20 ms for typed input.  While resting or after the end of
-// input only the pause remains, so the port is still polled at that pace.
-bool waitForKeyboard(Keyboard& keyboard) {
-    const bool watch = keyboard == Keyboard::Watched;
+// Waits for typed input: up to 20 ms, or not at all while a stream flows.
+// A full queue, a rest or the end of input leave only the pause, so the
+// port is still polled at that pace.
+bool waitForKeyboard(Keyboard& keyboard, bool streaming) {
+    const bool watch = keyboard == Keyboard::Watched && typed.roomForARead();
     if (keyboard == Keyboard::Resting) keyboard = Keyboard::Watched;
     fd_set readable;
     FD_ZERO(&readable);
     if (watch) FD_SET(STDIN_FILENO, &readable);
-    timeval timeout{0, kPollMicroseconds};
+    timeval timeout{0, streaming ? 0 : kPollMicroseconds};
     const int ready = select(watch ? STDIN_FILENO + 1 : 0, watch ? &readable : nullptr, nullptr,
                              nullptr, &timeout);
     return watch && ready > 0 && FD_ISSET(STDIN_FILENO, &readable);
 }
 
-// Reads what was typed.  Only the end of input stops the watching for good.
-ssize_t readKeyboard(Keyboard& keyboard) {
-    const ssize_t count = read(STDIN_FILENO, inputBuf, sizeof inputBuf);
-    if (count == 0) {
+// Reads what was typed into the queue; true when the read starts with
+// Ctrl-D.  Only the end of input stops the watching for good.
+bool readKeyboard(Keyboard& keyboard) {
+    unsigned char* into = typed.end();
+    const ssize_t count = read(STDIN_FILENO, into, kInputBufSize);
+    if (count > 0) {
+        if (into[0] == kCtrlD) return true;
+        typed.count += static_cast<std::size_t>(count);
+    } else if (count == 0) {
         keyboard = Keyboard::Ended;
-    } else if (count < 0 && errno != EINTR && errno != EAGAIN) {
+    } else if (errno != EINTR && errno != EAGAIN) {
         keyboard = Keyboard::Resting;
     }
-    return count;
+    return false;
 }
 
-// False only when the device is gone; a node that takes nothing is not.
-bool sendToPort(SnSerial* port, std::size_t count) {
+// Hands the node what its line has drained room for.  Bytes the node does
+// not take even so are lost, as at any terminal whose line is gone.  False
+// only when the device is gone; a node that takes nothing is not.
+bool sendTyped(SnSerial* port, sncommon::LinePacer* pacer) {
+    if (typed.count == 0) return true;
+    const std::size_t n =
+        pacer == nullptr
+            ? typed.count
+            : std::min(typed.count, pacer->allowance(sncommon::LinePacer::Clock::now()));
+    if (n == 0) return true;
     errno = 0;
-    const int sent = snSerWrite(port, inputBuf, static_cast<std::uint32_t>(count));
-    return sent >= static_cast<int>(count) || !isDeviceGone(errno);
+    const int sent = snSerWrite(port, typed.bytes + typed.start, static_cast<std::uint32_t>(n));
+    if (pacer != nullptr) pacer->spent(n);
+    typed.start += n;
+    typed.count -= n;
+    return sent >= static_cast<int>(n) || !isDeviceGone(errno);
 }
 
-// Library trace lines sit in stdio's buffer; flush them first so the
-// console shows everything in order.
-bool relayFromPort(SnSerial* port) {
+// One read: 20 bytes when idle, a whole block while a stream flows (the
+// last read came back full).  Library trace lines sit in stdio's buffer;
+// they are flushed first so the console shows everything in order.
+bool relayFromPort(SnSerial* port, bool& streaming) {
+    const std::uint32_t wanted = streaming ? kStreamReadSize : kPortReadSize;
     errno = 0;
-    const int received = snSerRead(port, inputBuf, kPortReadSize);
+    const int received = snSerRead(port, inputBuf, wanted);
+    streaming = received == static_cast<int>(wanted);
     if (received > 0) {
         std::fflush(stdout);
         sncommon::writeAll(STDOUT_FILENO, inputBuf, static_cast<std::size_t>(received));
@@ -80,21 +125,21 @@ bool isDeviceGone(int errorNumber) {
            errorNumber == ENODEV;
 }
 
-RelayEnd relayLoop(SnSerial* port) {
+RelayEnd relayLoop(SnSerial* port, int targetBaud) {
+    // A speed the node cannot run (snterm does not check -b) is not paced.
+    sncommon::LinePacer linePacer(std::max(targetBaud, 1), kBitsPerByte,
+                                  sncommon::LinePacer::Clock::now());
+    sncommon::LinePacer* pacer = targetBaud > 0 ? &linePacer : nullptr;
     Keyboard keyboard = Keyboard::Watched;
+    bool streaming = false;
     for (;;) {
-        if (waitForKeyboard(keyboard)) {
-            const ssize_t typed = readKeyboard(keyboard);
-            if (typed > 0 && inputBuf[0] == kCtrlD) {
-                return RelayEnd::UserExit;
-            }
-            if (typed > 0 && !sendToPort(port, static_cast<std::size_t>(typed))) {
-                return RelayEnd::DeviceLost;
-            }
+        if (waitForKeyboard(keyboard, streaming) && readKeyboard(keyboard)) {
+            // What was typed before Ctrl-D still goes, at the library's pace.
+            sendTyped(port, nullptr);
+            return RelayEnd::UserExit;
         }
-        if (!relayFromPort(port)) {
-            return RelayEnd::DeviceLost;
-        }
+        if (!sendTyped(port, pacer)) return RelayEnd::DeviceLost;
+        if (!relayFromPort(port, streaming)) return RelayEnd::DeviceLost;
     }
 }
 

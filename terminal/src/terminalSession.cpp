@@ -20,7 +20,7 @@ int runTerminal(SensorNode* node, const Settings& settings) {
     }
     std::fflush(stdout);  // relayed bytes bypass stdio
 
-    const RelayEnd end = relayLoop(port);
+    const RelayEnd end = relayLoop(port, settings.targetBaud);
     const int error = errno;
     if (end == RelayEnd::UserExit) {
         std::printf("Normal exit\n");

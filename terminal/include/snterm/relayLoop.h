@@ -11,9 +11,11 @@ enum class RelayEnd {
 };
 
 // Relays bytes until Ctrl-D or until the Modbus device is gone: typed bytes
-// (descriptor 0) go to the port, bytes the port received go to descriptor 1.
-// At end of input it keeps polling the port every 20 ms.
-RelayEnd relayLoop(SnSerial* port);
+// (descriptor 0) go to the port, no faster than its line of `targetBaud`
+// drains them; bytes the port received go to descriptor 1, in 20-byte reads
+// when idle (a pass every 20 ms) and in whole blocks, pass after pass, while
+// a stream flows.  At end of input it keeps polling the port every 20 ms.
+RelayEnd relayLoop(SnSerial* port, int targetBaud);
 
 // True for errno values meaning the serial device itself is unusable
 // (as opposed to a node that merely did not answer).
