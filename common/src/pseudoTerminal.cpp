@@ -26,16 +26,30 @@ std::string linkTarget(const std::string& path) {
                       : std::string(target.data(), static_cast<std::size_t>(length));
 }
 
-bool isDanglingLink(const std::string& path) {
+[[noreturn]] void refuse(const std::string& path, const std::string& why) {
+    throw std::system_error(EEXIST, std::generic_category(),
+                            "cannot make the link " + path + ": " + why);
+}
+
+// Makes the path free for a link of ours, before anything else is done: a
+// stale link (its target gone, left by a killed run) is removed; anything
+// else at the path is someone's and is refused.
+void claimLinkPath(const std::string& path) {
     struct stat info {};
-    return lstat(path.c_str(), &info) == 0 && S_ISLNK(info.st_mode) &&
-           stat(path.c_str(), &info) != 0;
+    if (lstat(path.c_str(), &info) != 0) return;  // free
+    if (S_ISDIR(info.st_mode)) refuse(path, "it is a directory");
+    if (!S_ISLNK(info.st_mode)) refuse(path, "a file is in the way");
+    if (stat(path.c_str(), &info) == 0) {
+        refuse(path, "it is a link to " + linkTarget(path) + ", which is in use");
+    }
+    unlink(path.c_str());
 }
 
 }  // namespace
 
 PseudoTerminal::PseudoTerminal(const PseudoTerminalOptions& options) : linkPath_(options.linkPath) {
     try {
+        if (!linkPath_.empty()) claimLinkPath(linkPath_);
         openPair(options);
         if (!linkPath_.empty()) makeLink();
     } catch (...) {
@@ -82,10 +96,10 @@ void PseudoTerminal::openPair(const PseudoTerminalOptions& options) {
     if (tcsetattr(slave_, TCSANOW, &raw) != 0) fail("cannot set raw mode on " + slavePath_);
 }
 
+// Fails when another program made the path in the meantime: never taken over.
 void PseudoTerminal::makeLink() {
-    if (isDanglingLink(linkPath_)) unlink(linkPath_.c_str());
     if (symlink(slavePath_.c_str(), linkPath_.c_str()) != 0) {
-        fail("cannot create link " + linkPath_ + " to " + slavePath_);
+        fail("cannot make the link " + linkPath_ + " to " + slavePath_);
     }
     linked_ = true;
 }

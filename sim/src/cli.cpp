@@ -111,6 +111,23 @@ bool takesValue(const std::string& opt) {
     return false;
 }
 
+// Every link path at most once: two of them on one path would leave one
+// end unreachable.
+bool linksDistinct(const Options& options, std::string& err) {
+    std::vector<std::string> paths;
+    if (!options.linkPath.empty()) paths.push_back(options.linkPath);
+    for (const Attachment& port : options.ports)
+        if (!port.linkPath.empty()) paths.push_back(port.linkPath);
+    for (std::size_t i = 0; i < paths.size(); ++i) {
+        if (std::find(paths.begin() + static_cast<std::ptrdiff_t>(i) + 1, paths.end(), paths[i]) !=
+            paths.end()) {
+            err = "link path " + paths[i] + " given twice";
+            return false;
+        }
+    }
+    return true;
+}
+
 }  // namespace
 
 bool parse(const std::vector<std::string>& args, Parsed& out, std::string& err) {
@@ -136,7 +153,7 @@ bool parse(const std::vector<std::string>& args, Parsed& out, std::string& err) 
             return false;
         }
     }
-    return true;
+    return linksDistinct(out.options, err);
 }
 
 }  // namespace snsim::cli

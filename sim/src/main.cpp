@@ -1,5 +1,5 @@
-// snsim: the sensor-node emulator as a program.  Serves until SIGINT or
-// SIGTERM, then removes its links and exits 0.
+// snsim: the sensor-node emulator as a program.  Serves until SIGINT,
+// SIGTERM or SIGHUP, then ends its commands, removes its links and exits 0.
 #include "cli.h"
 #include "sncommon/stopSignals.h"
 #include "snsim/emulator.h"
@@ -20,7 +20,7 @@ int main(int argc, char** argv) {
     }
     // Taken by this thread only; every thread the emulator starts inherits
     // the blocked mask.
-    const sncommon::StopSignals stopSignals({SIGINT, SIGTERM});
+    const sncommon::StopSignals stopSignals({SIGINT, SIGTERM, SIGHUP});
     std::signal(SIGPIPE, SIG_IGN);
 
     snsim::Emulator emu(parsed.options);

@@ -66,18 +66,15 @@ void reportReady(const CommandContext& context, const BridgeOptions& options,
     context.options.json ? ready.printJson(stdout) : ready.printText(stdout);
 }
 
-}  // namespace
+// Relays until a stop signal or a failing side; what each way delivered.
+struct Relayed {
+    uint64_t toNode = 0;
+    uint64_t fromNode = 0;
+    bool nodeDown = false;  // the node was not answering at the end
+};
 
-void runBridge(const Arguments& args, CommandContext& context) {
-    const BridgeOptions options = parseBridgeOptions(args);
-    SnSerial* port = context.access.port(options.port);
-    check(snSerInit(port, static_cast<int>(options.baud), options.parity, options.stopBits),
-          "cannot set the line of virtual port " + std::to_string(options.port));
-    // Blocked before the sides start, so that only this thread sees them.
-    const sncommon::StopSignals signals;
-    const sncommon::PseudoTerminal pty(sncommon::PseudoTerminalOptions{options.link});
-    reportReady(context, options, pty);
-
+Relayed relayUntilStopped(SnSerial* port, const sncommon::PseudoTerminal& pty,
+                          const BridgeOptions& options, const sncommon::StopSignals& signals) {
     StopEvent stop;
     NodeHealth health(options.port, stderr);
     const int bitsPerByte = 1 + 8 + (options.parity == 'N' ? 0 : 1) + options.stopBits;
@@ -95,11 +92,33 @@ void runBridge(const Arguments& args, CommandContext& context) {
     transmitter.join();
     receiver.join();
     failure.rethrow();
+    return Relayed{transmit.delivered(), receive.delivered(), health.down()};
+}
 
-    if (!health.down()) snSerDrain(port, kDrainBudget);
+}  // namespace
+
+void runBridge(const Arguments& args, CommandContext& context) {
+    const BridgeOptions options = parseBridgeOptions(args);
+    // Blocked before any thread starts, so that only this one sees them.
+    const sncommon::StopSignals signals;
+    // The link first: a bridge that cannot have it changes nothing on the
+    // node, and leaves another bridge's line as it was.
+    const sncommon::PseudoTerminal pty(sncommon::PseudoTerminalOptions{options.link});
+    SnSerial* port = context.access.port(options.port);
+    check(snSerInit(port, static_cast<int>(options.baud), options.parity, options.stopBits),
+          "cannot set the line of virtual port " + std::to_string(options.port));
+    reportReady(context, options, pty);
+
+    const Relayed relayed = relayUntilStopped(port, pty, options, signals);
+    if (!relayed.nodeDown) snSerDrain(port, kDrainBudget);
     context.access.closePort(port);
-    context.report.number("to_node", static_cast<long long>(transmit.delivered()));
-    context.report.number("from_node", static_cast<long long>(receive.delivered()));
+    context.report.number("to_node", static_cast<long long>(relayed.toNode));
+    context.report.number("from_node", static_cast<long long>(relayed.fromNode));
+    if (relayed.nodeDown) {
+        throw DeviceError("bridge: virtual port " + std::to_string(options.port) +
+                              " had lost its node when the bridge stopped",
+                          0);
+    }
 }
 
 }  // namespace snctl

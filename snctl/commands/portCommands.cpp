@@ -112,15 +112,25 @@ void portSend(const PortCall& call) {
     call.context.report.number("sent", sent);
 }
 
-void portRecv(const PortCall& call) {
-    expectArgumentCount(call.args, 0, 1, call.name, "recv [MS]");
-    const long ms = call.args.empty() ? 0 : requireInteger(call.args[0], 0, 600000, "receive time");
-    const std::vector<uint8_t> bytes = receiveFor(call.open(), ms);
+void reportReceived(const PortCall& call, const std::vector<uint8_t>& bytes) {
     if (call.context.options.json) {
         call.context.report.number("port", call.number);
         call.context.report.number("count", static_cast<long long>(bytes.size()));
     }
     call.context.report.bytes("data", bytes);
+}
+
+void portRecv(const PortCall& call) {
+    expectArgumentCount(call.args, 0, 1, call.name, "recv [MS]");
+    const long ms = call.args.empty() ? 0 : requireInteger(call.args[0], 0, 600000, "receive time");
+    std::vector<uint8_t> bytes;
+    try {
+        receiveFor(call.open(), ms, bytes);
+    } catch (const DeviceError&) {
+        reportReceived(call, bytes);  // shown before the failure, not lost with it
+        throw;
+    }
+    reportReceived(call, bytes);
 }
 
 }  // namespace

@@ -14,19 +14,30 @@ namespace {
 constexpr int kDeviceFailure = 1;
 constexpr int kUsageFailure = 2;
 
+void printReport(const snctl::Report& report, bool json) {
+    if (report.empty()) return;
+    if (json) {
+        report.printJson(stdout);
+    } else {
+        report.printText(stdout);
+    }
+}
+
+// A command that fails part way still shows what it got: bytes taken from
+// the node are never dropped by us.
 int runCommand(const snctl::GlobalOptions& options) {
     if (options.command.empty()) throw snctl::UsageError("no command given (see snctl --help)");
     const snctl::CommandEntry& entry = snctl::findCommand(options.command.front());
     snctl::NodeAccess access(options);
     snctl::Report report;
     snctl::CommandContext context{options, access, report};
-    entry.run(snctl::Arguments(options.command.begin() + 1, options.command.end()), context);
-    if (report.empty()) return 0;
-    if (options.json) {
-        report.printJson(stdout);
-    } else {
-        report.printText(stdout);
+    try {
+        entry.run(snctl::Arguments(options.command.begin() + 1, options.command.end()), context);
+    } catch (const snctl::DeviceError&) {
+        printReport(report, options.json);
+        throw;
     }
+    printReport(report, options.json);
     return 0;
 }
 

@@ -25,10 +25,9 @@ std::size_t readOnce(SnSerial* port, uint8_t* buffer, uint32_t capacity) {
     return static_cast<std::size_t>(got);
 }
 
-std::vector<uint8_t> receiveFor(SnSerial* port, long ms) {
+void receiveFor(SnSerial* port, long ms, std::vector<uint8_t>& received) {
     using Clock = std::chrono::steady_clock;
     const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(ms);
-    std::vector<uint8_t> received;
     uint8_t block[kFullBlock];
     for (;;) {
         const std::size_t got = readOnce(port, block, kFullBlock);
@@ -37,7 +36,6 @@ std::vector<uint8_t> receiveFor(SnSerial* port, long ms) {
         if (Clock::now() >= deadline) break;
         std::this_thread::sleep_for(kPollPause);
     }
-    return received;
 }
 
 }  // namespace snctl

@@ -18,6 +18,8 @@ std::size_t readOnce(SnSerial* port, uint8_t* buffer, uint32_t capacity);
 
 // Everything the port has now; with `ms` > 0, everything that arrives
 // within that many milliseconds.
-std::vector<uint8_t> receiveFor(SnSerial* port, long ms);
+// The bytes go into `received` as they come, so that a caller that gets a
+// DeviceError still has every byte taken from the node before it.
+void receiveFor(SnSerial* port, long ms, std::vector<uint8_t>& received);
 
 }  // namespace snctl

@@ -64,6 +64,34 @@ TEST_F(Links, GoWithTheirOwnerButOnlyWhileTheyStillPointAtIt) {
     EXPECT_EQ(fs::read_symlink(dir / "moved"), "/dev/null");
 }
 
+// A link in use is someone's: refused, left as it is, and the message says
+// where it points.
+TEST_F(Links, ALiveLinkIsRefusedAndKept) {
+    const sncommon::PseudoTerminal first(at("live"));
+    try {
+        const sncommon::PseudoTerminal second(at("live"));
+        ADD_FAILURE() << "a live link was taken over";
+    } catch (const std::system_error& error) {
+        EXPECT_EQ(std::string(error.what()), "cannot make the link " + (dir / "live").string() +
+                                                 ": it is a link to " + first.slavePath() +
+                                                 ", which is in use: File exists");
+    }
+    EXPECT_EQ(fs::read_symlink(dir / "live"), first.slavePath());
+}
+
+// As after a killed run: the link's pty is gone, and the next pty may well
+// get the same number.  The stale link is claimed before that pty is made.
+TEST_F(Links, AStaleLinkIsClaimedEvenWhenItsNumberComesBack) {
+    std::string oldSlave;
+    {
+        sncommon::PseudoTerminal gone;
+        oldSlave = gone.slavePath();
+        fs::create_symlink(oldSlave, dir / "stale");
+    }
+    const sncommon::PseudoTerminal next(at("stale"));
+    EXPECT_EQ(fs::read_symlink(dir / "stale"), next.slavePath()) << "was " << oldSlave;
+}
+
 TEST_F(Links, ReplaceOnlyADanglingLinkAndRefuseAnyOtherFile) {
     fs::create_symlink(dir / "gone", dir / "stale");
     EXPECT_NO_THROW(sncommon::PseudoTerminal pty(at("stale")));

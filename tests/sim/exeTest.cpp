@@ -7,8 +7,11 @@
 #include <sys/wait.h>
 #include <unistd.h>
 #include <csignal>
+#include <filesystem>
+#include <fstream>
 
 using namespace simtest;
+namespace fs = std::filesystem;
 
 namespace {
 
@@ -61,13 +64,60 @@ TEST(Executable, ReadyLineNamesThePtsWithoutLinkAndSigintEnds) {
     EXPECT_EQ(exitCodeOf(p.wait(3s)), 0);
 }
 
+// A second emulator on a link in use is refused and changes nothing: the
+// first keeps its link, and SIGHUP ends it as cleanly as SIGTERM.
+TEST(Executable, ALinkInUseIsRefusedAndSighupEndsCleanly) {
+    const std::string link = "/tmp/snsim-exe-test-taken-" + std::to_string(getpid());
+    sntest::SimProcess first;
+    ASSERT_TRUE(first.start(SNSIM_EXE, {"--link", link}, 5s));
+    const std::string device = fs::read_symlink(link).string();
+    const sntest::RunResult second = sntest::runProgram(snsimWith({"--link", link}), 5s);
+    EXPECT_EQ(second.status, 1);
+    EXPECT_EQ(second.err, "snsim: cannot make the link " + link + ": it is a link to " + device +
+                              ", which is in use: File exists\n");
+    EXPECT_EQ(second.out, "");
+    {
+        Client c(link);
+        EXPECT_GE(c.readReg(15), 0) << "the first emulator lost its link";
+    }
+    first.signal(SIGHUP);
+    EXPECT_EQ(exitCodeOf(first.wait(3s)), 0);
+    EXPECT_FALSE(fs::exists(fs::symlink_status(link)));
+}
+
+// A command that ignores the polite signals still goes when snsim ends,
+// with everything it started.
+TEST(Executable, CommandsEndWithTheEmulatorEvenWhenTheyIgnoreSignals) {
+    const std::string marker = "/tmp/snsim-exe-test-child-" + std::to_string(getpid());
+    sntest::SimProcess p;
+    ASSERT_TRUE(p.start(
+        SNSIM_EXE,
+        {"--port0", "exec:trap '' HUP TERM INT; sleep 1000 & echo $! >" + marker + "; wait; wait"},
+        5s));
+    std::string child;
+    for (int i = 0; i < 300 && child.empty(); ++i) {
+        std::this_thread::sleep_for(10ms);
+        std::ifstream(marker) >> child;
+    }
+    ASSERT_FALSE(child.empty());
+    ASSERT_TRUE(p.stop(5s));
+    EXPECT_EQ(exitCodeOf(p.exitStatus()), 0);
+    std::this_thread::sleep_for(100ms);
+    std::string pid, name, state;
+    std::ifstream("/proc/" + child + "/stat") >> pid >> name >> state;
+    EXPECT_TRUE(state.empty() || state == "Z") << "left running: " << child << " " << state;
+    fs::remove(marker);
+}
+
 TEST(Executable, BadArgumentsExitWithStatus2AndOneLine) {
-    for (const auto& args : std::vector<std::vector<std::string>>{{"--slave", "0"},
-                                                                  {"--slave", "1,x"},
-                                                                  {"--port1", "serial"},
-                                                                  {"--bogus"},
-                                                                  {"--link"},
-                                                                  {"--baud", "-5"}}) {
+    for (const auto& args : std::vector<std::vector<std::string>>{
+             {"--slave", "0"},
+             {"--slave", "1,x"},
+             {"--port1", "serial"},
+             {"--bogus"},
+             {"--link"},
+             {"--baud", "-5"},
+             {"--link", "/tmp/same", "--port0", "pty:/tmp/same"}}) {
         const sntest::RunResult run = sntest::runProgram(snsimWith(args), 3s);
         EXPECT_EQ(run.status, 2) << args[0];
         EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;

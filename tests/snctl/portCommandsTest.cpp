@@ -142,25 +142,35 @@ TEST_F(SnctlTest, LineControlWritesTheControlRegisters) {
     EXPECT_NE(lastWrite(log, 3, 254), nullptr) << "drain reads the busy flags";
 }
 
-TEST_F(SnctlTest, DeadNodeDuringReceiveIsReportedNotShownAsEmpty) {
-    // Silenced only once snctl polls the receive block, so the port did open.
-    std::thread silence([this] {
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-        while (lastWrite(sim.log(), 3, 262) == nullptr &&
-               std::chrono::steady_clock::now() < deadline) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        }
-        sim.setFault(snsim::Fault::NoAnswer);
-    });
-    RunResult run = snctl({"port", "0", "recv", "3000"});
-    silence.join();
-    EXPECT_EQ(run.status, 1);
-    EXPECT_EQ(
-        run.err,
-        "snctl: cannot read virtual port 0: no answer from the node (Connection timed out)\n");
-    EXPECT_TRUE(run.out.empty()) << run.out;
+// Bytes taken from the node before it went silent are shown, then the
+// failure: never dropped with it.
+TEST_F(SnctlTest, DeadNodeDuringReceiveIsReportedAfterWhatArrived) {
+    for (const bool json : {false, true}) {
+        sim.setFault(snsim::Fault::None);
+        sim.clearLog();
+        sim.feedPort(0, {'b', 'e', 'f', 'o', 'r', 'e'});
+        // Silenced once snctl has fetched them, so the port did open.
+        std::thread silence([this] {
+            const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+            while ((lastWrite(sim.log(), 3, 262) == nullptr || sim.rxPending(0) != 0) &&
+                   std::chrono::steady_clock::now() < deadline) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            }
+            sim.setFault(snsim::Fault::NoAnswer);
+        });
+        RunResult run = json ? snctl({"port", "0", "recv", "3000"}, {"--json"})
+                             : snctl({"port", "0", "recv", "3000"});
+        silence.join();
+        EXPECT_EQ(run.status, 1);
+        EXPECT_EQ(
+            run.err,
+            "snctl: cannot read virtual port 0: no answer from the node (Connection timed out)\n");
+        EXPECT_EQ(run.out, json ? "{\"port\":0,\"count\":6,\"data\":\"before\",\"data_hex\":"
+                                  "\"6265666f7265\"}\n"
+                                : "before");
+    }
 
-    run = snctl({"port", "0", "recv"});
+    const RunResult run = snctl({"port", "0", "recv"});
     EXPECT_EQ(
         run.err,
         "snctl: cannot open virtual port 0: no answer from the node (Connection timed out)\n");

@@ -19,8 +19,9 @@ struct PseudoTerminalOptions {
 class PseudoTerminal {
 public:
     // Throws std::system_error when the pair or the link cannot be made.
-    // An existing link is replaced only when it dangles (left by a killed
-    // run); any other file at the path is refused.
+    // The link path is claimed first, before the pair is made: a link whose
+    // target is gone (left by a killed run) is replaced; a live link, a file
+    // or a directory is refused, and never removed later either.
     explicit PseudoTerminal(const PseudoTerminalOptions& options = {});
     ~PseudoTerminal();  // removes the link if it still points at this pty
     PseudoTerminal(const PseudoTerminal&) = delete;
