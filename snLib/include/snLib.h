@@ -74,8 +74,8 @@ void snSetDebug(int16_t level);
  * line speed `speed`.  Opening the same name and slave again returns the same
  * handle with its count raised.  Succeeds as soon as the device is open,
  * whether or not a node answers.  Writes 200 to the device timeout register.
- * errno: EINVAL for no name, a bad slave address or, when a new link must
- * be opened, a line speed the serial driver does not support (a reopen never
+ * errno: EINVAL for no or an empty name, a bad slave address or, when a new
+ * link must be opened, a line speed not in SN_LINE_SPEEDS (a reopen never
  * looks at the speed); ENOMEM when 16 nodes are open; else libmodbus's.
  */
 SensorNode* openSensorNode(const char* name, int speed, int slave);

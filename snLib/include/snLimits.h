@@ -28,8 +28,17 @@
 /* Nodes open at once (distinct device name and slave address). */
 #define SN_MAX_NODES 16
 
-/* Fastest virtual-port speed: the node keeps a speed as its quarter in 16
- * bits, so anything faster would be cut to a wrong speed. */
+/* Virtual-port speeds: the node keeps a speed as its quarter in 16 bits, so
+ * anything slower would stop its line and anything faster would be cut to a
+ * wrong speed. */
+#define SN_MIN_PORT_SPEED 4L
 #define SN_MAX_PORT_SPEED (4L * 0xFFFF + 3)
+
+/* The Modbus line speeds openSensorNode() accepts: those the serial driver
+ * can set (libmodbus would silently run any other at 9600).  For an array:
+ * static const int speeds[] = {SN_LINE_SPEEDS}; */
+#define SN_LINE_SPEEDS                                                                          \
+    110, 300, 600, 1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200, 230400, 460800, 500000, \
+        576000, 921600, 1000000, 1152000, 1500000, 2000000, 2500000, 3000000, 3500000, 4000000
 
 #endif /* SNLIMITS_H */

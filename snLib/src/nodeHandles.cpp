@@ -115,7 +115,8 @@ extern "C" SensorNode* openSensorNode(const char* name, int speed, int slave) {
         return nullptr;
     }
     trace("openSensorNode(%s, %d, %d)\n", name, speed, slave);
-    if (slave < kMinSlave || slave > kMaxSlave) {
+    // An empty name would reach libmodbus, which prints a complaint of its own.
+    if (name[0] == '\0' || slave < kMinSlave || slave > kMaxSlave) {
         errno = EINVAL;
         return nullptr;
     }

@@ -63,7 +63,7 @@ void reportReady(const CommandContext& context, const BridgeOptions& options,
     ready.text("format", std::string("8") + options.parity + std::to_string(options.stopBits));
     ready.text("link", options.link);
     ready.text("pty", pty.slavePath());
-    context.options.json ? ready.printJson(stdout) : ready.printText(stdout);
+    context.options.json ? ready.printJson(context.out) : ready.printText(context.out);
 }
 
 // Relays until a stop signal or a failing side; what each way delivered.

@@ -31,7 +31,8 @@ char parityOf(const std::string& text) {
 
 void applyOption(BridgeOptions& options, const std::string& name, const std::string& value) {
     if (name == "-b" || name == "--baud") {
-        options.baud = requireInteger(value, 1, SN_MAX_PORT_SPEED, "bridge: port speed");
+        options.baud =
+            requireInteger(value, SN_MIN_PORT_SPEED, SN_MAX_PORT_SPEED, "bridge: port speed");
     } else if (name == "--parity") {
         options.parity = parityOf(value);
     } else if (name == "--stop") {

@@ -9,6 +9,7 @@
 
 #include <cctype>
 #include <cerrno>
+#include <chrono>
 #include <string>
 
 namespace snctl {
@@ -34,8 +35,10 @@ char parityArgument(const std::string& text) {
 
 void portInit(const PortCall& call) {
     expectArgumentCount(call.args, 1, 3, call.name, "init BAUD [N|E|O] [1|2]");
-    // Faster speeds would reach the node cut to a wrong one.
-    const long speed = requireInteger(call.args[0], 1, SN_MAX_PORT_SPEED, "port speed");
+    // Slower speeds would stop the line, faster ones reach the node cut to
+    // a wrong one.
+    const long speed =
+        requireInteger(call.args[0], SN_MIN_PORT_SPEED, SN_MAX_PORT_SPEED, "port speed");
     const char parity = call.args.size() > 1 ? parityArgument(call.args[1]) : 'N';
     const long stopBits =
         call.args.size() > 2 ? requireInteger(call.args[2], 1, 2, "stop bits") : 1;
@@ -50,11 +53,23 @@ void portDrain(const PortCall& call) {
     expectArgumentCount(call.args, 0, 1, call.name, "drain [MS]");
     const long ms =
         call.args.empty() ? kDefaultDrainMs : requireInteger(call.args[0], 0, 600000, "drain time");
+    SnSerial* port = call.open();
+    const auto start = std::chrono::steady_clock::now();
     // The library counts its budget in hundredths of a second.
-    check(snSerDrain(call.open(), static_cast<uint32_t>((ms + 9) / 10)),
-          "cannot drain virtual port " + std::to_string(call.number));
+    const uint32_t budget = static_cast<uint32_t>((ms + 9) / 10);
+    check(snSerDrain(port, budget), "cannot drain virtual port " + std::to_string(call.number));
+    const auto waited = std::chrono::steady_clock::now() - start;
     call.context.report.number("port", call.number);
-    call.context.report.text("drain", "done");
+    // The library does not say why it returned; only a return before the
+    // budget ran out means the busy flag was seen clear.
+    if (call.number == 0) {
+        call.context.report.text("drain", "nothing to wait on: port 0 has no busy flag");
+    } else if (budget != 0 && waited < std::chrono::milliseconds(10 * budget)) {
+        call.context.report.text("drain", "nothing left to send");
+    } else {
+        call.context.report.text(
+            "drain", "waited up to " + std::to_string(10 * budget) + " ms, may still be sending");
+    }
 }
 
 void portFlush(const PortCall& call, bool input) {

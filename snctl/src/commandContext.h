@@ -2,6 +2,7 @@
 // its result goes into.
 #pragma once
 
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -17,6 +18,7 @@ struct CommandContext {
     const GlobalOptions& options;
     NodeAccess& access;
     Report& report;
+    std::FILE* out;  // where results go: standard output, kept clean for JSON
 };
 
 using CommandFunction = void (*)(const Arguments&, CommandContext&);

@@ -3,6 +3,7 @@
 #include "comName.h"
 #include "failure.h"
 #include "numberParsing.h"
+#include "snLimits.h"
 
 #include <getopt.h>
 
@@ -30,14 +31,32 @@ void applyDebugBits(GlobalOptions& options, const char* text) {
     options.modbusDebug = options.modbusDebug || (bits & 2) != 0;
 }
 
+// Refused here, with the list, rather than failing late at the open.
+int modbusSpeed(const char* value) {
+    static constexpr int kSpeeds[] = {SN_LINE_SPEEDS};
+    const long speed = requireInteger(value, 1, 4000000, "-m (Modbus speed)");
+    for (const int supported : kSpeeds) {
+        if (speed == supported) return supported;
+    }
+    std::string list;
+    for (const int supported : kSpeeds)
+        list += (list.empty() ? "" : " ") + std::to_string(supported);
+    throw UsageError("-m (Modbus speed): " + std::to_string(speed) +
+                     " is not a speed the serial driver can set; use one of " + list);
+}
+
+std::string deviceName(const char* value) {
+    if (*value == '\0') throw UsageError("-p (serial device) needs a name");
+    return translateDeviceName(value);
+}
+
 void applyOption(GlobalOptions& options, int letter, const char* value) {
     switch (letter) {
         case 'p':
-            options.device = translateDeviceName(value);
+            options.device = deviceName(value);
             break;
         case 'm':
-            options.modbusBaud =
-                static_cast<int>(requireInteger(value, 1, 4000000, "-m (Modbus speed)"));
+            options.modbusBaud = modbusSpeed(value);
             break;
         case 'a':
             options.slave = static_cast<int>(requireInteger(value, 1, 247, "-a (slave address)"));

@@ -6,6 +6,8 @@
 #include "report.h"
 #include "usage.h"
 
+#include <unistd.h>
+
 #include <cstdio>
 #include <system_error>
 
@@ -14,13 +16,26 @@ namespace {
 constexpr int kDeviceFailure = 1;
 constexpr int kUsageFailure = 2;
 
-void printReport(const snctl::Report& report, bool json) {
+void printReport(const snctl::Report& report, bool json, std::FILE* out) {
     if (report.empty()) return;
     if (json) {
-        report.printJson(stdout);
+        report.printJson(out);
     } else {
-        report.printText(stdout);
+        report.printText(out);
     }
+}
+
+// With --json, standard output carries JSON only: the debug output the
+// library and libmodbus print there goes to standard error instead, and the
+// results to a copy of the original standard output.
+std::FILE* resultStream(const snctl::GlobalOptions& options) {
+    if (!options.json || !(options.libraryTrace || options.modbusDebug)) return stdout;
+    std::fflush(stdout);
+    const int results = dup(STDOUT_FILENO);
+    std::FILE* out = results < 0 ? nullptr : fdopen(results, "w");
+    if (out == nullptr) return stdout;
+    dup2(STDERR_FILENO, STDOUT_FILENO);
+    return out;
 }
 
 // A command that fails part way still shows what it got: bytes taken from
@@ -28,16 +43,17 @@ void printReport(const snctl::Report& report, bool json) {
 int runCommand(const snctl::GlobalOptions& options) {
     if (options.command.empty()) throw snctl::UsageError("no command given (see snctl --help)");
     const snctl::CommandEntry& entry = snctl::findCommand(options.command.front());
+    std::FILE* out = resultStream(options);
     snctl::NodeAccess access(options);
     snctl::Report report;
-    snctl::CommandContext context{options, access, report};
+    snctl::CommandContext context{options, access, report, out};
     try {
         entry.run(snctl::Arguments(options.command.begin() + 1, options.command.end()), context);
     } catch (const snctl::DeviceError&) {
-        printReport(report, options.json);
+        printReport(report, options.json, out);
         throw;
     }
-    printReport(report, options.json);
+    printReport(report, options.json, out);
     return 0;
 }
 

@@ -71,6 +71,7 @@ protected:
              [=, this] { return openSensorNode(sim.devicePath().c_str(), 115200, 248) ? 0 : -1; },
              -1},
             {"no device name", [] { return openSensorNode(nullptr, 115200, 1) ? 0 : -1; }, -1},
+            {"empty device name", [] { return openSensorNode("", 115200, 1) ? 0 : -1; }, -1},
             // Slave 2: a new link (slave 1 is open, and reuse never looks at
             // the speed).
             {"unsupported speed",

@@ -148,6 +148,21 @@ TEST_F(SnctlTest, BadArgumentsAreRefusedBeforeAnyTraffic) {
     EXPECT_EQ(snctl({"info"}, {"-d", "4"}).status, 2);
 }
 
+// A Modbus speed the serial driver cannot set, and an empty device name,
+// are refused before anything is opened.
+TEST_F(SnctlTest, UnusableModbusSpeedAndEmptyDeviceAreUsageErrors) {
+    RunResult run = snctl({"info"}, {"-m", "12345"});
+    EXPECT_EQ(run.status, 2);
+    EXPECT_EQ(run.err,
+              "snctl: -m (Modbus speed): 12345 is not a speed the serial driver can set; use one "
+              "of 110 300 600 1200 2400 4800 9600 19200 38400 57600 115200 230400 460800 500000 "
+              "576000 921600 1000000 1152000 1500000 2000000 2500000 3000000 3500000 4000000\n");
+    run = sntest::runProgram({SNCTL_PATH, "-p", "", "info"});
+    EXPECT_EQ(run.status, 2);
+    EXPECT_EQ(run.err, "snctl: -p (serial device) needs a name\n");
+    EXPECT_TRUE(sim.log().empty());
+}
+
 // The line names the failure in words and keeps libmodbus's text, never an
 // errno: libmodbus's own codes would show as numbers above 112345678.
 TEST_F(SnctlTest, DeviceFailuresSayWhatWentWrongInWordsAndExitOne) {
@@ -218,6 +233,13 @@ TEST_F(SnctlTest, SlaveAddressAndDebugBitsReachTheLibrary) {
     EXPECT_EQ(frames.out.find("snPower("), std::string::npos);
     EXPECT_NE(frames.out.find("[01]"), std::string::npos)
         << "libmodbus frame dump expected: " << frames.out;
+
+    // With --json the debug output goes to standard error: stdout stays JSON.
+    const RunResult json = snctl({"power", "0", "status"}, {"-d", "3", "--json"});
+    ASSERT_EQ(json.status, 0) << json.err;
+    EXPECT_EQ(json.out, "{\"output\":0,\"state\":\"off\"}\n");
+    EXPECT_NE(json.err.find("snPowerIsOn("), std::string::npos) << json.err;
+    EXPECT_NE(json.err.find("[01]"), std::string::npos) << json.err;
 }
 
 }  // namespace

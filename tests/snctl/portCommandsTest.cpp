@@ -34,9 +34,14 @@ TEST_F(SnctlTest, InitWritesSpeedQuarterAndFrameFormatOfThePort) {
     // A quarter beyond 16 bits would reach the node as another speed.
     run = snctl({"port", "2", "init", "262144"});
     EXPECT_EQ(run.status, 2);
-    EXPECT_NE(run.err.find("port speed must be a number from 1 to 262143"), std::string::npos)
+    EXPECT_NE(run.err.find("port speed must be a number from 4 to 262143"), std::string::npos)
         << run.err;
     EXPECT_EQ(sim.reg(767), 65535);
+    // A quarter of 0 would stop the line.
+    run = snctl({"port", "1", "init", "3"});
+    EXPECT_EQ(run.status, 2);
+    EXPECT_EQ(run.err, "snctl: port speed must be a number from 4 to 262143, not '3'\n");
+    EXPECT_EQ(sim.reg(511), 2400);
     EXPECT_EQ(snctl({"port", "0", "init", "9600", "X"}).status, 2);
     EXPECT_EQ(snctl({"port", "0", "init", "9600", "N", "3"}).status, 2);
     EXPECT_EQ(snctl({"port", "3", "init", "9600"}).status, 2);
@@ -116,6 +121,21 @@ TEST_F(SnctlTest, RecvPrintsWhatThePortReceivedRawOrAsJson) {
     late.join();
     ASSERT_EQ(run.status, 0) << run.err;
     EXPECT_EQ(run.out, "late");
+}
+
+// The library's drain cannot say why it returned; snctl says what it knows.
+TEST_F(SnctlTest, DrainSaysWhatHappened) {
+    RunResult run = snctl({"port", "1", "drain", "300"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.out, "port: 1\ndrain: nothing left to send\n");
+    sim.setReg(256 + 255, 0);  // the line stops: what the node holds stays
+    ASSERT_EQ(snctl({"port", "1", "send", "held"}).status, 0);
+    run = snctl({"port", "1", "drain", "300"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.out, "port: 1\ndrain: waited up to 300 ms, may still be sending\n");
+    run = snctl({"port", "0", "drain"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.out, "port: 0\ndrain: nothing to wait on: port 0 has no busy flag\n");
 }
 
 TEST_F(SnctlTest, LineControlWritesTheControlRegisters) {
