@@ -1,41 +1,14 @@
 #include "transactions.h"
 
-#include "pause.h"
+#include "sncommon/lineRecovery.h"
 
 #include <cerrno>
 
 namespace snlib::mb {
+
 namespace {
 
-// Failures of the line itself, after which answer bytes may still arrive.
-bool isLineFailure(int err) {
-    switch (err) {
-        case ETIMEDOUT:
-        case ECONNRESET:
-        case EMBBADCRC:
-        case EMBBADDATA:
-        case EMBBADEXC:
-        case EMBUNKEXC:
-        case EMBMDATA:
-        case EMBBADSLAVE:
-            return true;
-        default:
-            return false;
-    }
-}
-
-// Lets the rest of a late or torn answer in for two byte timeouts and drops
-// it, keeping the errno of the failure.
-int settle(modbus_t* ctx, int rc) {
-    if (rc >= 0 || !isLineFailure(errno)) return rc;
-    const int failure = errno;
-    uint32_t sec = 0, usec = 0;
-    modbus_get_byte_timeout(ctx, &sec, &usec);
-    pauseMicroseconds(2 * (static_cast<uint64_t>(sec) * 1000000 + usec));
-    modbus_flush(ctx);
-    errno = failure;
-    return rc;
-}
+int settle(modbus_t* ctx, int rc) { return sncommon::recoverFromLineFailure(ctx, rc); }
 
 }  // namespace
 

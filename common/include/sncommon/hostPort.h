@@ -1,0 +1,19 @@
+// "HOST:PORT" as the programs take it: a name or IPv4 address, or an IPv6
+// address in brackets ("[::1]:1502"), then a port from 1 to 65535.
+#pragma once
+
+#include <cstddef>
+
+namespace sncommon {
+
+struct HostPort {
+    char host[256] = {};  // without the brackets
+    char port[6] = {};    // decimal, as getaddrinfo and libmodbus take it
+};
+
+// False for anything else: no colon, an empty host, brackets that do not
+// close, a port that is not a whole number in range, a name that does not
+// fit.  Allocates nothing (the library uses it too).
+bool parseHostPort(const char* text, HostPort& out);
+
+}  // namespace sncommon

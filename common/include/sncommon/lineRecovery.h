@@ -1,0 +1,20 @@
+// Recovery from a failure on a Modbus line.  After a timeout or a garbled
+// answer, the rest of a late or torn answer may still be on its way; it is
+// let in and dropped, so that it is never taken for the next answer.  The
+// library and the bus daemon share this one piece, so both recover alike.
+#pragma once
+
+#include <modbus.h>
+
+namespace sncommon {
+
+// True for the errno values of a failure on the line itself, after which
+// answer bytes may still arrive (a timeout, a bad CRC, another slave's or a
+// malformed answer, a reset connection).
+bool isLineFailure(int errorNumber);
+
+// With rc < 0 and errno a line failure: lets what comes in for two byte
+// timeouts arrive and drops it.  Returns rc, with errno as it was.
+int recoverFromLineFailure(modbus_t* ctx, int rc);
+
+}  // namespace sncommon

@@ -1,0 +1,51 @@
+#include "sncommon/hostPort.h"
+
+#include <cstring>
+
+namespace sncommon {
+
+namespace {
+
+// 1 to 65535, digits only.
+bool validPort(const char* text) {
+    const std::size_t length = std::strlen(text);
+    if (length == 0 || length > 5) return false;
+    long value = 0;
+    for (std::size_t i = 0; i < length; ++i) {
+        if (text[i] < '0' || text[i] > '9') return false;
+        value = value * 10 + (text[i] - '0');
+    }
+    return value >= 1 && value <= 65535;
+}
+
+bool copyHost(const char* from, std::size_t length, HostPort& out) {
+    if (length == 0 || length >= sizeof out.host) return false;
+    std::memcpy(out.host, from, length);
+    out.host[length] = '\0';
+    return true;
+}
+
+}  // namespace
+
+bool parseHostPort(const char* text, HostPort& out) {
+    out = HostPort{};
+    if (text == nullptr) return false;
+    const char* colon = nullptr;
+    if (text[0] == '[') {
+        const char* close = std::strchr(text, ']');
+        if (close == nullptr || close[1] != ':') return false;
+        if (!copyHost(text + 1, static_cast<std::size_t>(close - text - 1), out)) return false;
+        colon = close + 1;
+    } else {
+        colon = std::strrchr(text, ':');
+        if (colon == nullptr || std::memchr(text, ':', static_cast<std::size_t>(colon - text))) {
+            return false;  // no port, or an IPv6 address without brackets
+        }
+        if (!copyHost(text, static_cast<std::size_t>(colon - text), out)) return false;
+    }
+    if (!validPort(colon + 1)) return false;
+    std::strcpy(out.port, colon + 1);
+    return true;
+}
+
+}  // namespace sncommon
