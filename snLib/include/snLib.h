@@ -54,7 +54,7 @@ typedef struct SnSerial {
 
 /* One open node: an entry of the library's table of 16. */
 typedef struct SensorNode {
-    struct _modbus* ctx; /* RTU link; NULL while the entry is free */
+    struct _modbus* ctx; /* RTU or TCP link; NULL while the entry is free */
     uint16_t slaveId;    /* Modbus slave address, 1 to 247 */
     uint16_t refCount;   /* opens not yet matched by closes; 0 = free */
     char portName[256];  /* device name; not terminated when 256 long */
@@ -71,12 +71,19 @@ void snSetDebug(int16_t level);
 
 /*
  * Open the node at slave address `slave` (1-247) on serial device `name` at
- * line speed `speed`.  Opening the same name and slave again returns the same
- * handle with its count raised.  Succeeds as soon as the device is open,
- * whether or not a node answers.  Writes 200 to the device timeout register.
- * errno: EINVAL for no or an empty name, a bad slave address or, when a new
- * link must be opened, a line speed not in SN_LINE_SPEEDS (a reopen never
- * looks at the speed); ENOMEM when 16 nodes are open; else libmodbus's.
+ * line speed `speed`.  A name "tcp:HOST:PORT" (IPv6 host in brackets, e.g.
+ * "tcp:[::1]:1502") reaches the node through the bus daemon over Modbus TCP
+ * instead, with the slave address as unit id; `speed` is then not used.  A
+ * lost TCP connection fails the call with its errno, and the next call
+ * connects again.  Opening the same name and slave again returns the same
+ * handle with its count raised.  Succeeds as soon as the device is open (the
+ * connection made), whether or not a node answers.  Writes 200 to the
+ * device timeout register.
+ * errno: EINVAL for no or an empty name, a bad slave address, a "tcp:" name
+ * that is not HOST:PORT or, when a new serial link must be opened, a line
+ * speed not in SN_LINE_SPEEDS (a reopen never looks at the speed); ENOMEM
+ * when 16 nodes are open; else libmodbus's (ECONNREFUSED when nothing
+ * listens at a TCP address).
  */
 SensorNode* openSensorNode(const char* name, int speed, int slave);
 

@@ -8,6 +8,7 @@ namespace snlib {
 namespace {
 
 SensorNode sNode[kMaxNodes];
+bool sTcpLink[kMaxNodes];  // entry i's link is a TCP connection
 pthread_mutex_t snMutex = PTHREAD_MUTEX_INITIALIZER;
 // Atomic so that a debug level set from another thread is seen safely.
 std::atomic<int16_t> snDebug{0};
@@ -16,6 +17,18 @@ std::atomic<int16_t> snDebug{0};
 
 SensorNode* nodeTable() { return sNode; }
 int16_t debugLevel() { return snDebug.load(std::memory_order_relaxed); }
+
+void markTcpLink(const SensorNode& entry, bool tcp) { sTcpLink[&entry - sNode] = tcp; }
+
+// Ports carry a copy of their node's context, so the context itself is
+// what identifies the link.
+bool isTcpLink(const modbus_t* ctx) {
+    if (ctx == nullptr) return false;
+    for (int i = 0; i < kMaxNodes; ++i) {
+        if (sNode[i].ctx == ctx) return sTcpLink[i];
+    }
+    return false;
+}
 
 LibLock::LibLock() { pthread_mutex_lock(&snMutex); }
 LibLock::~LibLock() { pthread_mutex_unlock(&snMutex); }
@@ -65,6 +78,7 @@ int failWith(int err) {
 
 extern "C" void initSensorNodeLib(void) {
     std::memset(snlib::sNode, 0, sizeof snlib::sNode);
+    std::memset(snlib::sTcpLink, 0, sizeof snlib::sTcpLink);
     pthread_mutex_init(&snlib::snMutex, nullptr);
 }
 

@@ -3,6 +3,8 @@
 
 #include "snLib.h"
 
+#include <modbus.h>
+
 #include <pthread.h>
 
 namespace snlib {
@@ -13,6 +15,12 @@ constexpr int kPortNameSize = 256;
 
 SensorNode* nodeTable();
 int16_t debugLevel();
+
+// Which open links are Modbus TCP connections (to the bus daemon), kept
+// beside the table: only those are closed after a lost connection and
+// connected again before the next transaction.  Under the lock.
+void markTcpLink(const SensorNode& entry, bool tcp);
+bool isTcpLink(const modbus_t* ctx);
 
 // Holds the library lock for one scope.  The lock is never nested.
 class LibLock {

@@ -5,6 +5,8 @@
 #include "trace.h"
 #include "transactions.h"
 
+#include "sncommon/hostPort.h"
+
 #include <modbus.h>
 
 #include <cerrno>
@@ -39,24 +41,52 @@ SensorNode* findFreeEntry() {
     return nullptr;
 }
 
-// Creates and connects the context; on failure leaves the entry free.
-bool connectEntry(SensorNode& entry, const char* name, int speed, int slave) {
-    entry.ctx = modbus_new_rtu(name, speed, 'N', 8, 1);
-    if (entry.ctx == nullptr) {
-        debugNote("Failed modbus_new_rtu(): %s\n", modbus_strerror(errno));
-        return false;
+// "tcp:HOST:PORT" names a Modbus TCP connection (to the bus daemon, whose
+// unit id is the slave address); any other name is a serial device.
+constexpr char kTcpPrefix[] = "tcp:";
+constexpr size_t kTcpPrefixLength = sizeof kTcpPrefix - 1;
+
+bool isTcpName(const char* name) { return std::strncmp(name, kTcpPrefix, kTcpPrefixLength) == 0; }
+
+// What a new link needs: a TCP name that parses, or a serial line speed the
+// driver can set (libmodbus would silently run another one at 9600).
+bool validNewLink(const char* name, int speed, sncommon::HostPort& address) {
+    if (isTcpName(name)) return sncommon::parseHostPort(name + kTcpPrefixLength, address);
+    return isSupportedLineSpeed(speed);
+}
+
+modbus_t* newContext(const char* name, int speed, const sncommon::HostPort& address) {
+    if (isTcpName(name)) {
+        modbus_t* ctx = modbus_new_tcp_pi(address.host, address.port);
+        if (ctx == nullptr) debugNote("Failed modbus_new_tcp_pi(): %s\n", modbus_strerror(errno));
+        return ctx;
     }
+    modbus_t* ctx = modbus_new_rtu(name, speed, 'N', 8, 1);
+    if (ctx == nullptr) debugNote("Failed modbus_new_rtu(): %s\n", modbus_strerror(errno));
+    return ctx;
+}
+
+// Creates and connects the context; on failure leaves the entry free.
+bool connectEntry(SensorNode& entry, const char* name, int speed, int slave,
+                  const sncommon::HostPort& address) {
+    entry.ctx = newContext(name, speed, address);
+    if (entry.ctx == nullptr) return false;
     const char* failure = nullptr;
     if (modbus_set_slave(entry.ctx, slave) < 0) {
         failure = "Failed modbus_set_slave(): %s\n";
     } else if (modbus_connect(entry.ctx) < 0) {
         failure = "Failed modbus_connect(): %s\n";
     }
-    if (failure == nullptr) return true;
-    debugNote(failure, modbus_strerror(errno));
+    if (failure == nullptr) {
+        markTcpLink(entry, isTcpName(name));
+        return true;
+    }
+    const int error = errno;
+    debugNote(failure, modbus_strerror(error));
     modbus_close(entry.ctx);
     modbus_free(entry.ctx);
     entry.ctx = nullptr;
+    errno = error;
     return false;
 }
 
@@ -68,7 +98,7 @@ void setUpOpenedEntry(SensorNode& entry, const char* name, int slave) {
     const size_t length = strnlen(name, kPortNameSize);
     std::memcpy(entry.portName, name, length);
     std::memset(entry.portName + length, 0, kPortNameSize - length);
-    modbus_rtu_set_serial_mode(entry.ctx, MODBUS_RTU_RS232);
+    if (!isTcpName(name)) modbus_rtu_set_serial_mode(entry.ctx, MODBUS_RTU_RS232);
     modbus_set_response_timeout(entry.ctx, 0, kResponseTimeoutUs);
     modbus_set_byte_timeout(entry.ctx, 0, kByteTimeoutUs);
     // Whether the node answers is not checked here: the open succeeds as
@@ -125,9 +155,9 @@ extern "C" SensorNode* openSensorNode(const char* name, int speed, int slave) {
         ++open->refCount;
         return open;
     }
-    // Only a new context runs at the speed; libmodbus would silently run an
-    // unsupported one at 9600.
-    if (!isSupportedLineSpeed(speed)) {
+    // Only a new context runs at the speed (a TCP link has none).
+    sncommon::HostPort address;
+    if (!validNewLink(name, speed, address)) {
         errno = EINVAL;
         return nullptr;
     }
@@ -136,7 +166,7 @@ extern "C" SensorNode* openSensorNode(const char* name, int speed, int slave) {
         errno = ENOMEM;
         return nullptr;
     }
-    if (!connectEntry(*entry, name, speed, slave)) return nullptr;
+    if (!connectEntry(*entry, name, speed, slave, address)) return nullptr;
     setUpOpenedEntry(*entry, name, slave);
     return entry;
 }

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -24,6 +25,11 @@ constexpr std::uint32_t kStreamReadSize = SN_BLOCK_BYTES;  // flowing: whole blo
 constexpr int kBitsPerByte = 10;                           // 8N1 on the port's line
 constexpr std::size_t kTypedQueueSize = 4096;
 constexpr unsigned char kCtrlD = 4;
+// A node reached through the bus daemon outlives a restart of the daemon:
+// the library connects again on the next call, so only a connection that
+// stays lost this long ends the terminal.
+constexpr auto kReconnectGrace = std::chrono::seconds(5);
+constexpr char kTcpPrefix[] = "tcp:";
 
 // What the port received, on its way to the console.
 unsigned char inputBuf[kInputBufSize];
@@ -84,10 +90,49 @@ bool readKeyboard(Keyboard& keyboard) {
     return false;
 }
 
+bool isConnectionError(int errorNumber) {
+    return errorNumber == ECONNRESET || errorNumber == ECONNREFUSED || errorNumber == EPIPE ||
+           errorNumber == ENOTCONN || isDeviceGone(errorNumber);
+}
+
+// Whether a call's outcome ends the relay.  A serial device that is gone
+// ends it at once; a TCP node ends it only after connection errors for the
+// whole grace, with no call in between that got through.
+class LinkWatch {
+public:
+    explicit LinkWatch(bool tcpNode) : tcpNode_(tcpNode) {}
+
+    // errorNumber 0: the call succeeded.  True while the relay goes on.
+    bool goesOn(int errorNumber) {
+        if (!tcpNode_) return !isDeviceGone(errorNumber);
+        if (!isConnectionError(errorNumber)) {
+            failing_ = false;
+            return true;
+        }
+        const auto now = std::chrono::steady_clock::now();
+        if (!failing_) failingSince_ = now;
+        failing_ = true;
+        return now - failingSince_ < kReconnectGrace;
+    }
+
+private:
+    bool tcpNode_;
+    bool failing_ = false;
+    std::chrono::steady_clock::time_point failingSince_{};
+};
+
+// snterm opened the node by its -p name, which the node's entry holds as
+// given: a "tcp:" name is a connection to the bus daemon.
+bool throughDaemon(const SnSerial* port) {
+    return port->node != nullptr &&
+           std::strncmp(port->node->portName, kTcpPrefix, sizeof kTcpPrefix - 1) == 0;
+}
+
 // Hands the node what its line has drained room for.  Bytes the node does
 // not take even so are lost, as at any terminal whose line is gone.  False
-// only when the device is gone; a node that takes nothing is not.
-bool sendTyped(SnSerial* port, sncommon::LinePacer* pacer) {
+// only when the device is gone (see LinkWatch); a node that takes nothing
+// is not.
+bool sendTyped(SnSerial* port, sncommon::LinePacer* pacer, LinkWatch& watch) {
     if (typed.count == 0) return true;
     const std::size_t n =
         pacer == nullptr
@@ -99,13 +144,13 @@ bool sendTyped(SnSerial* port, sncommon::LinePacer* pacer) {
     if (pacer != nullptr) pacer->spent(n);
     typed.start += n;
     typed.count -= n;
-    return sent >= static_cast<int>(n) || !isDeviceGone(errno);
+    return watch.goesOn(sent >= static_cast<int>(n) ? 0 : errno);
 }
 
 // One read: 20 bytes when idle, a whole block while a stream flows (the
 // last read came back full).  Library trace lines sit in stdio's buffer;
 // they are flushed first so the console shows everything in order.
-bool relayFromPort(SnSerial* port, bool& streaming) {
+bool relayFromPort(SnSerial* port, bool& streaming, LinkWatch& watch) {
     const std::uint32_t wanted = streaming ? kStreamReadSize : kPortReadSize;
     errno = 0;
     const int received = snSerRead(port, inputBuf, wanted);
@@ -113,9 +158,9 @@ bool relayFromPort(SnSerial* port, bool& streaming) {
     if (received > 0) {
         std::fflush(stdout);
         sncommon::writeAll(STDOUT_FILENO, inputBuf, static_cast<std::size_t>(received));
-        return true;
+        return watch.goesOn(0);
     }
-    return !isDeviceGone(errno);
+    return watch.goesOn(errno);  // 0: the node had nothing
 }
 
 }  // namespace
@@ -132,14 +177,15 @@ RelayEnd relayLoop(SnSerial* port, int targetBaud) {
     sncommon::LinePacer* pacer = targetBaud > 0 ? &linePacer : nullptr;
     Keyboard keyboard = Keyboard::Watched;
     bool streaming = false;
+    LinkWatch watch(throughDaemon(port));
     for (;;) {
         if (waitForKeyboard(keyboard, streaming) && readKeyboard(keyboard)) {
             // What was typed before Ctrl-D still goes, at the library's pace.
-            sendTyped(port, nullptr);
+            sendTyped(port, nullptr, watch);
             return RelayEnd::UserExit;
         }
-        if (!sendTyped(port, pacer)) return RelayEnd::DeviceLost;
-        if (!relayFromPort(port, streaming)) return RelayEnd::DeviceLost;
+        if (!sendTyped(port, pacer, watch)) return RelayEnd::DeviceLost;
+        if (!relayFromPort(port, streaming, watch)) return RelayEnd::DeviceLost;
     }
 }
 

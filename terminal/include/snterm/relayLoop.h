@@ -15,6 +15,8 @@ enum class RelayEnd {
 // drains them; bytes the port received go to descriptor 1, in 20-byte reads
 // when idle (a pass every 20 ms) and in whole blocks, pass after pass, while
 // a stream flows.  At end of input it keeps polling the port every 20 ms.
+// A node reached through the bus daemon ("tcp:" device name) is lost only
+// after connection errors for 5 s in a row, so a daemon restart is survived.
 RelayEnd relayLoop(SnSerial* port, int targetBaud);
 
 // True for errno values meaning the serial device itself is unusable
