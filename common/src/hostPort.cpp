@@ -6,8 +6,8 @@ namespace sncommon {
 
 namespace {
 
-// 1 to 65535, digits only.
-bool validPort(const char* text) {
+// `lowest` to 65535, digits only.
+bool validPort(const char* text, long lowest) {
     const std::size_t length = std::strlen(text);
     if (length == 0 || length > 5) return false;
     long value = 0;
@@ -15,7 +15,7 @@ bool validPort(const char* text) {
         if (text[i] < '0' || text[i] > '9') return false;
         value = value * 10 + (text[i] - '0');
     }
-    return value >= 1 && value <= 65535;
+    return value >= lowest && value <= 65535;
 }
 
 bool copyHost(const char* from, std::size_t length, HostPort& out) {
@@ -25,9 +25,7 @@ bool copyHost(const char* from, std::size_t length, HostPort& out) {
     return true;
 }
 
-}  // namespace
-
-bool parseHostPort(const char* text, HostPort& out) {
+bool parse(const char* text, HostPort& out, long lowestPort) {
     out = HostPort{};
     if (text == nullptr) return false;
     const char* colon = nullptr;
@@ -43,9 +41,15 @@ bool parseHostPort(const char* text, HostPort& out) {
         }
         if (!copyHost(text, static_cast<std::size_t>(colon - text), out)) return false;
     }
-    if (!validPort(colon + 1)) return false;
+    if (!validPort(colon + 1, lowestPort)) return false;
     std::strcpy(out.port, colon + 1);
     return true;
 }
+
+}  // namespace
+
+bool parseHostPort(const char* text, HostPort& out) { return parse(text, out, 1); }
+
+bool parseListenAddress(const char* text, HostPort& out) { return parse(text, out, 0); }
 
 }  // namespace sncommon

@@ -16,4 +16,8 @@ struct HostPort {
 // fit.  Allocates nothing (the library uses it too).
 bool parseHostPort(const char* text, HostPort& out);
 
+// The same for an address to listen on, where port 0 also goes: the system
+// picks a free port (the program then says which).
+bool parseListenAddress(const char* text, HostPort& out);
+
 }  // namespace sncommon
