@@ -1,0 +1,34 @@
+// One Modbus TCP client: its socket, what it has sent that is not yet a
+// whole request, and the answers not yet written to it.
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "fairQueue.h"
+
+namespace snbusd {
+
+// Requests one client may have waiting for the line at once; beyond that
+// its socket is not read, so it is held back by TCP, not by our memory.
+inline constexpr std::size_t kMaxRequestsInFlight = 16;
+inline constexpr std::size_t kReadBufferLimit = 4096;
+
+struct ClientConnection {
+    ClientId id = 0;
+    int fd = -1;
+    std::string peer;
+    std::vector<uint8_t> in;   // bytes of requests not yet taken
+    std::vector<uint8_t> out;  // answers not yet written
+    std::size_t inFlight = 0;  // requests given to the bus, not yet answered
+    std::chrono::steady_clock::time_point lastRequest{};
+
+    bool wantsToRead() const {
+        return inFlight < kMaxRequestsInFlight && in.size() < kReadBufferLimit;
+    }
+};
+
+}  // namespace snbusd

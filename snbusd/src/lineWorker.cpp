@@ -1,0 +1,101 @@
+#include "lineWorker.h"
+
+#include <cstring>
+#include <string>
+
+namespace snbusd {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+constexpr std::chrono::seconds kReopenPace(1);
+
+const char* refusalReason(uint8_t code, const Request& request, const Policy& policy) {
+    if (code == kGatewayTargetFailed) return "unit";
+    if (code == kIllegalDataValue) return "malformed";
+    if (policy.readOnly && !request.pdu.empty() && request.pdu[0] > 4) return "read_only";
+    return "function";
+}
+
+std::string describe(const Request& request) {
+    return "unit " + std::to_string(request.unit) + " function " +
+           std::to_string(request.pdu.empty() ? 0 : request.pdu[0]);
+}
+
+}  // namespace
+
+void LineWorker::run() {
+    line_.open() ? metrics_.setLineUp(true) : lineWentDown(errno);
+    for (;;) {
+        const std::optional<Job> job = bus_.nextJob(kReopenPace);
+        if (bus_.stopped()) return;
+        if (!line_.up()) tryToReopen();
+        if (!job) continue;
+        const std::vector<uint8_t> pdu = serve(*job);
+        bus_.deliver(Answer{job->client, answerFrame(job->request, pdu)});
+        metrics_.setWaiting(bus_.waiting());
+    }
+}
+
+void LineWorker::lineWentDown(int errorNumber) {
+    metrics_.setLineUp(false);
+    if (reportedDown_) return;
+    reportedDown_ = true;
+    log_.event("device " + line_.device() + " lost: " + std::strerror(errorNumber) +
+               "; answering 0x0A until it is back");
+}
+
+void LineWorker::tryToReopen() {
+    const auto now = Clock::now();
+    if (now - lastOpenAttempt_ < kReopenPace) return;
+    lastOpenAttempt_ = now;
+    if (!line_.open()) return;
+    reportedDown_ = false;
+    metrics_.setLineUp(true);
+    log_.event("device " + line_.device() + " is back");
+}
+
+std::vector<uint8_t> LineWorker::serve(const Job& job) {
+    const Request& request = job.request;
+    if (const uint8_t code = refusal(request, policy_)) {
+        metrics_.refused(refusalReason(code, request, policy_));
+        log_.detail(describe(request) + ": refused with exception " + std::to_string(code));
+        return exceptionPdu(request.pdu.empty() ? 0 : request.pdu[0], code);
+    }
+    if (!line_.up()) {
+        metrics_.refused("device_gone");
+        return exceptionPdu(request.pdu[0], kGatewayPathUnavailable);
+    }
+    return onTheLine(request);
+}
+
+std::vector<uint8_t> LineWorker::onTheLine(const Request& request) {
+    const auto start = Clock::now();
+    const Outcome outcome = request.unit == 0 ? line_.broadcast(request.pdu)
+                                              : line_.transact(request.unit, request.pdu);
+    const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    const uint8_t function = request.pdu[0];
+    switch (outcome.kind) {
+        case Outcome::Kind::Answer:
+            metrics_.transaction(request.unit, "ok", seconds);
+            if (request.unit == 0) return broadcastAnswer(request.pdu);
+            if (outcome.pdu[0] & 0x80) metrics_.nodeException(request.unit, outcome.pdu[1]);
+            log_.detail(describe(request) + ": answered");
+            return outcome.pdu;
+        case Outcome::Kind::NoAnswer:
+        case Outcome::Kind::Garbled: {
+            const bool late = outcome.kind == Outcome::Kind::NoAnswer;
+            metrics_.transaction(request.unit, late ? "timeout" : "garbled", seconds);
+            log_.detail(describe(request) + (late ? ": no answer" : ": garbled answer"));
+            return exceptionPdu(function, kGatewayTargetFailed);
+        }
+        case Outcome::Kind::Gone:
+            break;
+    }
+    metrics_.transaction(request.unit, "device_gone", seconds);
+    lineWentDown(outcome.errorNumber);
+    lastOpenAttempt_ = Clock::now();
+    return exceptionPdu(function, kGatewayPathUnavailable);
+}
+
+}  // namespace snbusd

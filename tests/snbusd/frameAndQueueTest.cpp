@@ -1,0 +1,163 @@
+// The daemon's pure parts: Modbus TCP framing, what may go on the line and
+// what counts as its answer, the fair queue, the command line.
+#include <gtest/gtest.h>
+
+#include <stdexcept>
+#include <vector>
+
+#include "fairQueue.h"
+#include "mbapFrame.h"
+#include "options.h"
+#include "requestCheck.h"
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+using snbusd::FrameStatus;
+
+TEST(MbapFrames, AreTakenWholeAndAnsweredWithTheirIdAndUnit) {
+    const Bytes stream{0x12, 0x34, 0, 0, 0, 6, 7, 3, 0, 15, 0, 2, 0xAB};  // and a byte of the next
+    EXPECT_EQ(snbusd::takeFrame(stream.data(), 6).status, FrameStatus::NeedMore);
+    EXPECT_EQ(snbusd::takeFrame(stream.data(), 11).status, FrameStatus::NeedMore);
+    const snbusd::Frame frame = snbusd::takeFrame(stream.data(), stream.size());
+    ASSERT_EQ(frame.status, FrameStatus::Complete);
+    EXPECT_EQ(frame.consumed, 12u);
+    EXPECT_EQ(frame.request.transaction, 0x1234);
+    EXPECT_EQ(frame.request.unit, 7);
+    EXPECT_EQ(frame.request.pdu, (Bytes{3, 0, 15, 0, 2}));
+    EXPECT_EQ(snbusd::answerFrame(frame.request, {3, 4, 0, 1, 0, 2}),
+              (Bytes{0x12, 0x34, 0, 0, 0, 7, 7, 3, 4, 0, 1, 0, 2}));
+    EXPECT_EQ(snbusd::exceptionPdu(3, 0x0B), (Bytes{0x83, 0x0B}));
+}
+
+TEST(MbapFrames, OtherProtocolsAndLengthsOutsideTwoTo254AreBad) {
+    for (const Bytes& bad :
+         {Bytes{0, 1, 0, 7, 0, 6, 1, 3, 0, 0, 0, 1}, Bytes{0, 1, 0, 0, 0x03, 0xE8, 1, 3},
+          Bytes{0, 1, 0, 0, 0, 1, 1}, Bytes{0, 1, 0, 0, 0, 255, 1}}) {
+        const snbusd::Frame frame = snbusd::takeFrame(bad.data(), bad.size());
+        EXPECT_EQ(frame.status, FrameStatus::Bad) << frame.error;
+        EXPECT_FALSE(frame.error.empty());
+    }
+    const Bytes longest = [] {
+        Bytes b{0, 1, 0, 0, 0, 254, 1, 16};
+        b.resize(6 + 254, 0);
+        return b;
+    }();
+    EXPECT_EQ(snbusd::takeFrame(longest.data(), longest.size()).status, FrameStatus::Complete);
+}
+
+snbusd::Request request(uint8_t unit, Bytes pdu) {
+    return snbusd::Request{1, unit, std::move(pdu)};
+}
+
+TEST(RequestCheck, RefusesWhatMustNotReachTheLine) {
+    const snbusd::Policy open;
+    EXPECT_EQ(snbusd::refusal(request(1, {3, 0, 31, 0, 8}), open), 0);
+    EXPECT_EQ(
+        snbusd::refusal(request(1, {23, 1, 6, 0, 11, 1, 134, 0, 2, 4, 0, 2, 0x61, 0x62}), open), 0);
+    EXPECT_EQ(snbusd::refusal(request(1, {3, 0, 31, 0}), open), 0x03) << "short";
+    EXPECT_EQ(snbusd::refusal(request(1, {16, 0, 47, 0, 1, 2, 0}), open), 0x03) << "byte count";
+    EXPECT_EQ(snbusd::refusal(request(1, {43, 14, 1, 0}), open), 0x01) << "not carried";
+    EXPECT_EQ(snbusd::refusal(request(248, {3, 0, 0, 0, 1}), open), 0x0B);
+    EXPECT_EQ(snbusd::refusal(request(0, {5, 0, 3, 0xFF, 0}), open), 0) << "broadcast write";
+    EXPECT_EQ(snbusd::refusal(request(0, {3, 0, 15, 0, 1}), open), 0x01) << "broadcast read";
+
+    const snbusd::Policy readOnly{true, {}};
+    EXPECT_EQ(snbusd::refusal(request(1, {4, 0, 0, 0, 1}), readOnly), 0);
+    EXPECT_EQ(snbusd::refusal(request(1, {5, 0, 3, 0xFF, 0}), readOnly), 0x01);
+    EXPECT_EQ(snbusd::refusal(request(1, {23, 1, 6, 0, 1, 1, 134, 0, 1, 2, 0, 0}), readOnly), 0x01);
+
+    const snbusd::Policy someUnits{false, snbusd::parseUnits("1,3-5")};
+    for (const int unit : {1, 3, 4, 5})
+        EXPECT_EQ(snbusd::refusal(request(static_cast<uint8_t>(unit), {3, 0, 0, 0, 1}), someUnits),
+                  0)
+            << unit;
+    for (const int unit : {0, 2, 6, 247})
+        EXPECT_EQ(
+            snbusd::refusal(request(static_cast<uint8_t>(unit), {6, 0, 21, 0, 200}), someUnits),
+            0x0B)
+            << unit;
+}
+
+TEST(RequestCheck, TakesOnlyAnAnswerThatFitsItsRequest) {
+    const Bytes read{3, 0, 31, 0, 2};
+    EXPECT_TRUE(snbusd::answers(read, Bytes{3, 4, 0, 1, 0, 2}.data(), 6));
+    EXPECT_TRUE(snbusd::answers(read, Bytes{0x83, 2}.data(), 2)) << "the node's exception";
+    EXPECT_FALSE(snbusd::answers(read, Bytes{3, 2, 0, 1}.data(), 4)) << "one register short";
+    EXPECT_FALSE(snbusd::answers(read, Bytes{4, 4, 0, 1, 0, 2}.data(), 6)) << "other function";
+    EXPECT_FALSE(snbusd::answers(read, Bytes{0x83, 2, 0}.data(), 3));
+    const Bytes coils{1, 0, 0, 0, 9};  // 9 coils: 2 bytes
+    EXPECT_TRUE(snbusd::answers(coils, Bytes{1, 2, 0xFF, 1}.data(), 4));
+    const Bytes single{6, 0, 21, 0, 200};
+    EXPECT_TRUE(snbusd::answers(single, single.data(), 5));
+    EXPECT_FALSE(snbusd::answers(single, Bytes{6, 0, 21, 0, 201}.data(), 5)) << "not the echo";
+    const Bytes many{16, 0, 47, 0, 2, 4, 0, 1, 0, 2};
+    EXPECT_TRUE(snbusd::answers(many, Bytes{16, 0, 47, 0, 2}.data(), 5));
+    EXPECT_FALSE(snbusd::answers(many, Bytes{16, 0, 47, 0, 1}.data(), 5));
+    const Bytes both{23, 1, 6, 0, 1, 1, 134, 0, 1, 2, 0, 0};
+    EXPECT_TRUE(snbusd::answers(both, Bytes{23, 2, 0, 5}.data(), 4));
+    EXPECT_EQ(snbusd::broadcastAnswer(many), (Bytes{16, 0, 47, 0, 2}));
+}
+
+snbusd::Job job(snbusd::ClientId client, uint16_t id) {
+    return snbusd::Job{client, snbusd::Request{id, 1, {3, 0, 15, 0, 1}}, {}};
+}
+
+TEST(FairQueue, ServesClientsInTurnAndEachInItsOwnOrder) {
+    snbusd::FairQueue queue;
+    for (uint16_t i = 0; i < 4; ++i) queue.add(job(1, i));  // a client streaming
+    queue.add(job(2, 100));                                 // one keystroke
+    queue.add(job(3, 200));
+    EXPECT_EQ(queue.waiting(), 6u);
+    std::vector<std::pair<snbusd::ClientId, uint16_t>> served;
+    while (auto next = queue.next()) served.emplace_back(next->client, next->request.transaction);
+    EXPECT_EQ(served, (std::vector<std::pair<snbusd::ClientId, uint16_t>>{
+                          {1, 0}, {2, 100}, {3, 200}, {1, 1}, {1, 2}, {1, 3}}));
+    EXPECT_EQ(queue.waiting(), 0u);
+}
+
+TEST(FairQueue, AClientThatGoesTakesItsWaitingRequestsWithIt) {
+    snbusd::FairQueue queue;
+    queue.add(job(1, 1));
+    queue.add(job(2, 2));
+    queue.add(job(1, 3));
+    queue.dropClient(1);
+    EXPECT_EQ(queue.waiting(), 1u);
+    EXPECT_EQ(queue.waitingFor(1), 0u);
+    EXPECT_EQ(queue.next()->client, 2u);
+    EXPECT_FALSE(queue.next());
+}
+
+snbusd::Options parse(std::vector<std::string> args) {
+    args.insert(args.begin(), "snbusd");
+    std::vector<char*> argv;
+    for (auto& arg : args) argv.push_back(arg.data());
+    argv.push_back(nullptr);
+    return snbusd::parseOptions(static_cast<int>(args.size()), argv.data());
+}
+
+TEST(DaemonOptions, DefaultsToLoopbackAndRefusesWhatCannotWork) {
+    const snbusd::Options defaults = parse({"-p", "COM2"});
+    EXPECT_EQ(defaults.device, "/dev/ttyS1");
+    EXPECT_EQ(defaults.baud, 115200);
+    EXPECT_EQ(defaults.listen, std::vector<std::string>{"127.0.0.1:1502"});
+    EXPECT_EQ(defaults.maxClients, 32);
+    EXPECT_EQ(defaults.idleTimeout.count(), 300);
+    EXPECT_EQ(defaults.timeout.count(), 600);
+    const snbusd::Options set = parse({"-p", "/dev/x", "--listen", "[::1]:1502", "--listen",
+                                       "127.0.0.1:0", "--units", "2-3", "--read-only", "-v"});
+    EXPECT_EQ(set.listen, (std::vector<std::string>{"[::1]:1502", "127.0.0.1:0"}));
+    EXPECT_TRUE(set.readOnly && set.verbose && set.units[2] && set.units[3] && !set.units[4]);
+    for (const std::vector<std::string>& bad : {std::vector<std::string>{},
+                                                {"-p", ""},
+                                                {"-p", "/dev/x", "--listen", "1502"},
+                                                {"-p", "/dev/x", "--units", "0"},
+                                                {"-p", "/dev/x", "--units", "5-3"},
+                                                {"-p", "/dev/x", "-m", "12345"},
+                                                {"-p", "/dev/x", "stray"},
+                                                {"-p", "/dev/x", "-x"}}) {
+        EXPECT_THROW(parse(bad), std::invalid_argument) << (bad.empty() ? "" : bad.back());
+    }
+}
+
+}  // namespace
