@@ -23,7 +23,7 @@ string(REGEX REPLACE "/$" "" SNLIB_PC_TO_PREFIX "${SNLIB_PC_TO_PREFIX}")
 configure_file(${CMAKE_CURRENT_LIST_DIR}/snLib.pc.in ${CMAKE_CURRENT_BINARY_DIR}/snLib.pc @ONLY)
 install(FILES ${CMAKE_CURRENT_BINARY_DIR}/snLib.pc DESTINATION ${SNLIB_PC_DIR})
 
-foreach(program snterm snsim snctl)
+foreach(program snterm snsim snctl snbusd)
   if(TARGET ${program})
     install(TARGETS ${program} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
     install(FILES ${PROJECT_SOURCE_DIR}/man/${program}.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)

@@ -76,7 +76,8 @@ TEST_F(InstalledTree, HoldsLibrariesHeaderPackageFilesProgramsManPagesAndComplet
           prefix + "/include/snLimits.h", libdir + "/pkgconfig/snLib.pc",
           libdir + "/cmake/snLib/snLibConfig.cmake",
           libdir + "/cmake/snLib/snLibConfigVersion.cmake", prefix + "/bin/snctl",
-          prefix + "/bin/snterm", prefix + "/bin/snsim", prefix + "/share/man/man1/snctl.1",
+          prefix + "/bin/snterm", prefix + "/bin/snsim", prefix + "/bin/snbusd",
+          prefix + "/share/man/man1/snctl.1", prefix + "/share/man/man1/snbusd.1",
           prefix + "/share/man/man1/snterm.1", prefix + "/share/man/man1/snsim.1",
           prefix + "/share/bash-completion/completions/snctl"}) {
         EXPECT_TRUE(fs::exists(file)) << file;

@@ -97,6 +97,39 @@ TEST_F(Daemon, ALostDeviceIsAnswered0x0AUntilItIsBackAndClientsStay) {
     EXPECT_EQ(log.find("closed"), std::string::npos) << "no client was closed: " << log;
 }
 
+// A client gone while its request is on the line: the transaction is
+// finished and its answer dropped, so the line is never left mid-frame.
+TEST_F(Daemon, AClientGoneMidTransactionLeavesTheLineClean) {
+    startDaemon();
+    sim.setFault(snsim::Fault::Delay, 200ms);
+    {
+        RawClient leaving(port);
+        ASSERT_TRUE(leaving.send(frame(7, 1, kReadSerial)));
+        ASSERT_TRUE(sim.waitForLog(1, 5s));
+    }
+    RawClient next(port);
+    EXPECT_EQ(next.ask(2, kReadSerial), words(3, {2222}));
+    sim.setFault(snsim::Fault::None);
+    EXPECT_EQ(next.ask(1, kReadSerial), words(3, {1111}));
+}
+
+// SIGTERM: the transaction on the line is finished and answered, every
+// client closed, status 0.
+TEST_F(Daemon, StopsCleanlyOnSigterm) {
+    startDaemon();
+    sim.setFault(snsim::Fault::Delay, 150ms);  // within the 300 ms timeout
+    RawClient client(port);
+    ASSERT_TRUE(client.send(frame(5, 1, kReadSerial)));
+    ASSERT_TRUE(sim.waitForLog(1, 5s));
+    daemon.signal(SIGTERM);
+    EXPECT_EQ(client.receive(), frame(5, 1, words(3, {1111})));
+    EXPECT_TRUE(client.closedByDaemon());
+    const sntest::RunResult end = daemon.wait(10s);
+    EXPECT_EQ(end.status, 0) << end.err;
+    EXPECT_NE(end.err.find("closed: the daemon is stopping"), std::string::npos) << end.err;
+    EXPECT_NE(end.err.find("stopped"), std::string::npos) << end.err;
+}
+
 TEST_F(Daemon, HostileInputClosesOnlyTheOffendingConnection) {
     startDaemon({"--idle-timeout", "1"});
     RawClient good(port);
