@@ -9,7 +9,6 @@
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
-#include <regex>
 #include <thread>
 
 #include "sncommon/fdTransfer.h"
@@ -31,12 +30,6 @@ snsim::Options nodeOptions(const std::string& link,
     options.linkPath = link;
     if (adjust) adjust(options);
     return options;
-}
-
-std::optional<uint16_t> portAfter(const std::string& log, const std::string& words) {
-    std::smatch found;
-    if (!std::regex_search(log, found, std::regex(words + "127\\.0\\.0\\.1:([0-9]+)"))) return {};
-    return static_cast<uint16_t>(std::stoi(found[1]));
 }
 
 }  // namespace
@@ -115,27 +108,17 @@ void DaemonTest::SetUp() {
 }
 
 void DaemonTest::startDaemon(const std::vector<std::string>& extra) {
-    std::vector<std::string> argv{SNBUSD_PATH,   "-p",          link,
-                                  "--listen",    "127.0.0.1:0", "--metrics",
-                                  "127.0.0.1:0", "--timeout",   "300"};
-    argv.insert(argv.end(), extra.begin(), extra.end());
-    ASSERT_TRUE(daemon.start(argv));
-    const auto deadline = std::chrono::steady_clock::now() + 10s;
-    while (daemonLog().find("serving ") == std::string::npos) {
-        ASSERT_LT(std::chrono::steady_clock::now(), deadline) << daemonLog();
-        std::this_thread::sleep_for(10ms);
-    }
-    const auto listening = portAfter(daemonLog(), "listening on ");
-    const auto metrics = portAfter(daemonLog(), "metrics on http://");
-    ASSERT_TRUE(listening && metrics) << daemonLog();
-    port = *listening;
-    metricsPort = *metrics;
+    std::vector<std::string> options{"--timeout", "300"};
+    options.insert(options.end(), extra.begin(), extra.end());
+    ASSERT_TRUE(daemon.start(SNBUSD_PATH, link, options)) << daemonLog();
+    port = daemon.port();
     sim.clearLog();
 }
 
 std::string DaemonTest::metricsPage() const {
-    return sntest::runProgram({"/usr/bin/curl", "-s",
-                               "http://127.0.0.1:" + std::to_string(metricsPort) + "/metrics"})
+    return sntest::runProgram(
+               {"/usr/bin/curl", "-s",
+                "http://127.0.0.1:" + std::to_string(daemon.metricsPort()) + "/metrics"})
         .out;
 }
 

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "capturedProcess.h"
+#include "busDaemonProcess.h"
 #include "snsim/emulator.h"
 
 namespace snbusd_test {
@@ -53,8 +53,8 @@ protected:
     // Starts snbusd on the node's link with these options added; its
     // client port and metrics port are then known.
     void startDaemon(const std::vector<std::string>& extra = {});
-    std::string tcpName() const { return "tcp:127.0.0.1:" + std::to_string(port); }
-    std::string daemonLog() const { return daemon.errorsSoFar(); }
+    std::string tcpName() const { return daemon.tcpName(); }
+    std::string daemonLog() const { return daemon.log(); }
     std::string metricsPage() const;
     // The node's log without the device-timeout writes of opens.
     std::vector<snsim::Transaction> lineTraffic() const;
@@ -62,9 +62,8 @@ protected:
     std::string dir;
     std::string link;
     snsim::Emulator sim;
-    sntest::CapturedProcess daemon;
+    sntest::BusDaemonProcess daemon;
     uint16_t port = 0;
-    uint16_t metricsPort = 0;
 };
 
 }  // namespace snbusd_test
