@@ -1,6 +1,6 @@
 // snbench: measures the library and the terminal against the emulated node
 // and prints one table (and writes it as CSV for the plot).
-//   snbench [--csv PATH] [--snterm PATH] [--quick]
+//   snbench [--csv PATH] [--snterm PATH] [--quick] [--only line|overhead|terminal|bus]
 #include "report.h"
 #include "scenarios.h"
 
@@ -13,8 +13,9 @@
 namespace {
 
 struct Args {
-    snbench::Plan plan{SNBENCH_SNTERM, false};
+    snbench::Plan plan{SNBENCH_SNTERM, false, {SNBENCH_SNBUSD, SNBENCH_SNTERM, SNBENCH_SNCTL}};
     std::string csv = "results.csv";
+    std::string only;  // one group of scenarios, or all
     bool ok = true;
 };
 
@@ -26,6 +27,8 @@ Args parse(int argc, char** argv) {
             a.plan.quick = true;
         else if (std::strcmp(argv[i], "--csv") == 0 && hasValue)
             a.csv = argv[++i];
+        else if (std::strcmp(argv[i], "--only") == 0 && hasValue)
+            a.only = argv[++i];
         else if (std::strcmp(argv[i], "--snterm") == 0 && hasValue)
             a.plan.snterm = argv[++i];
         else
@@ -45,14 +48,19 @@ void append(std::vector<snbench::Row>& all, const std::vector<snbench::Row>& mor
 int main(int argc, char** argv) {
     const Args args = parse(argc, argv);
     if (!args.ok) {
-        std::fprintf(stderr, "usage: snbench [--csv PATH] [--snterm PATH] [--quick]\n");
+        std::fprintf(stderr,
+                     "usage: snbench [--csv PATH] [--snterm PATH] [--quick] [--only "
+                     "line|overhead|terminal|bus]\n");
         return 2;
     }
     initSensorNodeLib();
     std::vector<snbench::Row> rows;
-    append(rows, snbench::lineLimitRows(args.plan), "line limit");
-    append(rows, snbench::overheadRows(args.plan), "library against libmodbus");
-    append(rows, snbench::terminalRows(args.plan), "terminal");
+    const auto wanted = [&](const char* group) { return args.only.empty() || args.only == group; };
+    if (wanted("line")) append(rows, snbench::lineLimitRows(args.plan), "line limit");
+    if (wanted("overhead"))
+        append(rows, snbench::overheadRows(args.plan), "library against libmodbus");
+    if (wanted("terminal")) append(rows, snbench::terminalRows(args.plan), "terminal");
+    if (wanted("bus")) append(rows, snbench::busRows(args.plan), "bus daemon");
     snbench::printTable(rows);
     if (!snbench::writeCsv(rows, args.csv)) {
         std::fprintf(stderr, "snbench: cannot write %s\n", args.csv.c_str());

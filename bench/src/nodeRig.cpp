@@ -34,11 +34,16 @@ NodeRig::~NodeRig() {
     sim_.stop();
 }
 
-bool NodeRig::start() {
-    if (!sim_.start()) return false;
-    node_ = openSensorNode(sim_.devicePath().c_str(), kLinkSpeed, kSlave);
+bool NodeRig::start() { return sim_.start() && openNode(sim_.devicePath()); }
+
+bool NodeRig::openNode(const std::string& name) {
+    if (port_ != nullptr) snCloseSerial(port_);
+    if (node_ != nullptr) closeSensorNode(node_);
+    port_ = nullptr;
+    node_ = openSensorNode(name.c_str(), kLinkSpeed, kSlave);
     if (node_ == nullptr) {
-        std::fprintf(stderr, "snbench: openSensorNode: %s\n", std::strerror(errno));
+        std::fprintf(stderr, "snbench: openSensorNode %s: %s\n", name.c_str(),
+                     std::strerror(errno));
         return false;
     }
     port_ = snOpenSerial(node_, kPort);

@@ -18,6 +18,8 @@ public:
 
     // Starts the emulator and opens node and port; false with a message.
     bool start();
+    // Opens node and port again through `name` (a tcp: name, say).
+    bool openNode(const std::string& name);
     // Line timing at `baud`, or none when baud is 0.
     void setLineSpeed(int baud);
 

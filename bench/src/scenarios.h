@@ -1,6 +1,7 @@
 // The benchmark's scenarios, each turned into rows of the one table.
 #pragma once
 
+#include "busRuns.h"
 #include "report.h"
 
 #include <string>
@@ -11,6 +12,7 @@ namespace snbench {
 struct Plan {
     std::string snterm;  // path of the terminal program
     bool quick = false;  // smaller transfers and shorter waits, for a smoke run
+    BusPaths bus;        // the programs the bus scenarios start
 };
 
 // Library throughput with line timing, at every measured Modbus speed.
@@ -19,5 +21,8 @@ std::vector<Row> lineLimitRows(const Plan& plan);
 std::vector<Row> overheadRows(const Plan& plan);
 // The real terminal: idle CPU, keystroke latency, receive throughput.
 std::vector<Row> terminalRows(const Plan& plan);
+
+// snbusd between clients and the node: throughput, sharing, latency, idle.
+std::vector<Row> busRows(const Plan& plan);
 
 }  // namespace snbench

@@ -30,13 +30,6 @@ snsim::Options terminalNodeOptions(int modbusBaud) {
     return o;
 }
 
-double percentile(std::vector<double> v, double p) {
-    if (v.empty()) return 0;
-    std::sort(v.begin(), v.end());
-    const auto i = static_cast<std::size_t>(p * static_cast<double>(v.size() - 1) + 0.5);
-    return v[std::min(i, v.size() - 1)];
-}
-
 void measureIdle(snsim::Emulator& sim, TerminalProcess& term, double seconds, TerminalFigures& f) {
     std::this_thread::sleep_for(milliseconds(500));  // past start-up
     sim.clearLog();
@@ -61,8 +54,26 @@ std::optional<Clock::time_point> arrivalOf(const snsim::Emulator& sim, uint8_t k
     return std::nullopt;
 }
 
-// Keystrokes at random moments of the terminal's 20 ms poll cycle.
 void measureLatency(snsim::Emulator& sim, TerminalProcess& term, int count, TerminalFigures& f) {
+    const std::vector<double> ms = keystrokeLatenciesMs(sim, term, count);
+    f.keystrokes = count;
+    f.keystrokesSeen = static_cast<int>(ms.size());
+    f.latencyMedianMs = percentile(ms, 0.5);
+    f.latencyP90Ms = percentile(ms, 0.9);
+    f.latencyMaxMs = percentile(ms, 1.0);
+}
+
+}  // namespace
+
+double percentile(std::vector<double> v, double p) {
+    if (v.empty()) return 0;
+    std::sort(v.begin(), v.end());
+    const auto i = static_cast<std::size_t>(p * static_cast<double>(v.size() - 1) + 0.5);
+    return v[std::min(i, v.size() - 1)];
+}
+
+// Keystrokes at random moments of the terminal's 20 ms poll cycle.
+std::vector<double> keystrokeLatenciesMs(snsim::Emulator& sim, TerminalProcess& term, int count) {
     std::mt19937 rng(12345);
     std::uniform_int_distribution<int> pauseUs(5000, 45000);
     std::vector<double> ms;
@@ -75,14 +86,8 @@ void measureLatency(snsim::Emulator& sim, TerminalProcess& term, int count, Term
         if (const auto at = arrivalOf(sim, key))
             ms.push_back(std::chrono::duration<double, std::milli>(*at - typed).count());
     }
-    f.keystrokes = count;
-    f.keystrokesSeen = static_cast<int>(ms.size());
-    f.latencyMedianMs = percentile(ms, 0.5);
-    f.latencyP90Ms = percentile(ms, 0.9);
-    f.latencyMaxMs = percentile(ms, 1.0);
+    return ms;
 }
-
-}  // namespace
 
 TerminalFigures measureTerminal(const std::string& program, int modbusBaud, double idleSeconds,
                                 int keystrokes, double receiveSeconds) {

@@ -2,6 +2,10 @@
 #pragma once
 
 #include <string>
+#include <vector>
+
+#include "snsim/emulator.h"
+#include "terminalProcess.h"
 
 namespace snbench {
 
@@ -19,6 +23,12 @@ struct TerminalFigures {
     double receiveBytesPerSecond = 0;
     bool receiveIntact = false;  // the console got the stream unchanged
 };
+
+// The p-th fraction (0 to 1) of `values`, 0 when there are none.
+double percentile(std::vector<double> values, double p);
+// Milliseconds from each of `count` keystrokes, typed at random moments, to
+// its function-23 request reaching the node; keystrokes not seen are left out.
+std::vector<double> keystrokeLatenciesMs(snsim::Emulator& sim, TerminalProcess& term, int count);
 
 TerminalFigures measureTerminal(const std::string& program, int modbusBaud, double idleSeconds,
                                 int keystrokes, double receiveSeconds);

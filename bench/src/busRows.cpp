@@ -1,0 +1,85 @@
+#include <algorithm>
+
+#include "busRuns.h"
+#include "scenarios.h"
+
+namespace snbench {
+
+namespace {
+
+constexpr int kBaud = 115200;
+constexpr int kClients = 8;
+
+Row ratioRow(const char* key, const std::string& scenario, double measured, double reference,
+             const char* unit, const char* against, const char* goal) {
+    Row r;
+    r.key = key;
+    r.scenario = scenario;
+    r.baud = kBaud;
+    r.measured = measured;
+    r.reference = reference;
+    r.unit = unit;
+    r.against = against;
+    r.ratio = reference > 0 ? measured / reference : 0;
+    r.goal = goal;
+    return r;
+}
+
+void throughputRows(const Plan& plan, std::vector<Row>& rows) {
+    const std::size_t bytes = plan.quick ? 8 * 1024 : 64 * 1024;
+    const BusThroughput t = measureBusThroughput(plan.bus, kBaud, bytes);
+    if (t.directWrite == 0) return;
+    rows.push_back(ratioRow(
+        "bus_write", fmt("snSerWrite %.0f KiB through snbusd", static_cast<double>(bytes) / 1024.0),
+        t.busWrite, t.directWrite, "B/s", "direct", ">= 0.97"));
+    rows.push_back(ratioRow(
+        "bus_read", fmt("snSerRead %.0f KiB through snbusd", static_cast<double>(bytes) / 1024.0),
+        t.busRead, t.directRead, "B/s", "direct", ">= 0.97"));
+    if (!t.ok) rows.back().note = "DATA NOT INTACT";
+}
+
+void sharingRow(const Plan& plan, std::vector<Row>& rows) {
+    const BusSharing s = measureBusSharing(plan.bus, kBaud, kClients, plan.quick ? 3.0 : 10.0);
+    if (!s.ok) return;
+    double lowest = 1, highest = 0;
+    for (const double share : s.shares) {
+        lowest = std::min(lowest, share * kClients);
+        highest = std::max(highest, share * kClients);
+    }
+    Row r = ratioRow("bus_shared", fmt("%.0f clients reading blocks through snbusd", kClients),
+                     s.transactionsPerSecond, s.lineLimit, "tx/s", "line limit", ">= 0.95");
+    r.note = fmt("each client %.2f to %.2f of an even share (goal 0.80 to 1.20)", lowest, highest);
+    rows.push_back(r);
+}
+
+void keystrokeRow(const Plan& plan, std::vector<Row>& rows) {
+    const BusKeystrokes k = measureBusKeystrokes(plan.bus, kBaud, plan.quick ? 30 : 200);
+    if (k.keystrokes == 0) return;
+    Row r = ratioRow("bus_key_latency", "snterm keystroke through snbusd, bridge streaming, p99",
+                     k.p99Ms, k.goalMs, "ms", "block + key transaction", "< 1");
+    r.note = fmt("median %.2f ms, max %.2f ms", k.medianMs, k.maxMs) +
+             fmt("; %.0f of %.0f keys seen", k.seen, k.keystrokes);
+    rows.push_back(r);
+}
+
+void idleRow(const Plan& plan, std::vector<Row>& rows) {
+    const BusIdle idle = measureBusIdle(plan.bus, plan.quick ? 2.0 : 10.0);
+    if (!idle.ok) return;
+    Row r = ratioRow("bus_idle_cpu", fmt("snbusd idle %.0f s, CPU of one core", idle.seconds),
+                     idle.cpuPercent, 0.5, "%", "goal", "< 1");
+    r.note = fmt("utime+stime; schedstat says %.3f %%", idle.schedPercent);
+    rows.push_back(r);
+}
+
+}  // namespace
+
+std::vector<Row> busRows(const Plan& plan) {
+    std::vector<Row> rows;
+    throughputRows(plan, rows);
+    sharingRow(plan, rows);
+    keystrokeRow(plan, rows);
+    idleRow(plan, rows);
+    return rows;
+}
+
+}  // namespace snbench
