@@ -151,7 +151,8 @@ void Report::printTextField(std::FILE* out, const Field& field) {
             }
             break;
         case Kind::Bytes:
-            std::fwrite(field.data.data(), 1, field.data.size(), out);
+            // An empty vector's data() may be null, which fwrite must not get.
+            if (!field.data.empty()) std::fwrite(field.data.data(), 1, field.data.size(), out);
             break;
     }
 }
