@@ -242,6 +242,16 @@ bool Emulator::waitForLog(std::size_t n, std::chrono::milliseconds timeout) cons
     return impl_->logCv.wait_for(g, timeout, [&] { return impl_->log.size() >= n; });
 }
 
+void Emulator::setRandomFaults(const RandomFaults& faults) {
+    std::lock_guard g(impl_->mu);
+    impl_->dice.configure(faults);
+}
+
+InjectedFaults Emulator::injectedFaults() const {
+    std::lock_guard g(impl_->mu);
+    return impl_->dice.injected();
+}
+
 void Emulator::setFault(Fault fault, std::chrono::milliseconds delay, int exceptionCode) {
     std::lock_guard g(impl_->mu);
     impl_->fault = fault;

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "attachment.h"
+#include "faultDice.h"
 #include "nodeMap.h"
 #include "sncommon/pseudoTerminal.h"
 #include "snsim/emulator.h"
@@ -33,6 +34,7 @@ struct Emulator::Impl {
     std::deque<Transaction> log;
     uint64_t logBase = 0;  // sequence number of log.front()
     Fault fault = Fault::None;
+    detail::FaultDice dice;
     std::chrono::milliseconds faultDelay{0};
     int exceptionCode = 4;
     bool lineTiming = false;

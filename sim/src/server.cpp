@@ -181,6 +181,7 @@ void Emulator::Impl::serveFrame(const uint8_t* frame, std::size_t len, Clock::ti
         seq = logRequest(req, arrival);
         flt = fault;
         delay = faultDelay;
+        if (flt == Fault::None && req.slave != 0 && node(req.slave)) flt = dice.draw(delay);
         timing = lineTiming;
         baud = modbusBaud;
         if (flt == Fault::NoAnswer) return;

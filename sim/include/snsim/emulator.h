@@ -79,6 +79,24 @@ enum class Fault {
                    // master's byte timeout, so the second half comes late
 };
 
+// Faults drawn at random for each request the node answers (broadcasts and
+// requests for other slaves are not), while no fault is set with setFault.
+// Probabilities from 0 to 1; a late answer comes `lateBy` after it is due.
+struct RandomFaults {
+    double noAnswer = 0;
+    double late = 0;
+    double torn = 0;
+    double exception = 0;  // answered with exception 4
+    std::chrono::milliseconds lateBy{1000};
+    unsigned seed = 1;
+};
+
+// What the random faults did so far.
+struct InjectedFaults {
+    uint64_t requests = 0;  // requests drawn for
+    uint64_t noAnswer = 0, late = 0, torn = 0, exception = 0;
+};
+
 class Emulator {
 public:
     explicit Emulator(Options options = {});
@@ -110,6 +128,8 @@ public:
     bool waitForLog(std::size_t n, std::chrono::milliseconds timeout) const;
 
     void setFault(Fault fault, std::chrono::milliseconds delay = {}, int exceptionCode = 4);
+    void setRandomFaults(const RandomFaults& faults);
+    InjectedFaults injectedFaults() const;
 
     // Instrument side of virtual port `port` of `slave`.
     // Bytes the instrument sends to the node (enter its receive FIFO).

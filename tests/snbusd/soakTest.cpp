@@ -1,0 +1,180 @@
+// The soak: 16 independent clients make random transactions through snbusd
+// against a node that misbehaves at random.  Every request gets its right
+// answer or an exception, no answer is another client's, nobody gets stuck,
+// and the daemon holds the same memory and descriptors after as before.
+//   SN_SOAK_SECONDS bounds the run (CI: about a minute; ./run soak longer);
+//   SN_SOAK_TRANSACTIONS is each client's count (2000).
+#include <dirent.h>
+#include <modbus.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <fstream>
+#include <random>
+#include <set>
+#include <thread>
+
+#include "daemonFixture.h"
+
+namespace snbusd_test {
+
+namespace {
+
+constexpr int kClients = 16;
+constexpr int kFirstRegister = 47;  // each client owns one analog parameter word
+
+long fromEnvironment(const char* name, long fallback) {
+    const char* text = std::getenv(name);
+    return text != nullptr ? std::atol(text) : fallback;
+}
+
+struct Tally {
+    long transactions = 0, answered = 0, targetFailed = 0, nodeException = 0;
+    long crossed = 0, otherErrors = 0;
+};
+
+// One client: its own connection, its own register of its own slave, and
+// the values that register may hold (a write whose answer was lost may or
+// may not have happened).
+class SoakClient {
+public:
+    SoakClient(int index, uint16_t port)
+        : index_(index), rng_(1000u + static_cast<unsigned>(index)) {
+        ctx_ = modbus_new_tcp("127.0.0.1", port);
+        modbus_set_slave(ctx_, 1 + index % 2);
+        modbus_set_response_timeout(ctx_, 10, 0);  // far beyond any queue: a stall shows
+        connected_ = modbus_connect(ctx_) == 0;
+    }
+    ~SoakClient() {
+        modbus_close(ctx_);
+        modbus_free(ctx_);
+    }
+    bool connected() const { return connected_; }
+
+    void run(long count, std::chrono::steady_clock::time_point until, Tally& tally) {
+        for (long i = 0; i < count && std::chrono::steady_clock::now() < until; ++i) {
+            ++tally.transactions;
+            transaction(tally);
+        }
+    }
+
+private:
+    void transaction(Tally& tally) {
+        const auto value = static_cast<uint16_t>((index_ << 8) | (rng_() & 0xFF));
+        const int kind = static_cast<int>(rng_() % 3);
+        uint16_t read = 0;
+        int rc = 0;
+        if (kind == 0) rc = modbus_write_register(ctx_, address(), value);
+        if (kind == 1) rc = modbus_read_registers(ctx_, address(), 1, &read);
+        if (kind == 2)
+            rc = modbus_write_and_read_registers(ctx_, address(), 1, &value, address(), 1, &read);
+        count(rc, kind, value, read, tally);
+    }
+
+    void count(int rc, int kind, uint16_t value, uint16_t read, Tally& tally) {
+        if (rc < 0) {
+            if (errno == EMBXGTAR)
+                ++tally.targetFailed;
+            else if (errno == EMBXSFAIL)
+                ++tally.nodeException;
+            else
+                ++tally.otherErrors;
+            if (kind != 1) possible_.insert(value);  // it may have been written
+            return;
+        }
+        ++tally.answered;
+        if (kind == 0) {
+            possible_ = {value};
+            return;
+        }
+        const std::set<uint16_t> expected = kind == 2 ? std::set<uint16_t>{value} : possible_;
+        if (!possible_.empty() && expected.count(read) == 0) ++tally.crossed;
+        possible_ = {read};
+    }
+
+    int address() const { return kFirstRegister + index_ / 2 + 8 * (index_ % 2 == 0 ? 0 : 1); }
+
+    int index_;
+    std::mt19937 rng_;
+    modbus_t* ctx_ = nullptr;
+    bool connected_ = false;
+    std::set<uint16_t> possible_;
+};
+
+long residentKiB(pid_t pid) {
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    std::string word;
+    while (status >> word)
+        if (word == "VmRSS:") {
+            long kib = 0;
+            status >> kib;
+            return kib;
+        }
+    return -1;
+}
+
+int openDescriptors(pid_t pid) {
+    DIR* fds = opendir(("/proc/" + std::to_string(pid) + "/fd").c_str());
+    if (fds == nullptr) return -1;
+    int count = 0;
+    while (readdir(fds) != nullptr) ++count;
+    closedir(fds);
+    return count - 2;  // . and ..
+}
+
+Tally soak(uint16_t port, long count, std::chrono::seconds seconds) {
+    std::vector<Tally> tallies(kClients);
+    std::vector<std::thread> threads;
+    const auto until = std::chrono::steady_clock::now() + seconds;
+    for (int i = 0; i < kClients; ++i) {
+        threads.emplace_back([&, i] {
+            SoakClient client(i, port);
+            if (client.connected()) client.run(count, until, tallies[static_cast<std::size_t>(i)]);
+        });
+    }
+    for (auto& thread : threads) thread.join();
+    Tally all;
+    for (const Tally& t : tallies) {
+        all.transactions += t.transactions;
+        all.answered += t.answered;
+        all.targetFailed += t.targetFailed;
+        all.nodeException += t.nodeException;
+        all.crossed += t.crossed;
+        all.otherErrors += t.otherErrors;
+    }
+    return all;
+}
+
+TEST_F(DaemonTest, SoakWithRandomFaultsCrossesNothingAndLeaksNothing) {
+    startDaemon({"--timeout", "100"});
+    soak(port, 20, 10s);  // warm-up: connections, buffers, the allocator
+    const long rssBefore = residentKiB(daemon.pid());
+    const int fdsBefore = openDescriptors(daemon.pid());
+    sim.setRandomFaults(snsim::RandomFaults{0.02, 0.02, 0.01, 0.01, 150ms, 7});
+    const auto seconds = std::chrono::seconds(fromEnvironment("SN_SOAK_SECONDS", 45));
+    const Tally t = soak(port, fromEnvironment("SN_SOAK_TRANSACTIONS", 2000), seconds);
+    const snsim::InjectedFaults f = sim.injectedFaults();
+    sim.setRandomFaults(snsim::RandomFaults{});
+    std::this_thread::sleep_for(500ms);  // the last connections closed
+    const long rssAfter = residentKiB(daemon.pid());
+    const int fdsAfter = openDescriptors(daemon.pid());
+    std::printf(
+        "soak: %ld transactions, %ld answered, %ld 0x0B, %ld node exceptions, %ld crossed, "
+        "%ld other errors; faults injected: %lu no answer, %lu late, %lu torn, "
+        "%lu exception in %lu requests; daemon %ld -> %ld KiB, %d -> %d descriptors\n",
+        t.transactions, t.answered, t.targetFailed, t.nodeException, t.crossed, t.otherErrors,
+        static_cast<unsigned long>(f.noAnswer), static_cast<unsigned long>(f.late),
+        static_cast<unsigned long>(f.torn), static_cast<unsigned long>(f.exception),
+        static_cast<unsigned long>(f.requests), rssBefore, rssAfter, fdsBefore, fdsAfter);
+    EXPECT_GT(t.transactions, 1000);
+    EXPECT_EQ(t.crossed, 0);
+    EXPECT_EQ(t.otherErrors, 0) << "every request gets its answer or an exception";
+    EXPECT_EQ(t.answered + t.targetFailed + t.nodeException, t.transactions);
+    EXPECT_GT(f.noAnswer + f.late + f.torn + f.exception, 0u);
+    EXPECT_EQ(fdsAfter, fdsBefore);
+    EXPECT_LE(rssAfter - rssBefore, 256) << "KiB more after the soak";
+}
+
+}  // namespace
+
+}  // namespace snbusd_test
