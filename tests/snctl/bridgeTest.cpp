@@ -92,7 +92,10 @@ protected:
         argv.insert(argv.end(), extra.begin(), extra.end());
         argv.insert(argv.end(), {"--link", link()});
         ASSERT_TRUE(bridge.start(argv));
-        ASSERT_TRUE(waitUntil([this] { return fs::exists(link()); }, 10s)) << bridge.errorsSoFar();
+        // Ready once it says so: the link comes first, the port's line after.
+        ASSERT_TRUE(waitUntil(
+            [this] { return bridge.outputSoFar().find("pty: ") != std::string::npos; }, 10s))
+            << bridge.errorsSoFar();
         ASSERT_TRUE(client.open(link()));
     }
 
