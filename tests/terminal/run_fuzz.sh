@@ -1,6 +1,7 @@
 #!/bin/sh
-# Builds snterm's option-parsing fuzzer with clang in BUILD_DIR and runs it
-# for at most SECONDS seconds.  The corpus is kept in BUILD_DIR between runs.
+# Builds every fuzz target with clang in BUILD_DIR and runs each for at most
+# SECONDS seconds, from its seed corpus (tests/fuzz/corpus/NAME, committed)
+# and what earlier runs found (kept in BUILD_DIR).
 # Usage: run_fuzz.sh BUILD_DIR SECONDS
 set -eu
 
@@ -23,9 +24,17 @@ cmake -S "$source_dir" -B "$build_dir" \
     -DCMAKE_C_FLAGS="$instrument" -DCMAKE_CXX_FLAGS="$instrument" \
     -DCMAKE_EXE_LINKER_FLAGS="-fsanitize=address,undefined" \
     -DSN_BUILD_TESTS=ON -DSN_BUILD_BENCH=OFF >/dev/null
-cmake --build "$build_dir" --target snterm_fuzz_options -j2
+cmake --build "$build_dir" -j2 --target snterm_fuzz_options sn_fuzz_mbap sn_fuzz_rtu_request \
+    sn_fuzz_hostile_node
 
-corpus="$build_dir/fuzz-corpus-options"
-mkdir -p "$corpus"
-exec "$build_dir/tests/terminal/snterm_fuzz_options" \
-    -max_total_time="$seconds" -timeout=10 "$corpus"
+# name, executable, seed corpus
+run() {
+    found="$build_dir/fuzz-corpus-$1"
+    mkdir -p "$found"
+    echo "fuzz: $1 for $seconds s"
+    "$2" -max_total_time="$seconds" -timeout=10 -print_final_stats=1 "$found" $3
+}
+run options "$build_dir/tests/terminal/snterm_fuzz_options" ""
+run mbap "$build_dir/tests/fuzz/sn_fuzz_mbap" "$source_dir/tests/fuzz/corpus/mbap"
+run rtu-request "$build_dir/tests/fuzz/sn_fuzz_rtu_request" "$source_dir/tests/fuzz/corpus/rtuRequest"
+run hostile-node "$build_dir/tests/fuzz/sn_fuzz_hostile_node" "$source_dir/tests/fuzz/corpus/hostileNode"
