@@ -63,7 +63,9 @@ uint8_t refusal(const Request& request, const Policy& policy) {
 }
 
 bool answers(const std::vector<uint8_t>& request, const uint8_t* answer, std::size_t size) {
-    if (size == 0) return false;
+    // Only a request that passed refusal() goes on the line; any other has
+    // no answer to fit.
+    if (size == 0 || request.empty() || request.size() != expectedLength(request)) return false;
     const uint8_t function = request[0];
     if (answer[0] == (function | 0x80)) return size == 2;
     if (answer[0] != function) return false;

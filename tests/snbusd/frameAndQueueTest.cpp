@@ -97,6 +97,9 @@ TEST(RequestCheck, TakesOnlyAnAnswerThatFitsItsRequest) {
     const Bytes both{23, 1, 6, 0, 1, 1, 134, 0, 1, 2, 0, 0};
     EXPECT_TRUE(snbusd::answers(both, Bytes{23, 2, 0, 5}.data(), 4));
     EXPECT_EQ(snbusd::broadcastAnswer(many), (Bytes{16, 0, 47, 0, 2}));
+    // A request too short for its function has no answer to fit (and is not
+    // read past its end).
+    EXPECT_FALSE(snbusd::answers(Bytes{3, 0}, Bytes{3, 2, 0, 1}.data(), 4));
 }
 
 snbusd::Job job(snbusd::ClientId client, uint16_t id) {
