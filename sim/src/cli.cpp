@@ -25,7 +25,8 @@ bool toInt(const std::string& s, long lo, long hi, const std::string& what, int&
 
 const char* usage() {
     return "usage: snsim [--link PATH] [--slave LIST] [--port0|--port1|--port2 ATTACHMENT]\n"
-           "             [--line-timing] [--baud N] [--tx-fifo N] [--rx-fifo N] [--help]\n"
+           "             [--line-timing] [--baud N] [--tx-fifo N] [--rx-fifo N] [--help] "
+           "[--version]\n"
            "  Emulates a sensor node: a Modbus RTU slave on a pseudo-terminal.\n"
            "  --link PATH     also reach the device through symlink PATH\n"
            "  --slave LIST    slave addresses answered, comma separated (default 1)\n"
@@ -141,6 +142,8 @@ bool parse(const std::vector<std::string>& args, Parsed& out, std::string& err) 
         }
         if (opt == "--help" || opt == "-h") {
             out.help = true;
+        } else if (opt == "--version") {
+            out.version = true;
         } else if (opt == "--line-timing") {
             out.options.lineTiming = true;
         } else if (!takesValue(opt)) {

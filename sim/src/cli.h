@@ -11,6 +11,7 @@ namespace snsim::cli {
 struct Parsed {
     Options options;
     bool help = false;
+    bool version = false;
 };
 
 // Parses argv[1..]; false with one line of explanation in err.

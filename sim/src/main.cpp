@@ -1,6 +1,7 @@
 // snsim: the sensor-node emulator as a program.  Serves until SIGINT,
 // SIGTERM or SIGHUP, then ends its commands, removes its links and exits 0.
 #include "cli.h"
+#include "snVersion.h"
 #include "sncommon/stopSignals.h"
 #include "snsim/emulator.h"
 
@@ -13,6 +14,10 @@ int main(int argc, char** argv) {
     if (!snsim::cli::parse(std::vector<std::string>(argv + 1, argv + argc), parsed, err)) {
         std::fprintf(stderr, "snsim: %s\n", err.c_str());
         return 2;
+    }
+    if (parsed.version) {
+        std::printf("snsim (snLib) %s\n", SN_VERSION);
+        return 0;
     }
     if (parsed.help) {
         std::fputs(snsim::cli::usage(), stdout);

@@ -13,6 +13,7 @@
 #include "metrics.h"
 #include "options.h"
 #include "server.h"
+#include "snVersion.h"
 #include "sncommon/httpServer.h"
 #include "sncommon/prometheusText.h"
 #include "sncommon/stopSignals.h"
@@ -74,6 +75,10 @@ int main(int argc, char* argv[]) {
     } catch (const std::invalid_argument& error) {
         std::fprintf(stderr, "snbusd: %s\n", error.what());
         return kUsageFailure;
+    }
+    if (options.version) {
+        std::printf("snbusd (snLib) %s\n", SN_VERSION);
+        return 0;
     }
     if (options.help) {
         std::fputs(snbusd::usage(), stdout);

@@ -13,7 +13,16 @@ namespace snbusd {
 
 namespace {
 
-enum LongOnly { kListen = 1000, kMetrics, kReadOnly, kUnits, kMaxClients, kIdleTimeout, kTimeout };
+enum LongOnly {
+    kListen = 1000,
+    kMetrics,
+    kReadOnly,
+    kUnits,
+    kMaxClients,
+    kIdleTimeout,
+    kTimeout,
+    kVersion
+};
 
 const option kLongOptions[] = {
     {"port", required_argument, nullptr, 'p'},
@@ -27,6 +36,7 @@ const option kLongOptions[] = {
     {"timeout", required_argument, nullptr, kTimeout},
     {"verbose", no_argument, nullptr, 'v'},
     {"help", no_argument, nullptr, 'h'},
+    {"version", no_argument, nullptr, kVersion},
     {nullptr, 0, nullptr, 0},
 };
 
@@ -104,6 +114,9 @@ void apply(Options& options, int letter, const char* value) {
         case 'h':
             options.help = true;
             break;
+        case kVersion:
+            options.version = true;
+            break;
         default:
             throw std::invalid_argument("unknown option (see snbusd -h)");
     }
@@ -144,7 +157,7 @@ Options parseOptions(int argc, char* argv[]) {
     }
     if (optind < argc)
         throw std::invalid_argument("unexpected argument '" + std::string(argv[optind]) + "'");
-    if (options.help) return options;
+    if (options.help || options.version) return options;
     if (options.device.empty())
         throw std::invalid_argument("-p DEVICE is required (see snbusd -h)");
     if (options.listen.empty()) options.listen.push_back(kDefaultListen);
@@ -154,7 +167,7 @@ Options parseOptions(int argc, char* argv[]) {
 const char* usage() {
     return "usage: snbusd -p DEVICE [-m BAUD] [--listen HOST:PORT]... [--metrics HOST:PORT]\n"
            "              [--read-only] [--units LIST] [--max-clients N] [--idle-timeout SECONDS]\n"
-           "              [--timeout MS] [-v] [-h]\n"
+           "              [--timeout MS] [-v] [-h] [--version]\n"
            "Owns one Modbus RTU line and serves it to Modbus TCP clients, one transaction at a\n"
            "time, shared fairly between them.\n"
            "  -p, --port DEVICE      serial device; COMn means /dev/ttyS(n-1)\n"
@@ -167,7 +180,8 @@ const char* usage() {
            "      --idle-timeout S   close a connection without a request for S seconds (300)\n"
            "      --timeout MS       response timeout on the line (default 600; bytes: 50)\n"
            "  -v, --verbose          a log line per transaction\n"
-           "  -h, --help             print this help\n";
+           "  -h, --help             print this help\n"
+           "      --version          print the version\n";
 }
 
 }  // namespace snbusd

@@ -20,6 +20,7 @@ struct Options {
     std::chrono::milliseconds timeout{600};  // --timeout: response timeout on the line
     bool verbose = false;                    // -v: a line per transaction
     bool help = false;                       // -h
+    bool version = false;                    // --version
 };
 
 inline constexpr const char* kDefaultListen = "127.0.0.1:1502";

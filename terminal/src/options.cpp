@@ -1,8 +1,10 @@
 #include "snterm/options.h"
 
+#include "snVersion.h"
 #include "sncommon/comName.h"
 #include "sncommon/integerParsing.h"
 
+#include <getopt.h>
 #include <unistd.h>
 #include <algorithm>
 #include <climits>
@@ -15,6 +17,10 @@ namespace {
 constexpr int kMinSlaveID = 1;
 constexpr int kMaxSlaveID = 247;
 constexpr int kMaxTargetPort = 3;
+
+constexpr int kVersion = 1000;
+const option kLongOptions[] = {{"version", no_argument, nullptr, kVersion},
+                               {nullptr, 0, nullptr, 0}};
 
 ParseResult exitWith(int status) { return ParseResult{false, status}; }
 
@@ -72,7 +78,8 @@ ParseResult parseOptions(int argc, char* argv[], Settings& settings, std::FILE* 
     const char* programName = argc > 0 && argv[0] != nullptr ? argv[0] : "snterm";
     resetGetopt();
     int option = 0;
-    while ((option = getopt(argc, argv, "a:b:d:hm:p:t:")) != -1) {
+    // The same short options as ever; --version is the one long option.
+    while ((option = getopt_long(argc, argv, "a:b:d:hm:p:t:", kLongOptions, nullptr)) != -1) {
         switch (option) {
             case 'a':
                 setSlaveID(settings, parseNumber(optarg), out);
@@ -103,6 +110,9 @@ ParseResult parseOptions(int argc, char* argv[], Settings& settings, std::FILE* 
             }
             case 'h':
                 printUsage(out, programName);
+                return exitWith(0);
+            case kVersion:
+                std::fprintf(out, "snterm (snLib) %s\n", SN_VERSION);
                 return exitWith(0);
             default:
                 break;  // getopt has reported it already

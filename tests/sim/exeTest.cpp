@@ -9,6 +9,7 @@
 #include <csignal>
 #include <filesystem>
 #include <fstream>
+#include <regex>
 
 using namespace simtest;
 namespace fs = std::filesystem;
@@ -122,6 +123,11 @@ TEST(Executable, BadArgumentsExitWithStatus2AndOneLine) {
         EXPECT_EQ(run.status, 2) << args[0];
         EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
     }
+    const sntest::RunResult version = sntest::runProgram(snsimWith({"--version"}), 3s);
+    EXPECT_EQ(version.status, 0);
+    EXPECT_TRUE(
+        std::regex_match(version.out, std::regex("snsim \\(snLib\\) [0-9]+\\.[0-9]+\\.[0-9]+\n")))
+        << version.out;
     const sntest::RunResult help = sntest::runProgram(snsimWith({"--help"}), 3s);
     EXPECT_NE(help.out.find("usage"), std::string::npos);
     EXPECT_EQ(help.status, 0);

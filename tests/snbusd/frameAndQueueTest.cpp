@@ -151,6 +151,7 @@ TEST(DaemonOptions, DefaultsToLoopbackAndRefusesWhatCannotWork) {
                                        "127.0.0.1:0", "--units", "2-3", "--read-only", "-v"});
     EXPECT_EQ(set.listen, (std::vector<std::string>{"[::1]:1502", "127.0.0.1:0"}));
     EXPECT_TRUE(set.readOnly && set.verbose && set.units[2] && set.units[3] && !set.units[4]);
+    EXPECT_TRUE(parse({"--version"}).version) << "no device needed for it";
     for (const std::vector<std::string>& bad : {std::vector<std::string>{},
                                                 {"-p", ""},
                                                 {"-p", "/dev/x", "--listen", "1502"},

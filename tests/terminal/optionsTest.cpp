@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <regex>
+
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -192,6 +194,16 @@ TEST(OptionsTest, HelpPrintsUsageByteForByteAndEndsWithZero) {
     const Parsed parsed = parse({"-a", "5", "-h", "-t", "9"});
     expectExit(parsed, 0);
     EXPECT_EQ(parsed.output, kUsage);
+}
+
+// The one long option; the short ones are as they always were.
+TEST(OptionsTest, VersionPrintsItAndEndsWithZero) {
+    const Parsed parsed = parse({"-a", "5", "--version"});
+    expectExit(parsed, 0);
+    EXPECT_TRUE(std::regex_match(parsed.output,
+                                 std::regex("snterm \\(snLib\\) [0-9]+\\.[0-9]+\\.[0-9]+\n")))
+        << parsed.output;
+    EXPECT_EQ(parsed.settings.slaveID, 5);
 }
 
 TEST(OptionsTest, LaterOptionsOverrideEarlierOnes) {
