@@ -77,6 +77,10 @@ bool SerialLine::send(uint8_t unit, const std::vector<uint8_t>& pdu, Outcome& ou
         return false;
     }
     modbus_set_slave(ctx_, unit);
+    // Nothing that came in before the request can be its answer: a node
+    // that answered after the line gave up on it would otherwise be heard
+    // answering this one.
+    modbus_flush(ctx_);
     std::vector<uint8_t> raw{unit};
     raw.insert(raw.end(), pdu.begin(), pdu.end());
     if (modbus_send_raw_request(ctx_, raw.data(), static_cast<int>(raw.size())) >= 0) return true;
