@@ -29,5 +29,13 @@ foreach(program snterm snsim snctl snbusd)
     install(FILES ${PROJECT_SOURCE_DIR}/man/${program}.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
   endif()
 endforeach()
-install(FILES ${PROJECT_SOURCE_DIR}/completion/snctl.bash
-        DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions RENAME snctl)
+# Where bash-completion looks for a command's completion: a file named as it.
+foreach(program snterm snsim snctl snbusd)
+  install(FILES ${PROJECT_SOURCE_DIR}/completion/${program}.bash
+          DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions RENAME ${program})
+endforeach()
+
+# The daemon's systemd template unit (snbusd@ttyUSB0 serves /dev/ttyUSB0).
+set(SN_SYSTEMD_UNIT_DIR "lib/systemd/system" CACHE STRING
+    "Where the systemd unit of snbusd is installed (relative: below the prefix)")
+install(FILES ${PROJECT_SOURCE_DIR}/packaging/snbusd@.service DESTINATION ${SN_SYSTEMD_UNIT_DIR})

@@ -8,6 +8,8 @@
 #include <gtest/gtest.h>
 
 #include <stdlib.h>
+
+#include <cstdlib>
 #include <unistd.h>
 
 #include <filesystem>
@@ -28,6 +30,14 @@ protected:
         char dir[] = "/tmp/snlib-install-XXXXXX";
         ASSERT_NE(mkdtemp(dir), nullptr);
         root = dir;
+        // SN_INSTALLED_PREFIX: a tree installed otherwise (an unpacked .deb,
+        // say), its libraries in SN_INSTALLED_LIBDIR below it.
+        if (const char* installed = std::getenv("SN_INSTALLED_PREFIX")) {
+            prefix = installed;
+            const char* dir = std::getenv("SN_INSTALLED_LIBDIR");
+            libdir = prefix + "/" + (dir != nullptr ? dir : LIBDIR);
+            return;
+        }
         prefix = root + "/prefix";
         const RunResult install =
             shell(std::string(CMAKE_COMMAND_PATH) + " --install " BUILD_DIR " --prefix " + prefix);
@@ -71,15 +81,26 @@ protected:
 };
 
 TEST_F(InstalledTree, HoldsLibrariesHeaderPackageFilesProgramsManPagesAndCompletion) {
-    for (const std::string& file :
-         {libdir + "/libsnLib.a", libdir + "/libsnLib.so", prefix + "/include/snLib.h",
-          prefix + "/include/snLimits.h", libdir + "/pkgconfig/snLib.pc",
-          libdir + "/cmake/snLib/snLibConfig.cmake",
-          libdir + "/cmake/snLib/snLibConfigVersion.cmake", prefix + "/bin/snctl",
-          prefix + "/bin/snterm", prefix + "/bin/snsim", prefix + "/bin/snbusd",
-          prefix + "/share/man/man1/snctl.1", prefix + "/share/man/man1/snbusd.1",
-          prefix + "/share/man/man1/snterm.1", prefix + "/share/man/man1/snsim.1",
-          prefix + "/share/bash-completion/completions/snctl"}) {
+    for (const std::string& file : {libdir + "/libsnLib.a",
+                                    libdir + "/libsnLib.so",
+                                    prefix + "/include/snLib.h",
+                                    prefix + "/include/snLimits.h",
+                                    libdir + "/pkgconfig/snLib.pc",
+                                    libdir + "/cmake/snLib/snLibConfig.cmake",
+                                    libdir + "/cmake/snLib/snLibConfigVersion.cmake",
+                                    prefix + "/bin/snctl",
+                                    prefix + "/bin/snterm",
+                                    prefix + "/bin/snsim",
+                                    prefix + "/bin/snbusd",
+                                    prefix + "/share/man/man1/snctl.1",
+                                    prefix + "/share/man/man1/snbusd.1",
+                                    prefix + "/share/man/man1/snterm.1",
+                                    prefix + "/share/man/man1/snsim.1",
+                                    prefix + "/share/bash-completion/completions/snctl",
+                                    prefix + "/share/bash-completion/completions/snterm",
+                                    prefix + "/share/bash-completion/completions/snsim",
+                                    prefix + "/share/bash-completion/completions/snbusd",
+                                    prefix + "/lib/systemd/system/snbusd@.service"}) {
         EXPECT_TRUE(fs::exists(file)) << file;
     }
     if (access("/usr/bin/man", X_OK) == 0) {
@@ -140,6 +161,21 @@ TEST_F(InstalledTree, InstalledSnctlAndItsCompletionWorkFromTheShell) {
               " echo ${COMPREPLY[@]}'");
     ASSERT_EQ(words.status, 0) << words.err;
     EXPECT_EQ(words.out, "on off\nclear-errors\n");
+
+    // The other programs' completion: options, and values where they are few.
+    const std::string completions = prefix + "/share/bash-completion/completions/";
+    const RunResult others =
+        shell("bash -c 'source " + completions +
+              "snterm; COMP_WORDS=(snterm -t \"\"); COMP_CWORD=2;"
+              " _snterm; echo ${COMPREPLY[@]}; source " +
+              completions +
+              "snsim;"
+              " COMP_WORDS=(snsim --port1 e); COMP_CWORD=2; _snsim; echo ${COMPREPLY[@]}; source " +
+              completions +
+              "snbusd; COMP_WORDS=(snbusd --read); COMP_CWORD=1; _snbusd;"
+              " echo ${COMPREPLY[@]}'");
+    ASSERT_EQ(others.status, 0) << others.err;
+    EXPECT_EQ(others.out, "0 1 2\nexec:\n--read-only\n");
 }
 
 }  // namespace
