@@ -26,7 +26,9 @@ install(FILES ${CMAKE_CURRENT_BINARY_DIR}/snLib.pc DESTINATION ${SNLIB_PC_DIR})
 foreach(program snterm snsim snctl snbusd)
   if(TARGET ${program})
     install(TARGETS ${program} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-    install(FILES ${PROJECT_SOURCE_DIR}/man/${program}.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+    # The page's version is the project's.
+    configure_file(${PROJECT_SOURCE_DIR}/man/${program}.1 ${PROJECT_BINARY_DIR}/man/${program}.1 @ONLY)
+    install(FILES ${PROJECT_BINARY_DIR}/man/${program}.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
   endif()
 endforeach()
 # Where bash-completion looks for a command's completion: a file named as it.

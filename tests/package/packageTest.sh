@@ -54,9 +54,15 @@ port="$(sed -n 's/.*listening on 127\.0\.0\.1:\([0-9]*\).*/\1/p' "$work/bus.log"
     || fail "snctl through snbusd"
 timeout 3 "$root/usr/bin/snterm" -p "tcp:127.0.0.1:$port" -t 1 </dev/null >"$work/term.out" || true
 grep -q 'Using serial port 1 at 9600,N81' "$work/term.out" || fail "snterm: $(cat "$work/term.out")"
+# One version: the programs', the man pages', the package's, pkg-config's.
+version="$(dpkg-deb -f "$deb" Version)"
 for program in snterm snsim snctl snbusd; do
-    "$root/usr/bin/$program" --version | grep -q "^$program (snLib) " || fail "$program --version"
+    [ "$("$root/usr/bin/$program" --version)" = "$program (snLib) $version" ] \
+        || fail "$program --version"
+    zcat "$root/usr/share/man/man1/$program.1.gz" | head -1 | grep -qF "\"snLib $version\"" \
+        || fail "the version in $program(1)"
 done
+grep -qx "Version: $version" "$root$lib/pkgconfig/snLib.pc" || fail "the version in snLib.pc"
 
 echo "package test: user programs built against it"
 SN_INSTALLED_PREFIX="$root/usr" SN_INSTALLED_LIBDIR="lib/$multiarch" "$install_test" \
