@@ -16,7 +16,13 @@ _snctl()
         --parity) COMPREPLY=( $(compgen -W "N E O" -- "$cur") ); return ;;
         --stop) COMPREPLY=( $(compgen -W "1 2" -- "$cur") ); return ;;
         --link) COMPREPLY=( $(compgen -f -- "$cur") ); return ;;
+        --slaves|--timeout|--listen|--target) return ;;
     esac
+    # The DEVICE of --target NAME=DEVICE (readline splits words at '=').
+    if [[ "$prev" == "=" && "${COMP_WORDS[COMP_CWORD-3]}" == --target ]]; then
+        COMPREPLY=( $(compgen -f -- "$cur") $(compgen -W "$(ls /dev/ttyS* /dev/ttyUSB* /dev/ttyACM* 2>/dev/null)" -- "$cur") )
+        return
+    fi
 
     # Find the command word: the first word that is neither an option nor
     # an option's value.
@@ -34,9 +40,9 @@ _snctl()
 
     if [[ -z "$command" ]]; then
         if [[ "$cur" == -* ]]; then
-            COMPREPLY=( $(compgen -W "-p --port -m --modbus-baud -a --slave -d --debug --json -h --help" -- "$cur") )
+            COMPREPLY=( $(compgen -W "-p --port -m --modbus-baud -a --slave -d --debug --json -h --help --version" -- "$cur") )
         else
-            COMPREPLY=( $(compgen -W "info power analog params blink dc reset-config timeout port bridge" -- "$cur") )
+            COMPREPLY=( $(compgen -W "info power analog params blink dc reset-config timeout port bridge scan exporter" -- "$cur") )
         fi
         return
     fi
@@ -60,6 +66,8 @@ _snctl()
                 4) [[ "${COMP_WORDS[position+2]}" == init ]] && COMPREPLY=( $(compgen -W "N E O" -- "$cur") ) ;;
                 5) [[ "${COMP_WORDS[position+2]}" == init ]] && COMPREPLY=( $(compgen -W "1 2" -- "$cur") ) ;;
             esac ;;
+        scan) COMPREPLY=( $(compgen -W "--slaves --timeout" -- "$cur") ) ;;
+        exporter) COMPREPLY=( $(compgen -W "--listen --target" -- "$cur") ) ;;
         bridge)
             if [[ $argument == 1 ]]; then
                 COMPREPLY=( $(compgen -W "0 1 2" -- "$cur") )

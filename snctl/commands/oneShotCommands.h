@@ -17,5 +17,7 @@ void runResetConfig(const Arguments& args, CommandContext& context);
 void runTimeout(const Arguments& args, CommandContext& context);
 // "port P ..." (portCommands.cpp).
 void runPort(const Arguments& args, CommandContext& context);
+// "scan": the nodes on the bus (scanCommand.cpp).
+void runScan(const Arguments& args, CommandContext& context);
 
 }  // namespace snctl

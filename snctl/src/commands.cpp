@@ -1,6 +1,7 @@
 #include "commands.h"
 
 #include "bridgeCommand.h"
+#include "exporterCommand.h"
 #include "oneShotCommands.h"
 
 #include "failure.h"
@@ -30,6 +31,10 @@ const std::vector<CommandEntry>& commandTable() {
         {"port", "P recv [MS]", "print what P has received, waiting up to MS for it", runPort},
         {"bridge", "P [-b BAUD] [--parity N|E|O] [--stop 1|2] --link PATH",
          "relay port P to a new pseudo-terminal linked at PATH until SIGINT/SIGTERM", runBridge},
+        {"scan", "[--slaves LIST] [--timeout MS]",
+         "the nodes that answer at the addresses in LIST (default 1-247) within MS (100)", runScan},
+        {"exporter", "[--listen HOST:PORT] --target NAME=DEVICE[,slave=N][,baud=B]...",
+         "serve these nodes to Prometheus at /probe?target=NAME (on 127.0.0.1:9740)", runExporter},
     };
     return table;
 }

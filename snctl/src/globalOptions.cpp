@@ -14,6 +14,7 @@ namespace snctl {
 namespace {
 
 constexpr int kJsonOption = 1000;
+constexpr int kVersionOption = 1001;
 
 const option kLongOptions[] = {
     {"port", required_argument, nullptr, 'p'},
@@ -22,6 +23,7 @@ const option kLongOptions[] = {
     {"debug", required_argument, nullptr, 'd'},
     {"json", no_argument, nullptr, kJsonOption},
     {"help", no_argument, nullptr, 'h'},
+    {"version", no_argument, nullptr, kVersionOption},
     {nullptr, 0, nullptr, 0},
 };
 
@@ -29,20 +31,6 @@ void applyDebugBits(GlobalOptions& options, const char* text) {
     const long bits = requireInteger(text, 0, 3, "-d (debug bits: 1 library trace, 2 libmodbus)");
     options.libraryTrace = options.libraryTrace || (bits & 1) != 0;
     options.modbusDebug = options.modbusDebug || (bits & 2) != 0;
-}
-
-// Refused here, with the list, rather than failing late at the open.
-int modbusSpeed(const char* value) {
-    static constexpr int kSpeeds[] = {SN_LINE_SPEEDS};
-    const long speed = requireInteger(value, 1, 4000000, "-m (Modbus speed)");
-    for (const int supported : kSpeeds) {
-        if (speed == supported) return supported;
-    }
-    std::string list;
-    for (const int supported : kSpeeds)
-        list += (list.empty() ? "" : " ") + std::to_string(supported);
-    throw UsageError("-m (Modbus speed): " + std::to_string(speed) +
-                     " is not a speed the serial driver can set; use one of " + list);
 }
 
 std::string deviceName(const char* value) {
@@ -56,13 +44,16 @@ void applyOption(GlobalOptions& options, int letter, const char* value) {
             options.device = deviceName(value);
             break;
         case 'm':
-            options.modbusBaud = modbusSpeed(value);
+            options.modbusBaud = parseModbusSpeed(value, "-m (Modbus speed)");
             break;
         case 'a':
             options.slave = static_cast<int>(requireInteger(value, 1, 247, "-a (slave address)"));
             break;
         case 'd':
             applyDebugBits(options, value);
+            break;
+        case kVersionOption:
+            options.version = true;
             break;
         case kJsonOption:
             options.json = true;
@@ -76,6 +67,20 @@ void applyOption(GlobalOptions& options, int letter, const char* value) {
 }
 
 }  // namespace
+
+// Refused here, with the list, rather than failing late at the open.
+int parseModbusSpeed(std::string_view text, const std::string& what) {
+    static constexpr int kSpeeds[] = {SN_LINE_SPEEDS};
+    const long speed = requireInteger(text, 1, 4000000, what);
+    for (const int supported : kSpeeds) {
+        if (speed == supported) return supported;
+    }
+    std::string list;
+    for (const int supported : kSpeeds)
+        list += (list.empty() ? "" : " ") + std::to_string(supported);
+    throw UsageError(what + ": " + std::to_string(speed) +
+                     " is not a speed the serial driver can set; use one of " + list);
+}
 
 GlobalOptions parseGlobalOptions(int argc, char* argv[]) {
     GlobalOptions options;

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace snctl {
@@ -15,6 +16,7 @@ struct GlobalOptions {
     bool modbusDebug = false;   // -d bit 1
     bool json = false;
     bool help = false;
+    bool version = false;
     std::vector<std::string> command;  // the command word and its arguments
 };
 
@@ -22,5 +24,9 @@ struct GlobalOptions {
 // arguments may start with '-').  Throws UsageError for anything it cannot
 // take.  Resets getopt's state first, so it may be called again.
 GlobalOptions parseGlobalOptions(int argc, char* argv[]);
+
+// A Modbus line speed the serial driver can set (SN_LINE_SPEEDS); anything
+// else throws UsageError naming `what` and the speeds there are.
+int parseModbusSpeed(std::string_view text, const std::string& what);
 
 }  // namespace snctl

@@ -4,6 +4,7 @@
 #include "globalOptions.h"
 #include "nodeAccess.h"
 #include "report.h"
+#include "snVersion.h"
 #include "usage.h"
 
 #include <unistd.h>
@@ -62,6 +63,10 @@ int runCommand(const snctl::GlobalOptions& options) {
 int main(int argc, char* argv[]) {
     try {
         const snctl::GlobalOptions options = snctl::parseGlobalOptions(argc, argv);
+        if (options.version) {
+            std::printf("snctl (snLib) %s\n", SN_VERSION);
+            return 0;
+        }
         if (options.help) {
             snctl::printUsage(stdout);
             return 0;

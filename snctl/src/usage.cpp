@@ -14,7 +14,8 @@ void printUsage(std::FILE* out) {
         "  -a, --slave N          slave address 1-247 (default 1)\n"
         "  -d, --debug N          debug bits: 1 library trace, 2 libmodbus frames\n"
         "      --json             print the result as one JSON object\n"
-        "  -h, --help             print this help\n\n"
+        "  -h, --help             print this help\n"
+        "      --version          print the version\n\n"
         "Commands:\n",
         out);
     for (const CommandEntry& entry : commandTable()) {

@@ -9,8 +9,8 @@
 
 #include <stdlib.h>
 
-#include <cstdlib>
 #include <unistd.h>
+#include <cstdlib>
 
 #include <filesystem>
 #include <string>

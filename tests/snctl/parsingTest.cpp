@@ -51,6 +51,7 @@ snctl::GlobalOptions parse(std::vector<std::string> args) {
 }
 
 TEST(GlobalOptions, DefaultsOverridesAndTheCommandLeftIntact) {
+    EXPECT_TRUE(parse({"--version"}).version);
     const auto defaults = parse({"info"});
     EXPECT_EQ(defaults.device, "/dev/ttyS0");
     EXPECT_EQ(defaults.modbusBaud, 115200);

@@ -1,0 +1,96 @@
+#include "scanLink.h"
+
+#include "failure.h"
+
+#include "sncommon/hostPort.h"
+#include "sncommon/lineRecovery.h"
+
+#include <algorithm>
+#include <cerrno>
+
+namespace snctl {
+
+namespace {
+
+using std::chrono::milliseconds;
+
+// The node's identity registers: serial number, then software revision.
+constexpr int kIdentityRegister = 15;
+constexpr int kIdentityCount = 2;
+
+// Longer than the daemon's longest line timeout: its answer comes first.
+constexpr milliseconds kDaemonWait{61000};
+// The gap allowed inside an answer: USB adapters hand bytes over in bursts
+// up to 16 ms apart; at slow speeds three characters' time.
+constexpr milliseconds kShortestByteTimeout{20};
+
+void setTimeout(modbus_t* ctx, milliseconds timeout, int (*set)(modbus_t*, uint32_t, uint32_t)) {
+    set(ctx, static_cast<uint32_t>(timeout.count() / 1000),
+        static_cast<uint32_t>(timeout.count() % 1000 * 1000));
+}
+
+modbus_t* newContext(const std::string& device, int baud) {
+    if (device.rfind("tcp:", 0) != 0) return modbus_new_rtu(device.c_str(), baud, 'N', 8, 1);
+    sncommon::HostPort address;
+    if (!sncommon::parseHostPort(device.c_str() + 4, address))
+        throw UsageError("scan: " + device + " is not tcp:HOST:PORT");
+    return modbus_new_tcp_pi(address.host, address.port);
+}
+
+}  // namespace
+
+ScanLink::ScanLink(const std::string& device, int baud, milliseconds timeout)
+    : ctx_(newContext(device, baud)), daemon_(device.rfind("tcp:", 0) == 0) {
+    const std::string what = "scan: cannot open " + device;
+    if (ctx_ == nullptr) throw DeviceError(what, errno);
+    if (daemon_) {
+        setTimeout(ctx_, std::max(timeout, kDaemonWait), modbus_set_response_timeout);
+    } else {
+        setTimeout(ctx_, timeout, modbus_set_response_timeout);
+        // Short, since a failed ask waits it out twice for a late answer.
+        setTimeout(ctx_, std::max(kShortestByteTimeout, milliseconds(3 * 11 * 1000 / baud + 1)),
+                   modbus_set_byte_timeout);
+    }
+    if (modbus_connect(ctx_) < 0) {
+        const int error = errno;
+        modbus_free(ctx_);
+        throw DeviceError(what, error);
+    }
+}
+
+ScanLink::~ScanLink() {
+    modbus_close(ctx_);
+    modbus_free(ctx_);
+}
+
+ScanAnswer ScanLink::ask(int slave) {
+    ScanAnswer answer;
+    uint16_t identity[kIdentityCount] = {};
+    modbus_set_slave(ctx_, slave);
+    errno = 0;
+    const int rc = sncommon::recoverFromLineFailure(
+        ctx_, modbus_read_registers(ctx_, kIdentityRegister, kIdentityCount, identity));
+    if (rc == kIdentityCount) {
+        answer.kind = ScanAnswer::Kind::Identity;
+        answer.serialNumber = identity[0];
+        answer.softwareRevision = identity[1];
+        return answer;
+    }
+    answer.errorNumber = rc < 0 ? errno : EMBBADDATA;
+    answer.kind = kindOf(answer.errorNumber, slave);
+    return answer;
+}
+
+ScanAnswer::Kind ScanLink::kindOf(int errorNumber, int slave) const {
+    // The daemon always answers, for an empty address with exception 0x0B.
+    if (errorNumber == ETIMEDOUT && daemon_)
+        throw DeviceError("scan: the bus daemon did not answer", errorNumber);
+    if (errorNumber == ETIMEDOUT || errorNumber == EMBXGTAR) return ScanAnswer::Kind::Silent;
+    if (errorNumber == EMBXGPATH)
+        throw DeviceError("scan: the bus daemon cannot reach its line", errorNumber);
+    if (errorNumber >= EMBXILFUN && errorNumber <= EMBXMEMPAR) return ScanAnswer::Kind::Refused;
+    if (errorNumber >= EMBBADCRC && errorNumber <= EMBBADSLAVE) return ScanAnswer::Kind::Garbled;
+    throw DeviceError("scan: cannot ask slave " + std::to_string(slave), errorNumber);
+}
+
+}  // namespace snctl

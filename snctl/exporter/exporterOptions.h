@@ -1,0 +1,33 @@
+// Arguments of "exporter [--listen HOST:PORT] --target NAME=DEVICE[,slave=N][,baud=B]...".
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace snctl {
+
+// One node Prometheus may name in a probe.
+struct TargetSpec {
+    std::string name;    // what ?target= names: letters, digits, '.', '_', '-'
+    std::string device;  // serial device (COM names translated) or tcp:HOST:PORT
+    int slave = 1;
+    int baud = 115200;
+};
+
+struct ExporterOptions {
+    std::string listen;
+    std::vector<TargetSpec> targets;
+};
+
+// Loopback, so that only this machine reaches the exporter unless told.
+inline constexpr const char* kDefaultExporterListen = "127.0.0.1:9740";
+
+// Throws UsageError naming what was expected.  Refuses a name or a node
+// (device and slave) given twice, and more targets than the library can
+// hold open at once.
+ExporterOptions parseExporterOptions(const std::vector<std::string>& args);
+
+// "NAME=DEVICE[,slave=N][,baud=B]" on its own.
+TargetSpec parseTargetSpec(const std::string& text);
+
+}  // namespace snctl
