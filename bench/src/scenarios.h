@@ -25,4 +25,7 @@ std::vector<Row> terminalRows(const Plan& plan);
 // snbusd between clients and the node: throughput, sharing, latency, idle.
 std::vector<Row> busRows(const Plan& plan);
 
+// snctl exporter: one probe of one node, directly and through snbusd.
+std::vector<Row> exporterRows(const Plan& plan);
+
 }  // namespace snbench
