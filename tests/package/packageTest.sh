@@ -64,6 +64,21 @@ for program in snterm snsim snctl snbusd; do
 done
 grep -qx "Version: $version" "$root$lib/pkgconfig/snLib.pc" || fail "the version in snLib.pc"
 
+# Installed for real where that is ours to do (root, no snlib installed
+# already): dpkg takes it, and systemd accepts the daemon's unit.
+if [ "$(id -u)" -eq 0 ] && ! dpkg-query -W snlib >/dev/null 2>&1; then
+    echo "package test: installed, the systemd unit"
+    dpkg -i "$deb" >/dev/null
+    unit="$work/snbusd@ttyS0.service"
+    cp /lib/systemd/system/snbusd@.service "$unit"
+    verify="$(systemd-analyze verify "$unit" 2>&1 || true)"
+    exposure="$(systemd-analyze security --offline=yes "$unit" 2>&1 | sed -n 's/.*Overall exposure level for [^:]*: \([0-9.]*\).*/\1/p')"
+    dpkg -r snlib >/dev/null
+    [ -z "$verify" ] || fail "systemd-analyze verify: $verify"
+    echo "package test: exposure level of snbusd@.service: $exposure"
+    awk -v e="$exposure" 'BEGIN { exit !(e != "" && e < 2.0) }' || fail "exposure $exposure"
+fi
+
 echo "package test: user programs built against it"
 SN_INSTALLED_PREFIX="$root/usr" SN_INSTALLED_LIBDIR="lib/$multiarch" "$install_test" \
     --gtest_filter='*PkgConfig*:*FindPackage*:*InstalledSnctl*'
