@@ -12,15 +12,7 @@ constexpr int kClients = 8;
 
 Row ratioRow(const char* key, const std::string& scenario, double measured, double reference,
              const char* unit, const char* against, const char* goal) {
-    Row r;
-    r.key = key;
-    r.scenario = scenario;
-    r.baud = kBaud;
-    r.measured = measured;
-    r.reference = reference;
-    r.unit = unit;
-    r.against = against;
-    r.ratio = reference > 0 ? measured / reference : 0;
+    Row r = measuredRow(key, scenario, kBaud, measured, reference, unit, against);
     r.goal = goal;
     return r;
 }

@@ -26,16 +26,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-snsim::Options timedNode(int baud) {
-    snsim::Options o;
-    for (auto& p : o.ports) p.kind = snsim::Attachment::Kind::None;
-    o.lineTiming = true;
-    o.modbusBaud = baud;
-    o.rxFifoSize = 1u << 20;
-    o.txFifoSize = 1u << 20;
-    return o;
-}
-
 // User plus system CPU seconds of a process, and the scheduler's figure.
 std::pair<double, double> cpuOf(pid_t pid) {
     std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
@@ -92,7 +82,7 @@ BusThroughput measureBusThroughput(const BusPaths& paths, int baud, std::size_t 
 
 BusSharing measureBusSharing(const BusPaths& paths, int baud, int clients, double seconds) {
     BusSharing s;
-    snsim::Emulator sim(timedNode(baud));
+    snsim::Emulator sim(timedNodeOptions(baud));
     sntest::BusDaemonProcess daemon;
     if (!sim.start() || !daemon.start(paths.snbusd, sim.devicePath())) return s;
     std::atomic<bool> stop{false};
@@ -117,7 +107,7 @@ BusSharing measureBusSharing(const BusPaths& paths, int baud, int clients, doubl
 
 BusIdle measureBusIdle(const BusPaths& paths, double seconds) {
     BusIdle idle;
-    snsim::Emulator sim(timedNode(115200));
+    snsim::Emulator sim(timedNodeOptions(115200));
     sntest::BusDaemonProcess daemon;
     if (!sim.start() || !daemon.start(paths.snbusd, sim.devicePath())) return idle;
     std::this_thread::sleep_for(std::chrono::milliseconds(500));  // past start-up

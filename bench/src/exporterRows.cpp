@@ -11,15 +11,9 @@ constexpr double kGoalMs = 100;
 void probeRow(const char* key, const char* how, const ProbeFigures& f, double lineMs,
               std::vector<Row>& rows) {
     if (!f.ok) return;
-    Row r;
-    r.key = key;
-    r.scenario = std::string("snctl exporter: one probe of one node ") + how + ", median";
-    r.baud = kBaud;
-    r.measured = f.medianMs;
-    r.reference = kGoalMs;
-    r.unit = "ms";
-    r.against = "goal";
-    r.ratio = f.medianMs / kGoalMs;
+    Row r =
+        measuredRow(key, std::string("snctl exporter: one probe of one node ") + how + ", median",
+                    kBaud, f.medianMs, kGoalMs, "ms", "goal");
     r.goal = "< 1";
     r.note = fmt("%.0f transactions a probe (line time %.1f ms)", f.transactions, lineMs) +
              fmt("; exporter's own figure %.1f ms, max %.1f ms", f.reportedMs, f.maxMs) +

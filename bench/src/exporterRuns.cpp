@@ -8,19 +8,12 @@
 #include "busDaemonProcess.h"
 #include "capturedProcess.h"
 #include "lineLimit.h"
+#include "nodeRig.h"
 #include "snsim/emulator.h"
 
 namespace snbench {
 
 namespace {
-
-snsim::Options timedNode(int baud) {
-    snsim::Options o;
-    for (auto& p : o.ports) p.kind = snsim::Attachment::Kind::None;
-    o.lineTiming = true;
-    o.modbusBaud = baud;
-    return o;
-}
 
 // The eleven reads of a probe: five single registers, the two-register
 // board configuration, eight analog channels in one, four coils.
@@ -93,7 +86,7 @@ ProbeFigures measureTarget(uint16_t port, const std::string& target, snsim::Emul
 
 ExporterProbes measureExporterProbes(const BusPaths& paths, int baud, int probes) {
     ExporterProbes result;
-    snsim::Emulator direct(timedNode(baud)), behind(timedNode(baud));
+    snsim::Emulator direct(timedNodeOptions(baud)), behind(timedNodeOptions(baud));
     sntest::BusDaemonProcess daemon;
     if (!direct.start() || !behind.start() || !daemon.start(paths.snbusd, behind.devicePath()))
         return result;

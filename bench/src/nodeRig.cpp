@@ -26,6 +26,16 @@ snsim::Options sinkOptions() {
 
 }  // namespace
 
+snsim::Options timedNodeOptions(int baud) {
+    snsim::Options o;
+    for (auto& p : o.ports) p.kind = snsim::Attachment::Kind::None;
+    o.lineTiming = true;
+    o.modbusBaud = baud;
+    o.rxFifoSize = 1u << 20;
+    o.txFifoSize = 1u << 20;
+    return o;
+}
+
 NodeRig::NodeRig() : sim_(sinkOptions()) {}
 
 NodeRig::~NodeRig() {

@@ -37,6 +37,10 @@ private:
     SnSerial* port_ = nullptr;
 };
 
+// A node with Modbus line timing at `baud`, FIFOs far larger than any run
+// and nothing on its ports: the stage of the terminal and bus scenarios.
+snsim::Options timedNodeOptions(int baud);
+
 // Port 0 of the rig's node, and the node's address.
 inline constexpr int kPort = 0;
 inline constexpr int kSlave = 1;

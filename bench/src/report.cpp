@@ -9,6 +9,20 @@
 
 namespace snbench {
 
+Row measuredRow(const std::string& key, const std::string& scenario, int baud, double measured,
+                double reference, const std::string& unit, const std::string& against) {
+    Row r;
+    r.key = key;
+    r.scenario = scenario;
+    r.baud = baud;
+    r.measured = measured;
+    r.reference = reference;
+    r.unit = unit;
+    r.against = against;
+    r.ratio = reference > 0 ? measured / reference : 0;
+    return r;
+}
+
 namespace {
 
 std::string number(double v) {

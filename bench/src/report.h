@@ -20,6 +20,10 @@ struct Row {
     std::string note;
 };
 
+// A row of a measured figure against its reference, the ratio between them.
+Row measuredRow(const std::string& key, const std::string& scenario, int baud, double measured,
+                double reference, const std::string& unit, const std::string& against);
+
 // printf-style text of up to two numbers, for the scenario and note cells.
 std::string fmt(const char* format, double a, double b = 0);
 

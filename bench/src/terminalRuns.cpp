@@ -1,5 +1,6 @@
 #include "terminalRuns.h"
 
+#include "nodeRig.h"
 #include "terminalProcess.h"
 #include "terminalReceive.h"
 
@@ -19,16 +20,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
-
-snsim::Options terminalNodeOptions(int modbusBaud) {
-    snsim::Options o;
-    for (auto& p : o.ports) p.kind = snsim::Attachment::Kind::None;
-    o.lineTiming = true;
-    o.modbusBaud = modbusBaud;
-    o.rxFifoSize = 1u << 20;
-    o.txFifoSize = 1u << 20;
-    return o;
-}
 
 void measureIdle(snsim::Emulator& sim, TerminalProcess& term, double seconds, TerminalFigures& f) {
     std::this_thread::sleep_for(milliseconds(500));  // past start-up
@@ -93,7 +84,7 @@ TerminalFigures measureTerminal(const std::string& program, int modbusBaud, doub
                                 int keystrokes, double receiveSeconds) {
     TerminalFigures f;
     f.modbusBaud = modbusBaud;
-    snsim::Emulator sim(terminalNodeOptions(modbusBaud));
+    snsim::Emulator sim(timedNodeOptions(modbusBaud));
     if (!sim.start()) return f;
     TerminalProcess term;
     if (!term.start(program, sim.devicePath(), modbusBaud)) return f;

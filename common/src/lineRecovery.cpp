@@ -1,5 +1,7 @@
 #include "sncommon/lineRecovery.h"
 
+#include "sncommon/modbusErrors.h"
+
 #include <cerrno>
 #include <cstdint>
 #include <ctime>
@@ -17,19 +19,9 @@ void pauseMicroseconds(uint64_t us) {
 }  // namespace
 
 bool isLineFailure(int errorNumber) {
-    switch (errorNumber) {
-        case ETIMEDOUT:
-        case ECONNRESET:
-        case EMBBADCRC:
-        case EMBBADDATA:
-        case EMBBADEXC:
-        case EMBUNKEXC:
-        case EMBMDATA:
-        case EMBBADSLAVE:
-            return true;
-        default:
-            return false;
-    }
+    const ModbusFailure kind = classifyModbusError(errorNumber);
+    return kind == ModbusFailure::NoAnswer || kind == ModbusFailure::Garbled ||
+           errorNumber == ECONNRESET;
 }
 
 int recoverFromLineFailure(modbus_t* ctx, int rc) {

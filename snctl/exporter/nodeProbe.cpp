@@ -7,6 +7,8 @@
 #include <cerrno>
 #include <iterator>
 
+#include "sncommon/modbusErrors.h"
+
 namespace snctl {
 
 namespace {
@@ -97,29 +99,19 @@ std::optional<microseconds> readTimeout(microseconds remaining, std::size_t read
 }
 
 ProbeFailure classifyFailure(int errorNumber) {
-    switch (errorNumber) {
-        case ETIMEDOUT:
-        case EMBXGTAR:  // the daemon's word for a node that did not answer
+    switch (sncommon::classifyModbusError(errorNumber)) {
+        case sncommon::ModbusFailure::NoAnswer:
+        case sncommon::ModbusFailure::TargetFailed:  // the daemon's word for a silent node
             return ProbeFailure::Timeout;
-        case EMBXILFUN:
-        case EMBXILADD:
-        case EMBXILVAL:
-        case EMBXSFAIL:
-        case EMBXACK:
-        case EMBXSBUSY:
-        case EMBXNACK:
-        case EMBXMEMPAR:
+        case sncommon::ModbusFailure::NodeException:
             return ProbeFailure::Refused;
-        case EMBBADCRC:
-        case EMBBADDATA:
-        case EMBBADEXC:
-        case EMBUNKEXC:
-        case EMBMDATA:
-        case EMBBADSLAVE:
+        case sncommon::ModbusFailure::Garbled:
             return ProbeFailure::BadAnswer;
-        default:  // EMBXGPATH (the daemon has lost its line) and system errors
-            return ProbeFailure::Link;
+        case sncommon::ModbusFailure::PathUnavailable:  // the daemon has lost its line
+        case sncommon::ModbusFailure::Other:
+            break;
     }
+    return ProbeFailure::Link;
 }
 
 void readNode(SensorNode* node, const LinkTimeouts& own, ProbeClock::time_point deadline,

@@ -4,13 +4,30 @@
 
 #include <cerrno>
 
+#include "sncommon/modbusErrors.h"
+
 namespace snctl {
 
 namespace {
 
+// Words for the Modbus kinds of failure that need no finer telling.
+const char* wordsForKind(int errorNumber) {
+    switch (sncommon::classifyModbusError(errorNumber)) {
+        case sncommon::ModbusFailure::NodeException:
+            return "the node refused the request";
+        case sncommon::ModbusFailure::TargetFailed:
+            return "no answer from the node behind the bus daemon";
+        case sncommon::ModbusFailure::PathUnavailable:
+            return "the bus daemon has lost its serial line";
+        default:
+            return nullptr;
+    }
+}
+
 // What a failure means to someone at the node, or null where the library's
 // own text says it as well as any words would.
 const char* plainWords(int errorNumber) {
+    if (const char* words = wordsForKind(errorNumber)) return words;
     switch (errorNumber) {
         case ETIMEDOUT:
             return "no answer from the node";
@@ -23,16 +40,6 @@ const char* plainWords(int errorNumber) {
             return "answer the library cannot use";
         case EMBMDATA:
             return "too much data for one request";
-        case EMBXILFUN:
-        case EMBXILADD:
-        case EMBXILVAL:
-        case EMBXSFAIL:
-        case EMBXACK:
-        case EMBXSBUSY:
-        case EMBXNACK:
-        case EMBXMEMPAR:
-        case EMBXGPATH:
-        case EMBXGTAR:
         case EMBUNKEXC:
             return "the node refused the request";
         case ENOENT:

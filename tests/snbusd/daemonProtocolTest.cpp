@@ -66,6 +66,22 @@ TEST_F(Daemon, NodeFaultsBecomeExceptionsForTheOneRequestConcerned) {
     }
 }
 
+// Through the daemon, snctl names a silent node and a lost line in words.
+TEST_F(Daemon, SnctlSaysWhatTheDaemonsExceptionsMean) {
+    startDaemon();
+    sntest::RunResult run = sntest::runProgram({SNCTL_PATH, "-p", tcpName(), "-a", "9", "info"});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err,
+              "snctl: cannot read serial number: no answer from the node behind the bus daemon "
+              "(Target device failed to respond)\n");
+    sim.stop();
+    run = sntest::runProgram({SNCTL_PATH, "-p", tcpName(), "power", "1", "status"});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err,
+              "snctl: cannot read power output 1: the bus daemon has lost its serial line "
+              "(Gateway path unavailable)\n");
+}
+
 TEST_F(Daemon, ABroadcastWriteReachesEveryNodeAndIsAnsweredAsAWrite) {
     startDaemon();
     RawClient client(port);
