@@ -13,8 +13,8 @@ namespace sncommon {
 // malformed answer, a reset connection).
 bool isLineFailure(int errorNumber);
 
-// With rc < 0 and errno a line failure: lets what comes in for two byte
-// timeouts arrive and drops it.  Returns rc, with errno as it was.
+// With rc < 0 and errno a line failure: drops what comes in until the line
+// has been silent for two byte timeouts.  Returns rc, with errno as it was.
 int recoverFromLineFailure(modbus_t* ctx, int rc);
 
 }  // namespace sncommon
