@@ -57,17 +57,40 @@ TEST_F(Crashes, DaemonKilledMidTrafficAndRestartedOnItsPort) {
     EXPECT_EQ(again.wait(10s).status, 0);
 }
 
-// An emulator killed with -9 leaves its link; the next one takes it over.
+// An emulator killed with -9 in the middle of a caller's traffic leaves its
+// link; the caller's calls fail instead of hanging, and the next emulator
+// takes the link over and answers.
 TEST(EmulatorCrash, KilledEmulatorsLinkIsTakenOverByTheNextOne) {
+    initSensorNodeLib();
     const std::string link = "/tmp/snbusd-crash-test-" + std::to_string(getpid());
     sntest::SimProcess first;
     ASSERT_TRUE(first.start(SNSIM_PATH, {"--link", link}, 5s));
+    SensorNode* node = openSensorNode(link.c_str(), 115200, 1);
+    ASSERT_NE(node, nullptr);
+    std::atomic<long> ok{0}, failed{0};
+    std::thread caller([&] {
+        for (auto until = Clock::now() + 10s; failed.load() < 3 && Clock::now() < until;) {
+            uint16_t value = 0;
+            (snGetSerialNum(node, &value) == 0 ? ok : failed)++;
+        }
+    });
+    for (auto until = Clock::now() + 5s; ok.load() < 5 && Clock::now() < until;)
+        std::this_thread::sleep_for(5ms);
     first.signal(SIGKILL);
     first.wait(5s);
+    caller.join();
+    closeSensorNode(node);
+    EXPECT_GE(ok.load(), 5);
+    EXPECT_GE(failed.load(), 3) << "calls after the kill fail, within the loop's 10 s";
     ASSERT_TRUE(std::filesystem::is_symlink(std::filesystem::symlink_status(link)));
     sntest::SimProcess second;
     ASSERT_TRUE(second.start(SNSIM_PATH, {"--link", link}, 5s)) << second.output();
     EXPECT_EQ(second.device(), link);
+    node = openSensorNode(link.c_str(), 115200, 1);
+    ASSERT_NE(node, nullptr);
+    uint16_t serial = 0;
+    EXPECT_EQ(snGetSerialNum(node, &serial), 0) << "the new emulator answers on the link";
+    closeSensorNode(node);
     EXPECT_TRUE(second.stop(5s));
     EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(link)));
 }
