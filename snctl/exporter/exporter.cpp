@@ -12,17 +12,17 @@ namespace snctl {
 
 namespace {
 
-std::vector<std::string> namesOf(const std::vector<TargetSpec>& targets) {
+std::vector<std::string> namesOf(const std::vector<ProbeTarget>& targets) {
     std::vector<std::string> names;
-    for (const TargetSpec& target : targets) names.push_back(target.name);
+    for (const ProbeTarget& target : targets) names.push_back(target.name);
     return names;
 }
 
 }  // namespace
 
-Exporter::Exporter(const std::vector<TargetSpec>& targets, bool modbusDebug)
+Exporter::Exporter(const std::vector<ProbeTarget>& targets, bool modbusDebug)
     : names_(namesOf(targets)), metrics_(names_) {
-    for (const TargetSpec& target : targets) targets_.emplace_back(target, modbusDebug);
+    for (const ProbeTarget& target : targets) targets_.emplace_back(target, modbusDebug);
 }
 
 sncommon::HttpResponse Exporter::handle(const sncommon::HttpRequest& request) {

@@ -19,7 +19,7 @@ namespace snctl {
 
 class Exporter {
 public:
-    Exporter(const std::vector<TargetSpec>& targets, bool modbusDebug);
+    Exporter(const std::vector<ProbeTarget>& targets, bool modbusDebug);
     // Waits for probes still reading (each stops at its next read), then
     // closes the nodes.
     ~Exporter() = default;

@@ -36,7 +36,7 @@ void reportReady(const CommandContext& context, const ExporterOptions& options, 
     sncommon::parseListenAddress(options.listen.c_str(), where);
     const bool v6 = std::strchr(where.host, ':') != nullptr;
     std::string targets;
-    for (const TargetSpec& target : options.targets)
+    for (const ProbeTarget& target : options.targets)
         targets += (targets.empty() ? "" : " ") + target.name;
     Report ready;
     ready.text("listen", (v6 ? "[" : "") + std::string(where.host) + (v6 ? "]:" : ":") +

@@ -44,23 +44,23 @@ std::string checkedDevice(const std::string& device, const std::string& text) {
     return translateDeviceName(device);
 }
 
-void applySetting(TargetSpec& spec, const std::string& setting, const std::string& text) {
+void applySetting(ProbeTarget& target, const std::string& setting, const std::string& text) {
     const auto equals = setting.find('=');
     const std::string key = setting.substr(0, equals);
     const std::string value = equals == std::string::npos ? "" : setting.substr(equals + 1);
     if (key == "slave" && equals != std::string::npos) {
-        spec.slave = static_cast<int>(
-            requireInteger(value, SN_MIN_SLAVE, SN_MAX_SLAVE, "exporter: slave of " + spec.name));
+        target.slave = static_cast<int>(
+            requireInteger(value, SN_MIN_SLAVE, SN_MAX_SLAVE, "exporter: slave of " + target.name));
     } else if (key == "baud" && equals != std::string::npos) {
-        spec.baud = parseModbusSpeed(value, "exporter: baud of " + spec.name);
+        target.baud = parseModbusSpeed(value, "exporter: baud of " + target.name);
     } else {
         throw UsageError("exporter: target '" + text + "': expected slave=N or baud=B, not '" +
                          setting + "'");
     }
 }
 
-void checkDistinct(const std::vector<TargetSpec>& targets, const TargetSpec& added) {
-    for (const TargetSpec& other : targets) {
+void checkDistinct(const std::vector<ProbeTarget>& targets, const ProbeTarget& added) {
+    for (const ProbeTarget& other : targets) {
         if (other.name == added.name)
             throw UsageError("exporter: target " + added.name + " given twice");
         // One node, one handle in the library: two names for it would share
@@ -84,9 +84,9 @@ void applyOption(ExporterOptions& options, const std::string& name, const std::s
                              "'");
         options.listen = value;
     } else if (name == "--target") {
-        const TargetSpec spec = parseTargetSpec(value);
-        checkDistinct(options.targets, spec);
-        options.targets.push_back(spec);
+        const ProbeTarget target = parseProbeTarget(value);
+        checkDistinct(options.targets, target);
+        options.targets.push_back(target);
     } else {
         throw UsageError("exporter: unknown option '" + name + "' (expected " + kUsage + ")");
     }
@@ -94,20 +94,20 @@ void applyOption(ExporterOptions& options, const std::string& name, const std::s
 
 }  // namespace
 
-TargetSpec parseTargetSpec(const std::string& text) {
+ProbeTarget parseProbeTarget(const std::string& text) {
     const auto equals = text.find('=');
-    TargetSpec spec;
-    spec.name = text.substr(0, equals);
-    checkName(spec.name, text);
+    ProbeTarget target;
+    target.name = text.substr(0, equals);
+    checkName(target.name, text);
     const std::string rest = equals == std::string::npos ? "" : text.substr(equals + 1);
     std::size_t comma = rest.find(',');
-    spec.device = checkedDevice(rest.substr(0, comma), text);
+    target.device = checkedDevice(rest.substr(0, comma), text);
     while (comma != std::string::npos) {
         const std::size_t next = rest.find(',', comma + 1);
-        applySetting(spec, rest.substr(comma + 1, next - comma - 1), text);
+        applySetting(target, rest.substr(comma + 1, next - comma - 1), text);
         comma = next;
     }
-    return spec;
+    return target;
 }
 
 ExporterOptions parseExporterOptions(const std::vector<std::string>& args) {

@@ -7,7 +7,7 @@
 namespace snctl {
 
 // One node Prometheus may name in a probe.
-struct TargetSpec {
+struct ProbeTarget {
     std::string name;    // what ?target= names: letters, digits, '.', '_', '-'
     std::string device;  // serial device (COM names translated) or tcp:HOST:PORT
     int slave = 1;
@@ -16,7 +16,7 @@ struct TargetSpec {
 
 struct ExporterOptions {
     std::string listen;
-    std::vector<TargetSpec> targets;
+    std::vector<ProbeTarget> targets;
 };
 
 // Loopback, so that only this machine reaches the exporter unless told.
@@ -28,6 +28,6 @@ inline constexpr const char* kDefaultExporterListen = "127.0.0.1:9740";
 ExporterOptions parseExporterOptions(const std::vector<std::string>& args);
 
 // "NAME=DEVICE[,slave=N][,baud=B]" on its own.
-TargetSpec parseTargetSpec(const std::string& text);
+ProbeTarget parseProbeTarget(const std::string& text);
 
 }  // namespace snctl

@@ -4,13 +4,13 @@
 
 namespace snctl {
 
-TargetNode::TargetNode(TargetSpec spec, bool modbusDebug)
-    : spec_(std::move(spec)), modbusDebug_(modbusDebug) {}
+TargetNode::TargetNode(ProbeTarget target, bool modbusDebug)
+    : target_(std::move(target)), modbusDebug_(modbusDebug) {}
 
 TargetNode::~TargetNode() { close(); }
 
 bool TargetNode::open() {
-    node_ = openSensorNode(spec_.device.c_str(), spec_.baud, spec_.slave);
+    node_ = openSensorNode(target_.device.c_str(), target_.baud, target_.slave);
     if (node_ == nullptr) return false;
     snModbusSetDebug(node_, modbusDebug_ ? 1 : 0);
     own_ = linkTimeoutsOf(node_);
@@ -52,7 +52,7 @@ NodeReadings TargetNode::probe(ProbeClock::time_point deadline, const ProbeProgr
         return readings;
     }
     readNode(node_, own_, deadline, readings, progress);
-    if (readings.failure == ProbeFailure::Link && spec_.device.rfind("tcp:", 0) != 0) close();
+    if (readings.failure == ProbeFailure::Link && target_.device.rfind("tcp:", 0) != 0) close();
     return readings;
 }
 

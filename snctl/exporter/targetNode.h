@@ -16,12 +16,12 @@ namespace snctl {
 
 class TargetNode {
 public:
-    TargetNode(TargetSpec spec, bool modbusDebug);
+    TargetNode(ProbeTarget target, bool modbusDebug);
     ~TargetNode();  // closes the node without traffic
     TargetNode(const TargetNode&) = delete;
     TargetNode& operator=(const TargetNode&) = delete;
 
-    const TargetSpec& spec() const { return spec_; }
+    const ProbeTarget& target() const { return target_; }
 
     // One probe, after any probe of this target still running, all by
     // `deadline`.  A serial node whose link failed is closed, so the next
@@ -37,7 +37,7 @@ private:
     bool open();  // during the turn
     void close();
 
-    const TargetSpec spec_;
+    const ProbeTarget target_;
     const bool modbusDebug_;
     std::mutex mutex_;
     std::condition_variable turnFree_;

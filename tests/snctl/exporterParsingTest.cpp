@@ -14,22 +14,22 @@ using namespace std::chrono_literals;
 using std::chrono::microseconds;
 
 TEST(ExporterOptions, TargetsWithTheirDefaultsAndEveryRefusal) {
-    const auto plain = snctl::parseTargetSpec("node-a=/dev/ttyUSB0");
+    const auto plain = snctl::parseProbeTarget("node-a=/dev/ttyUSB0");
     EXPECT_EQ(plain.name, "node-a");
     EXPECT_EQ(plain.device, "/dev/ttyUSB0");
     EXPECT_EQ(plain.slave, 1);
     EXPECT_EQ(plain.baud, 115200);
-    const auto full = snctl::parseTargetSpec("b.2_x=COM2,baud=9600,slave=247");
+    const auto full = snctl::parseProbeTarget("b.2_x=COM2,baud=9600,slave=247");
     EXPECT_EQ(full.device, "/dev/ttyS1");
     EXPECT_EQ(full.slave, 247);
     EXPECT_EQ(full.baud, 9600);
-    EXPECT_EQ(snctl::parseTargetSpec("n=tcp:[::1]:1502,slave=7").device, "tcp:[::1]:1502");
+    EXPECT_EQ(snctl::parseProbeTarget("n=tcp:[::1]:1502,slave=7").device, "tcp:[::1]:1502");
     for (const std::string& bad :
          std::vector<std::string>{"", "=/dev/x", "a", "a=", "a b=/dev/x", "a/b=/dev/x",
                                   "a=/dev/x,slave=0", "a=/dev/x,slave=248", "a=/dev/x,baud=12345",
                                   "a=/dev/x,parity=E", "a=/dev/x,slave", "a=/dev/x,", "a=tcp:host",
                                   "a=tcp:host:0", "a=COM0", std::string(65, 'n') + "=/dev/x"}) {
-        EXPECT_THROW(snctl::parseTargetSpec(bad), snctl::UsageError) << bad;
+        EXPECT_THROW(snctl::parseProbeTarget(bad), snctl::UsageError) << bad;
     }
 
     const auto options = snctl::parseExporterOptions({"--target=a=/dev/x", "--target", "b=/dev/y"});
