@@ -1,7 +1,5 @@
 #include "exporterFixture.h"
 
-#include <signal.h>
-
 #include <fstream>
 #include <regex>
 #include <sstream>
@@ -46,7 +44,7 @@ void ExporterTest::startExporter() {
     exporterPort = static_cast<uint16_t>(std::stoi(found[1]));
 }
 
-bool ExporterTest::exporterRunning() const { return kill(exporter.pid(), 0) == 0; }
+bool ExporterTest::exporterRunning() { return exporter.running(); }
 
 sntest::HttpReply ExporterTest::get(const std::string& path, const std::string& headers) const {
     return sntest::parseReply(

@@ -21,7 +21,7 @@ protected:
     // snctl exporter on 127.0.0.1:0 with the two targets, ready to serve
     // (and the daemon first, unless a test started it).
     void startExporter();
-    bool exporterRunning() const;
+    bool exporterRunning();
     // GET PATH, with `headers` (CRLF lines) added.
     sntest::HttpReply get(const std::string& path, const std::string& headers = "") const;
     sntest::HttpReply probe(const std::string& target, const std::string& headers = "") const {
