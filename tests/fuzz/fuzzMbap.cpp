@@ -40,7 +40,9 @@ bool takeStream(snbusd::ClientId client, std::vector<uint8_t>& stream, snbusd::F
 
 void checkAnswers(const snbusd::Job& job, const uint8_t* data, std::size_t size) {
     const std::vector<uint8_t>& pdu = job.request.pdu;
-    if (!pdu.empty()) snbusd::answers(pdu, data, size);
+    // As the line worker does: only a request the daemon would send is
+    // ever matched against an answer.
+    if (snbusd::refusal(job.request, snbusd::Policy{}) == 0) snbusd::answers(pdu, data, size);
     const std::vector<uint8_t> frame = snbusd::answerFrame(job.request, pdu);
     const snbusd::Frame back = snbusd::takeFrame(frame.data(), frame.size());
     if (pdu.empty() || pdu.size() > 253) return;
