@@ -43,8 +43,10 @@ TEST_F(Crashes, DaemonKilledMidTrafficAndRestartedOnItsPort) {
     std::this_thread::sleep_for(300ms);
     const long failedWhileGone = failed.load();
     sntest::BusDaemonProcess again;
-    ASSERT_TRUE(again.start(SNBUSD_PATH, link, {"--listen", "127.0.0.1:" + std::to_string(port)}))
+    ASSERT_TRUE(again.start(SNBUSD_PATH, link,
+                            {"--timeout", "300", "--listen", "127.0.0.1:" + std::to_string(port)}))
         << again.log();
+    EXPECT_EQ(again.port(), port) << "on the port the killed one held";
     const long okBefore = ok.load();
     for (auto until = Clock::now() + 10s; ok.load() == okBefore && Clock::now() < until;)
         std::this_thread::sleep_for(10ms);

@@ -1,5 +1,6 @@
 #include "busDaemonProcess.h"
 
+#include <algorithm>
 #include <optional>
 #include <regex>
 #include <thread>
@@ -19,8 +20,10 @@ std::optional<uint16_t> portAfter(const std::string& log, const std::string& wor
 bool BusDaemonProcess::start(const std::string& path, const std::string& device,
                              const std::vector<std::string>& extra,
                              std::chrono::milliseconds timeout) {
-    std::vector<std::string> argv{path,          "-p",        device,       "--listen",
-                                  "127.0.0.1:0", "--metrics", "127.0.0.1:0"};
+    std::vector<std::string> argv{path, "-p", device, "--metrics", "127.0.0.1:0"};
+    // A port of the system's choosing, unless the caller names its own.
+    if (std::find(extra.begin(), extra.end(), "--listen") == extra.end())
+        argv.insert(argv.end(), {"--listen", "127.0.0.1:0"});
     argv.insert(argv.end(), extra.begin(), extra.end());
     if (!process_.start(argv)) return false;
     const auto deadline = std::chrono::steady_clock::now() + timeout;

@@ -35,6 +35,8 @@ public:
     std::string outputSoFar() const;
     std::string errorsSoFar() const;
     pid_t pid() const { return child_.pid(); }
+    // Reaps it if it has ended, so a crashed child is never taken for alive.
+    bool running() { return child_.running(); }
 
 private:
     sncommon::ChildProcess child_;
