@@ -19,7 +19,7 @@ Row ratioRow(const char* key, const std::string& scenario, double measured, doub
 
 void throughputRows(const Plan& plan, std::vector<Row>& rows) {
     const std::size_t bytes = plan.quick ? 8 * 1024 : 64 * 1024;
-    const BusThroughput t = measureBusThroughput(plan.bus, kBaud, bytes);
+    const BusThroughput t = measureBusThroughput(plan.programs, kBaud, bytes);
     if (t.directWrite == 0) return;
     rows.push_back(ratioRow(
         "bus_write", fmt("snSerWrite %.0f KiB through snbusd", static_cast<double>(bytes) / 1024.0),
@@ -31,7 +31,7 @@ void throughputRows(const Plan& plan, std::vector<Row>& rows) {
 }
 
 void sharingRow(const Plan& plan, std::vector<Row>& rows) {
-    const BusSharing s = measureBusSharing(plan.bus, kBaud, kClients, plan.quick ? 3.0 : 10.0);
+    const BusSharing s = measureBusSharing(plan.programs, kBaud, kClients, plan.quick ? 3.0 : 10.0);
     if (!s.ok) return;
     double lowest = 1, highest = 0;
     for (const double share : s.shares) {
@@ -45,7 +45,7 @@ void sharingRow(const Plan& plan, std::vector<Row>& rows) {
 }
 
 void keystrokeRow(const Plan& plan, std::vector<Row>& rows) {
-    const BusKeystrokes k = measureBusKeystrokes(plan.bus, kBaud, plan.quick ? 30 : 200);
+    const BusKeystrokes k = measureBusKeystrokes(plan.programs, kBaud, plan.quick ? 30 : 200);
     if (k.keystrokes == 0) return;
     Row r = ratioRow("bus_key_latency", "snterm keystroke through snbusd, bridge streaming, p99",
                      k.p99Ms, k.goalMs, "ms", "block + key transaction", "< 1");
@@ -55,7 +55,7 @@ void keystrokeRow(const Plan& plan, std::vector<Row>& rows) {
 }
 
 void idleRow(const Plan& plan, std::vector<Row>& rows) {
-    const BusIdle idle = measureBusIdle(plan.bus, plan.quick ? 2.0 : 10.0);
+    const BusIdle idle = measureBusIdle(plan.programs, plan.quick ? 2.0 : 10.0);
     if (!idle.ok) return;
     Row r = ratioRow("bus_idle_cpu", fmt("snbusd idle %.0f s, CPU of one core", idle.seconds),
                      idle.cpuPercent, 0.5, "%", "goal", "< 1");

@@ -25,7 +25,7 @@ void probeRow(const char* key, const char* how, const ProbeFigures& f, double li
 
 std::vector<Row> exporterRows(const Plan& plan) {
     std::vector<Row> rows;
-    const ExporterProbes p = measureExporterProbes(plan.bus, kBaud, plan.quick ? 5 : 30);
+    const ExporterProbes p = measureExporterProbes(plan.programs, kBaud, plan.quick ? 5 : 30);
     probeRow("exporter_probe", "directly", p.direct, p.lineMs, rows);
     probeRow("exporter_probe_bus", "through snbusd", p.bus, p.lineMs, rows);
     return rows;

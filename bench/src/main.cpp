@@ -13,7 +13,7 @@
 namespace {
 
 struct Args {
-    snbench::Plan plan{SNBENCH_SNTERM, false, {SNBENCH_SNBUSD, SNBENCH_SNTERM, SNBENCH_SNCTL}};
+    snbench::Plan plan{false, {SNBENCH_SNBUSD, SNBENCH_SNTERM, SNBENCH_SNCTL}};
     std::string csv = "results.csv";
     std::string only;  // one group of scenarios, or all
     bool ok = true;
@@ -30,7 +30,7 @@ Args parse(int argc, char** argv) {
         else if (std::strcmp(argv[i], "--only") == 0 && hasValue)
             a.only = argv[++i];
         else if (std::strcmp(argv[i], "--snterm") == 0 && hasValue)
-            a.plan.snterm = argv[++i];
+            a.plan.programs.snterm = argv[++i];
         else
             a.ok = false;
     }

@@ -10,9 +10,8 @@
 namespace snbench {
 
 struct Plan {
-    std::string snterm;  // path of the terminal program
     bool quick = false;  // smaller transfers and shorter waits, for a smoke run
-    BusPaths bus;        // the programs the bus scenarios start
+    BusPaths programs;   // the programs the scenarios start
 };
 
 // Library throughput with line timing, at every measured Modbus speed.

@@ -20,7 +20,7 @@ double receiveLineLimit(int baud) {
 
 std::vector<Row> terminalRows(const Plan& plan) {
     const int baud = 115200;
-    const TerminalFigures f = measureTerminal(plan.snterm, baud, plan.quick ? 2.0 : 10.0,
+    const TerminalFigures f = measureTerminal(plan.programs.snterm, baud, plan.quick ? 2.0 : 10.0,
                                               plan.quick ? 20 : 200, plan.quick ? 2.0 : 8.0);
     if (f.idleSeconds == 0) return {};
     std::vector<Row> rows;
