@@ -4,6 +4,7 @@
 
 #include "sncommon/hostPort.h"
 #include "sncommon/lineRecovery.h"
+#include "sncommon/modbusErrors.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -85,11 +86,19 @@ ScanAnswer::Kind ScanLink::kindOf(int errorNumber, int slave) const {
     // The daemon always answers, for an empty address with exception 0x0B.
     if (errorNumber == ETIMEDOUT && daemon_)
         throw DeviceError("scan: the bus daemon did not answer", errorNumber);
-    if (errorNumber == ETIMEDOUT || errorNumber == EMBXGTAR) return ScanAnswer::Kind::Silent;
-    if (errorNumber == EMBXGPATH)
-        throw DeviceError("scan: the bus daemon cannot reach its line", errorNumber);
-    if (errorNumber >= EMBXILFUN && errorNumber <= EMBXMEMPAR) return ScanAnswer::Kind::Refused;
-    if (errorNumber >= EMBBADCRC && errorNumber <= EMBBADSLAVE) return ScanAnswer::Kind::Garbled;
+    switch (sncommon::classifyModbusError(errorNumber)) {
+        case sncommon::ModbusFailure::NoAnswer:
+        case sncommon::ModbusFailure::TargetFailed:
+            return ScanAnswer::Kind::Silent;
+        case sncommon::ModbusFailure::PathUnavailable:
+            throw DeviceError("scan: the bus daemon cannot reach its line", errorNumber);
+        case sncommon::ModbusFailure::NodeException:
+            return ScanAnswer::Kind::Refused;
+        case sncommon::ModbusFailure::Garbled:
+            return ScanAnswer::Kind::Garbled;
+        case sncommon::ModbusFailure::Other:
+            break;
+    }
     throw DeviceError("scan: cannot ask slave " + std::to_string(slave), errorNumber);
 }
 
