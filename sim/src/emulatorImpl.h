@@ -69,10 +69,11 @@ struct Emulator::Impl {
     std::vector<uint8_t> answer(const detail::Request& req, const uint8_t* frame, std::size_t len,
                                 Fault flt, Clock::time_point now);
     void sendReply(const std::vector<uint8_t>& reply, uint64_t seq, Clock::time_point sendAt,
-                   bool torn);
-    // Waits until `until`; false when stopping or when the master starts a
-    // new request first (the pending answer is then dropped).
-    bool waitToSend(Clock::time_point until);
+                   bool torn, bool busy);
+    // Waits until `until`; false when stopping or, unless the node is
+    // `busy`, when the master starts a new request first (the pending
+    // answer is then dropped).
+    bool waitToSend(Clock::time_point until, bool busy);
     void sendToMaster(const std::vector<uint8_t>& bytes);
     std::vector<uint8_t> takeLibmodbusReply();
 

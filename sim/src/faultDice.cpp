@@ -19,7 +19,9 @@ Fault FaultDice::draw(std::chrono::milliseconds& delay) {
     }
     if ((roll -= faults_.late) < 0) {
         ++injected_.late;
-        delay = faults_.lateBy;
+        const bool other =
+            faults_.alsoLateBy.count() > 0 && std::uniform_int_distribution<int>(0, 1)(rng_) == 1;
+        delay = other ? faults_.alsoLateBy : faults_.lateBy;
         return Fault::Delay;
     }
     if ((roll -= faults_.torn) < 0) {

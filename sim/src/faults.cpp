@@ -17,6 +17,11 @@ std::vector<uint8_t> faultyReply(Fault fault, std::vector<uint8_t> reply) {
         case Fault::ShortFrame:
             reply.resize(reply.size() - 3);
             break;
+        case Fault::OtherSlaveFirst: {
+            std::vector<uint8_t> both = faultyReply(Fault::WrongSlave, reply);
+            both.insert(both.end(), reply.begin(), reply.end());
+            return both;
+        }
         default:
             break;
     }

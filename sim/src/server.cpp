@@ -199,12 +199,15 @@ void Emulator::Impl::serveFrame(const uint8_t* frame, std::size_t len, Clock::ti
     Clock::time_point sendAt = processed;
     if (timing) sendAt = std::max(sendAt, arrival + charTimes(len + reply.size() + 7, baud));
     if (flt == Fault::Delay) sendAt += delay;
-    sendReply(detail::faultyReply(flt, std::move(reply)), seq, sendAt, flt == Fault::TornAnswer);
+    // A late answer is a busy node's: it is sent whatever the master does
+    // meanwhile, and what the master sent waits for the node in order.
+    sendReply(detail::faultyReply(flt, std::move(reply)), seq, sendAt, flt == Fault::TornAnswer,
+              flt == Fault::Delay);
 }
 
 void Emulator::Impl::sendReply(const std::vector<uint8_t>& reply, uint64_t seq,
-                               Clock::time_point sendAt, bool torn) {
-    if (!waitToSend(sendAt)) return;
+                               Clock::time_point sendAt, bool torn, bool busy) {
+    if (!waitToSend(sendAt, busy)) return;
     {
         std::lock_guard g(mu);
         if (seq >= logBase && seq - logBase < log.size()) log[seq - logBase].answered = true;
@@ -221,13 +224,13 @@ void Emulator::Impl::sendReply(const std::vector<uint8_t>& reply, uint64_t seq,
     sendToMaster({reply.begin() + half, reply.end()});
 }
 
-bool Emulator::Impl::waitToSend(Clock::time_point until) {
+bool Emulator::Impl::waitToSend(Clock::time_point until, bool busy) {
     for (;;) {
         const auto now = Clock::now();
         if (now >= until) return true;
         pollfd fds[2] = {{serverStop[0], POLLIN, 0}, {dev->master(), POLLIN, 0}};
         const timespec left = timeUntil(until);
-        const int rc = ppoll(fds, 2, &left, nullptr);
+        const int rc = ppoll(fds, busy ? 1 : 2, &left, nullptr);
         if (rc < 0 && errno != EINTR) return false;
         if (fds[0].revents) return false;
         if (fds[1].revents & POLLIN) return false;  // master gave up and sends anew

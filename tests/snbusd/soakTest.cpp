@@ -173,7 +173,7 @@ TEST_F(DaemonTest, SoakWithRandomFaultsCrossesNothingAndLeaksNothing) {
     const int fdsBefore = openDescriptors(daemon.pid());
     // A late answer comes a second late: long after the daemon gave up,
     // while other requests are on the line.
-    sim.setRandomFaults(snsim::RandomFaults{0.02, 0.02, 0.01, 0.01, 1000ms, 7});
+    sim.setRandomFaults(snsim::RandomFaults{0.02, 0.02, 0.01, 0.01, 1000ms, 0ms, 7});
     const auto seconds = std::chrono::seconds(fromEnvironment("SN_SOAK_SECONDS", 45));
     const Tally t = soak(port, fromEnvironment("SN_SOAK_TRANSACTIONS", 2000), seconds);
     const snsim::InjectedFaults f = sim.injectedFaults();

@@ -67,27 +67,33 @@ struct Transaction {
 // Faults the node can be told to show, until cleared with Fault::None.
 enum class Fault {
     None,
-    NoAnswer,      // requests are received and logged but never answered
-    Exception,     // every request answered with an exception (exceptionCode)
-    Delay,         // every answer sent only after delay
-    WrongSlave,    // answer carries another slave address
-    BadCrc,        // answer with a corrupted CRC
-    ShortFrame,    // answer cut short
-    AbsurdCounts,  // receive count 65535 whenever bytes are handed out, and
-                   // transmit status 255 whatever the node really took
-    TornAnswer,    // answer sent in two halves 75 ms apart: longer than a
-                   // master's byte timeout, so the second half comes late
+    NoAnswer,         // requests are received and logged but never answered
+    Exception,        // every request answered with an exception (exceptionCode)
+    Delay,            // every answer sent only after delay, as a busy node does:
+                      // requests that come meanwhile are answered after it, in order
+    WrongSlave,       // answer carries another slave address
+    BadCrc,           // answer with a corrupted CRC
+    ShortFrame,       // answer cut short
+    AbsurdCounts,     // receive count 65535 whenever bytes are handed out, and
+                      // transmit status 255 whatever the node really took
+    TornAnswer,       // answer sent in two halves 75 ms apart: longer than a
+                      // master's byte timeout, so the second half comes late
+    OtherSlaveFirst,  // the same answer from another slave address comes
+                      // first, then the answer itself
 };
 
 // Faults drawn at random for each request the node answers (broadcasts and
 // requests for other slaves are not), while no fault is set with setFault.
-// Probabilities from 0 to 1; a late answer comes `lateBy` after it is due.
+// Probabilities from 0 to 1; a late answer comes `lateBy` after it is due
+// (or, when `alsoLateBy` is set, half of them that late instead), and the
+// node, busy meanwhile, answers what came in the meantime after it.
 struct RandomFaults {
     double noAnswer = 0;
     double late = 0;
     double torn = 0;
     double exception = 0;  // answered with exception 4
     std::chrono::milliseconds lateBy{1000};
+    std::chrono::milliseconds alsoLateBy{0};
     unsigned seed = 1;
 };
 
