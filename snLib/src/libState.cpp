@@ -9,6 +9,12 @@ namespace {
 
 SensorNode sNode[kMaxNodes];
 bool sTcpLink[kMaxNodes];  // entry i's link is a TCP connection
+sncommon::OwedAnswers sOwed[kMaxNodes];
+struct LineLock {
+    int fd = -1;
+};
+LineLock sLineLock[kMaxNodes];
+sncommon::OwedAnswers sNoEntry;  // a context outside the table: kept for the call only
 pthread_mutex_t snMutex = PTHREAD_MUTEX_INITIALIZER;
 // Atomic so that a debug level set from another thread is seen safely.
 std::atomic<int16_t> snDebug{0};
@@ -18,7 +24,20 @@ std::atomic<int16_t> snDebug{0};
 SensorNode* nodeTable() { return sNode; }
 int16_t debugLevel() { return snDebug.load(std::memory_order_relaxed); }
 
-void markTcpLink(const SensorNode& entry, bool tcp) { sTcpLink[&entry - sNode] = tcp; }
+void markTcpLink(const SensorNode& entry, bool tcp) {
+    sTcpLink[&entry - sNode] = tcp;
+    sOwed[&entry - sNode].settle();
+}
+
+int& lineLockOf(const SensorNode& entry) { return sLineLock[&entry - sNode].fd; }
+
+sncommon::OwedAnswers* owedAnswersOf(const modbus_t* ctx) {
+    for (int i = 0; i < kMaxNodes; ++i) {
+        if (sNode[i].ctx == ctx) return &sOwed[i];
+    }
+    sNoEntry.settle();
+    return &sNoEntry;
+}
 
 // Ports carry a copy of their node's context, so the context itself is
 // what identifies the link.

@@ -7,6 +7,8 @@
 
 #include <pthread.h>
 
+#include "sncommon/owedAnswers.h"
+
 namespace snlib {
 
 constexpr int kMaxNodes = SN_MAX_NODES;
@@ -21,6 +23,13 @@ int16_t debugLevel();
 // connected again before the next transaction.  Under the lock.
 void markTcpLink(const SensorNode& entry, bool tcp);
 bool isTcpLink(const modbus_t* ctx);
+// The descriptor holding the lock on an entry's serial device, or -1: the
+// entries of one device share one lock, held by one of them.
+int& lineLockOf(const SensorNode& entry);
+
+// What the node of a serial link owes after a failure (never null for an
+// open link's context).  Cleared when the entry is opened.
+sncommon::OwedAnswers* owedAnswersOf(const modbus_t* ctx);
 
 // Holds the library lock for one scope.  The lock is never nested.
 class LibLock {

@@ -5,9 +5,12 @@
 #include "trace.h"
 #include "transactions.h"
 
+#include "sncommon/deviceLock.h"
 #include "sncommon/hostPort.h"
 
 #include <modbus.h>
+
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
@@ -55,6 +58,51 @@ bool validNewLink(const char* name, int speed, sncommon::HostPort& address) {
     return isSupportedLineSpeed(speed);
 }
 
+// The entry of this process that holds the lock on `name`'s device.
+SensorNode* lockHolderOf(const char* name) {
+    SensorNode* table = nodeTable();
+    for (int i = 0; i < kMaxNodes; ++i) {
+        const int fd = lineLockOf(table[i]);
+        if (table[i].refCount != 0 && fd >= 0 && sncommon::isSameDevice(fd, name)) return &table[i];
+    }
+    return nullptr;
+}
+
+// One master per bus: a serial device is locked before libmodbus touches
+// its line, and a device another program holds is refused with EBUSY.  The
+// nodes of this process on one device share the lock.
+bool lockLine(SensorNode& entry, const char* name) {
+    lineLockOf(entry) = -1;
+    if (isTcpName(name) || lockHolderOf(name) != nullptr) return true;
+    const int fd = sncommon::lockDevice(name);
+    if (fd < 0) {
+        if (errno == EBUSY) debugNote("%s is in use by another program\n", name);
+        return false;
+    }
+    lineLockOf(entry) = fd;
+    return true;
+}
+
+// The lock goes with the last node of its device: while another stays
+// open, the descriptor passes to it.
+void releaseLine(SensorNode& entry) {
+    int& fd = lineLockOf(entry);
+    if (fd < 0) return;
+    SensorNode* table = nodeTable();
+    for (int i = 0; i < kMaxNodes; ++i) {
+        char name[kPortNameSize + 1] = {};
+        std::memcpy(name, table[i].portName, kPortNameSize);  // may fill the field
+        if (&table[i] != &entry && table[i].refCount != 0 && !isTcpName(name) &&
+            sncommon::isSameDevice(fd, name)) {
+            lineLockOf(table[i]) = fd;
+            fd = -1;
+            return;
+        }
+    }
+    close(fd);
+    fd = -1;
+}
+
 modbus_t* newContext(const char* name, int speed, const sncommon::HostPort& address) {
     if (isTcpName(name)) {
         modbus_t* ctx = modbus_new_tcp_pi(address.host, address.port);
@@ -69,8 +117,14 @@ modbus_t* newContext(const char* name, int speed, const sncommon::HostPort& addr
 // Creates and connects the context; on failure leaves the entry free.
 bool connectEntry(SensorNode& entry, const char* name, int speed, int slave,
                   const sncommon::HostPort& address) {
+    if (!lockLine(entry, name)) return false;
     entry.ctx = newContext(name, speed, address);
-    if (entry.ctx == nullptr) return false;
+    if (entry.ctx == nullptr) {
+        const int error = errno;
+        releaseLine(entry);
+        errno = error;
+        return false;
+    }
     const char* failure = nullptr;
     if (modbus_set_slave(entry.ctx, slave) < 0) {
         failure = "Failed modbus_set_slave(): %s\n";
@@ -86,6 +140,7 @@ bool connectEntry(SensorNode& entry, const char* name, int speed, int slave,
     modbus_close(entry.ctx);
     modbus_free(entry.ctx);
     entry.ctx = nullptr;
+    releaseLine(entry);
     errno = error;
     return false;
 }
@@ -181,6 +236,7 @@ extern "C" int closeSensorNode(SensorNode* node) {
         modbus_close(node->ctx);
         modbus_free(node->ctx);
         node->ctx = nullptr;
+        releaseLine(*node);
         closePortsOf(*node);
     }
     return 0;

@@ -1,6 +1,9 @@
-// The library's Modbus transactions: libmodbus's calls of the same names,
-// each followed by recovery from a failure on the line, so that the rest of
-// a late or torn answer cannot spoil the next transaction.  A TCP link (to
+// The library's Modbus transactions, with the results of libmodbus's calls
+// of the same names.  On a serial link each is one exchange kept in step
+// with the node, so that a late or torn answer is never taken for another
+// request's.  Over TCP (the bus daemon keeps the line in step and the
+// transaction id matches answers) they are libmodbus's own calls, each
+// followed by recovery from a failure.  A TCP link (to
 // the bus daemon) whose connection was lost is closed, and connected again
 // before its next transaction.  Called under the library lock; results and
 // errno are libmodbus's.

@@ -72,7 +72,7 @@ std::vector<uint8_t> LineWorker::serve(const Job& job) {
 std::vector<uint8_t> LineWorker::onTheLine(const Request& request) {
     const auto start = Clock::now();
     const Outcome outcome = request.unit == 0 ? line_.broadcast(request.pdu)
-                                              : line_.transact(request.unit, request.pdu);
+                                              : line_.transact(request.unit, request.pdu, book_);
     const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
     const uint8_t function = request.pdu[0];
     switch (outcome.kind) {

@@ -6,6 +6,7 @@
 
 #include "bus.h"
 #include "eventLog.h"
+#include "lateAnswers.h"
 #include "metrics.h"
 #include "requestCheck.h"
 #include "serialLine.h"
@@ -15,7 +16,12 @@ namespace snbusd {
 class LineWorker {
 public:
     LineWorker(SerialLine& line, Bus& bus, const Policy& policy, Metrics& metrics, EventLog& log)
-        : line_(line), bus_(bus), policy_(policy), metrics_(metrics), log_(log) {}
+        : line_(line),
+          bus_(bus),
+          policy_(policy),
+          metrics_(metrics),
+          log_(log),
+          book_(metrics, log) {}
 
     // Until the bus is stopped; the transaction on the line is finished
     // first.  While the line is down it is opened again every second.
@@ -32,6 +38,7 @@ private:
     const Policy& policy_;
     Metrics& metrics_;
     EventLog& log_;
+    LateAnswerBook book_;
     bool reportedDown_ = false;
     std::chrono::steady_clock::time_point lastOpenAttempt_{};
 };

@@ -1,5 +1,6 @@
 // snbusd: the one owner of a serial Modbus RTU line, shared by every tool
 // over Modbus TCP.
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
@@ -14,6 +15,7 @@
 #include "options.h"
 #include "server.h"
 #include "snVersion.h"
+#include "sncommon/deviceHolder.h"
 #include "sncommon/httpServer.h"
 #include "sncommon/prometheusText.h"
 #include "sncommon/stopSignals.h"
@@ -44,16 +46,34 @@ std::unique_ptr<sncommon::HttpServer> serveMetrics(const snbusd::Options& option
     return server;
 }
 
+// The device is opened (and locked) before anything listens: a typo or a
+// device another program holds is an error at once, unless the unit asks
+// to wait for the device.
+bool openTheLine(snbusd::SerialLine& line, const snbusd::Options& options, snbusd::EventLog& log) {
+    if (line.open()) return true;
+    const int failure = errno;
+    const std::string why = failure == EBUSY
+                                ? sncommon::deviceHolderSentence(options.device)
+                                : "cannot open " + options.device + ": " + std::strerror(failure);
+    if (!options.waitForDevice) {
+        std::fprintf(stderr, "snbusd: %s\n", why.c_str());
+        return false;
+    }
+    log.event(why + "; waiting for the device");
+    return true;
+}
+
 int serve(const snbusd::Options& options) {
     // Blocked before any thread starts, so that only the network loop sees them.
     const sncommon::StopSignals signals({SIGINT, SIGTERM});
     std::signal(SIGPIPE, SIG_IGN);
     snbusd::EventLog log(options.verbose);
+    snbusd::SerialLine line(options.device, options.baud, options.timeout);
+    if (!openTheLine(line, options, log)) return kRunFailure;
     snbusd::Metrics metrics;
     snbusd::Bus bus;
     snbusd::Server server(options, bus, metrics, log);
     const auto metricsServer = serveMetrics(options, metrics, log);
-    snbusd::SerialLine line(options.device, options.baud, options.timeout);
     const snbusd::Policy policy{options.readOnly, options.units};
     snbusd::LineWorker worker(line, bus, policy, metrics, log);
     log.event("serving " + options.device + " at " + std::to_string(options.baud) + " bit/s");

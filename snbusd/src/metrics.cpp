@@ -15,6 +15,11 @@ void Metrics::nodeException(uint8_t slave, uint8_t code) {
     ++exceptions_[{slave, code}];
 }
 
+void Metrics::lateAnswer(uint8_t slave) {
+    std::lock_guard lock(mutex_);
+    ++lateAnswers_[slave];
+}
+
 void Metrics::refused(const char* reason) {
     std::lock_guard lock(mutex_);
     ++refusals_[reason];
@@ -39,6 +44,10 @@ std::string Metrics::render() const {
     for (const auto& [key, count] : exceptions_)
         text.sample({{"slave", std::to_string(key.first)}, {"code", std::to_string(key.second)}},
                     static_cast<double>(count));
+    text.family("snbusd_late_answers_total", MetricType::Counter,
+                "Answers dropped because they came after their request was given up on.");
+    for (const auto& [slave, count] : lateAnswers_)
+        text.sample({{"slave", std::to_string(slave)}}, static_cast<double>(count));
     text.family("snbusd_refused_requests_total", MetricType::Counter,
                 "Requests the daemon answered itself, without the line, by reason.");
     for (const auto& [reason, count] : refusals_)

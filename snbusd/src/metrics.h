@@ -19,6 +19,8 @@ public:
     // "ok" on the line and by its code below.
     void transaction(uint8_t slave, const char* outcome, double seconds);
     void nodeException(uint8_t slave, uint8_t code);
+    // A frame dropped because it answered an earlier request of `slave`.
+    void lateAnswer(uint8_t slave);
     // Requests answered by the daemon without the line: "read_only",
     // "unit", "function", "malformed", "device_gone".
     void refused(const char* reason);
@@ -35,6 +37,7 @@ private:
     mutable std::mutex mutex_;
     std::map<std::pair<int, std::string>, uint64_t> transactions_;  // (slave, outcome)
     std::map<std::pair<int, int>, uint64_t> exceptions_;            // (slave, code)
+    std::map<int, uint64_t> lateAnswers_;                           // by slave
     std::map<std::string, uint64_t> refusals_;
     sncommon::Histogram durations_{sncommon::Histogram::secondsBuckets()};
     uint64_t accepted_ = 0;

@@ -21,6 +21,7 @@ enum LongOnly {
     kMaxClients,
     kIdleTimeout,
     kTimeout,
+    kWaitForDevice,
     kVersion
 };
 
@@ -34,6 +35,7 @@ const option kLongOptions[] = {
     {"max-clients", required_argument, nullptr, kMaxClients},
     {"idle-timeout", required_argument, nullptr, kIdleTimeout},
     {"timeout", required_argument, nullptr, kTimeout},
+    {"wait-for-device", no_argument, nullptr, kWaitForDevice},
     {"verbose", no_argument, nullptr, 'v'},
     {"help", no_argument, nullptr, 'h'},
     {"version", no_argument, nullptr, kVersion},
@@ -108,6 +110,9 @@ void apply(Options& options, int letter, const char* value) {
         case kTimeout:
             options.timeout = std::chrono::milliseconds(number(value, 10, 60000, "--timeout"));
             break;
+        case kWaitForDevice:
+            options.waitForDevice = true;
+            break;
         case 'v':
             options.verbose = true;
             break;
@@ -167,7 +172,7 @@ Options parseOptions(int argc, char* argv[]) {
 const char* usage() {
     return "usage: snbusd -p DEVICE [-m BAUD] [--listen HOST:PORT]... [--metrics HOST:PORT]\n"
            "              [--read-only] [--units LIST] [--max-clients N] [--idle-timeout SECONDS]\n"
-           "              [--timeout MS] [-v] [-h] [--version]\n"
+           "              [--timeout MS] [--wait-for-device] [-v] [-h] [--version]\n"
            "Owns one Modbus RTU line and serves it to Modbus TCP clients, one transaction at a\n"
            "time, shared fairly between them.\n"
            "  -p, --port DEVICE      serial device; COMn means /dev/ttyS(n-1)\n"
@@ -179,6 +184,7 @@ const char* usage() {
            "      --max-clients N    connections at once (default 32)\n"
            "      --idle-timeout S   close a connection without a request for S seconds (300)\n"
            "      --timeout MS       response timeout on the line (default 600; bytes: 50)\n"
+           "      --wait-for-device  start without the device and open it once it is there\n"
            "  -v, --verbose          a log line per transaction\n"
            "  -h, --help             print this help\n"
            "      --version          print the version\n";

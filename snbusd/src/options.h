@@ -18,6 +18,7 @@ struct Options {
     int maxClients = 32;                     // --max-clients
     std::chrono::seconds idleTimeout{300};   // --idle-timeout
     std::chrono::milliseconds timeout{600};  // --timeout: response timeout on the line
+    bool waitForDevice = false;              // --wait-for-device: absent or held at start
     bool verbose = false;                    // -v: a line per transaction
     bool help = false;                       // -h
     bool version = false;                    // --version

@@ -20,12 +20,6 @@ struct Policy {
 // PDU whose length does not fit its function, 0x0B for a unit not served.
 uint8_t refusal(const Request& request, const Policy& policy);
 
-// True when `answer` (a PDU from the line) can be the answer to `request`:
-// the same function (or its exception, with one code byte) and the length
-// and byte count, or the echo, the function prescribes.  Anything else is a
-// garbled answer, never passed on.
-bool answers(const std::vector<uint8_t>& request, const uint8_t* answer, std::size_t size);
-
 // For a broadcast write, which no node answers: what the client is told,
 // the answer a node would have given.
 std::vector<uint8_t> broadcastAnswer(const std::vector<uint8_t>& request);

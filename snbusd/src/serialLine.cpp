@@ -1,10 +1,12 @@
 #include "serialLine.h"
 
+#include <unistd.h>
+
 #include <cerrno>
 #include <thread>
 
-#include "requestCheck.h"
-#include "sncommon/lineRecovery.h"
+#include "sncommon/deviceLock.h"
+#include "sncommon/lineExchange.h"
 
 namespace snbusd {
 
@@ -37,20 +39,23 @@ SerialLine::SerialLine(std::string device, int baud, std::chrono::milliseconds r
 SerialLine::~SerialLine() { close(); }
 
 void SerialLine::close() {
-    if (ctx_ == nullptr) return;
-    modbus_close(ctx_);
-    modbus_free(ctx_);
-    ctx_ = nullptr;
+    if (ctx_ != nullptr) {
+        modbus_close(ctx_);
+        modbus_free(ctx_);
+        ctx_ = nullptr;
+    }
+    if (lockFd_ >= 0) ::close(lockFd_);
+    lockFd_ = -1;
 }
 
 bool SerialLine::open() {
     if (ctx_ != nullptr) return true;
+    // The lock first: a line another program holds is never touched.
+    if (lockFd_ < 0 && (lockFd_ = sncommon::lockDevice(device_.c_str())) < 0) return false;
     ctx_ = modbus_new_rtu(device_.c_str(), baud_, 'N', 8, 1);
-    if (ctx_ == nullptr) return false;
-    if (modbus_connect(ctx_) < 0) {
+    if (ctx_ == nullptr || modbus_connect(ctx_) < 0) {
         const int failure = errno;
-        modbus_free(ctx_);
-        ctx_ = nullptr;
+        close();
         errno = failure;
         return false;
     }
@@ -77,9 +82,7 @@ bool SerialLine::send(uint8_t unit, const std::vector<uint8_t>& pdu, Outcome& ou
         return false;
     }
     modbus_set_slave(ctx_, unit);
-    // Nothing that came in before the request can be its answer: a node
-    // that answered after the line gave up on it would otherwise be heard
-    // answering this one.
+    // Nothing that came in before the broadcast is of use to anyone.
     modbus_flush(ctx_);
     std::vector<uint8_t> raw{unit};
     raw.insert(raw.end(), pdu.begin(), pdu.end());
@@ -88,26 +91,30 @@ bool SerialLine::send(uint8_t unit, const std::vector<uint8_t>& pdu, Outcome& ou
     return false;
 }
 
-Outcome SerialLine::transact(uint8_t unit, const std::vector<uint8_t>& pdu) {
+Outcome SerialLine::transact(uint8_t unit, const std::vector<uint8_t>& pdu,
+                             sncommon::LineBook& book) {
     Outcome outcome;
-    if (!send(unit, pdu, outcome)) return outcome;
+    if (!open()) return lost(errno);
     uint8_t answer[MODBUS_RTU_MAX_ADU_LENGTH];
-    const int length = modbus_receive_confirmation(ctx_, answer);
-    if (length < 0 && isDeviceGone(errno)) return lost(errno);
-    // Slave address in front, CRC behind (libmodbus has checked the CRC; an
-    // answer from another slave comes back as length 0).
-    if (length >= 4 && answer[0] == unit &&
-        answers(pdu, answer + 1, static_cast<std::size_t>(length - 3))) {
-        outcome.kind = Outcome::Kind::Answer;
-        outcome.pdu.assign(answer + 1, answer + length - 2);
-        return outcome;
+    const sncommon::Exchanged done =
+        sncommon::exchange(ctx_, book, unit, pdu.data(), pdu.size(), answer);
+    switch (done.kind) {
+        case sncommon::Exchanged::Kind::Answer:
+            outcome.kind = Outcome::Kind::Answer;
+            outcome.pdu.assign(answer, answer + done.length);
+            return outcome;
+        case sncommon::Exchanged::Kind::NoAnswer:
+            outcome.kind = Outcome::Kind::NoAnswer;
+            break;
+        case sncommon::Exchanged::Kind::Garbled:
+            outcome.kind = Outcome::Kind::Garbled;
+            break;
+        case sncommon::Exchanged::Kind::Failed:
+            if (isDeviceGone(done.errorNumber)) return lost(done.errorNumber);
+            outcome.kind = Outcome::Kind::Garbled;
+            break;
     }
-    outcome.errorNumber = length < 0 ? errno : EMBBADDATA;
-    outcome.kind =
-        outcome.errorNumber == ETIMEDOUT ? Outcome::Kind::NoAnswer : Outcome::Kind::Garbled;
-    // The rest of a late or torn answer must not be taken for the next one.
-    errno = outcome.errorNumber == ETIMEDOUT ? ETIMEDOUT : EMBBADDATA;
-    sncommon::recoverFromLineFailure(ctx_, -1);
+    outcome.errorNumber = done.errorNumber;
     return outcome;
 }
 

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "sncommon/owedAnswers.h"
+
 namespace snbusd {
 
 struct Outcome {
@@ -31,12 +33,14 @@ public:
     SerialLine& operator=(const SerialLine&) = delete;
 
     bool up() const { return ctx_ != nullptr; }
-    // Opens the device if it is not open; false with errno when it cannot.
+    // Opens the device if it is not open, holding its lock; false with
+    // errno when it cannot (EBUSY: another program holds it).
     bool open();
     const std::string& device() const { return device_; }
 
-    // One request to `unit` and its answer.
-    Outcome transact(uint8_t unit, const std::vector<uint8_t>& pdu);
+    // One request to `unit` and its answer, kept in step with the nodes
+    // by `book` (what each owes after a failure).
+    Outcome transact(uint8_t unit, const std::vector<uint8_t>& pdu, sncommon::LineBook& book);
     // A broadcast write: sent, no answer awaited; Gone if the device failed.
     Outcome broadcast(const std::vector<uint8_t>& pdu);
 
@@ -49,6 +53,7 @@ private:
     int baud_;
     std::chrono::milliseconds responseTimeout_;
     modbus_t* ctx_ = nullptr;
+    int lockFd_ = -1;  // holds the device's lock while the line is open
 };
 
 // True for errno values meaning the device itself is unusable (as opposed

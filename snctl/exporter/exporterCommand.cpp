@@ -7,9 +7,14 @@
 #include "exporterOptions.h"
 #include "failure.h"
 
+#include "sncommon/deviceHolder.h"
+#include "sncommon/deviceLock.h"
 #include "sncommon/httpServer.h"
 #include "sncommon/stopSignals.h"
 
+#include <unistd.h>
+
+#include <cerrno>
 #include <csignal>
 #include <cstring>
 #include <memory>
@@ -31,6 +36,20 @@ std::unique_ptr<sncommon::HttpServer> serve(const std::string& listen, Exporter&
     }
 }
 
+// A serial target another program holds is refused at start, with who
+// holds it: every probe of it would only fail.
+void refuseHeldDevices(const ExporterOptions& options) {
+    for (const ProbeTarget& target : options.targets) {
+        if (target.device.rfind("tcp:", 0) == 0) continue;
+        const int fd = sncommon::lockDevice(target.device.c_str());
+        if (fd >= 0) {
+            ::close(fd);
+        } else if (errno == EBUSY) {
+            throw DeviceError(sncommon::deviceHolderSentence(target.device), 0);
+        }
+    }
+}
+
 void reportReady(const CommandContext& context, const ExporterOptions& options, uint16_t port) {
     sncommon::HostPort where;
     sncommon::parseListenAddress(options.listen.c_str(), where);
@@ -49,6 +68,7 @@ void reportReady(const CommandContext& context, const ExporterOptions& options, 
 
 void runExporter(const Arguments& args, CommandContext& context) {
     const ExporterOptions options = parseExporterOptions(args);
+    refuseHeldDevices(options);
     // Blocked before any thread starts, so that only this one sees them.
     const sncommon::StopSignals signals;
     std::signal(SIGPIPE, SIG_IGN);  // a scraper gone mid-answer

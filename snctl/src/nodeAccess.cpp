@@ -1,6 +1,7 @@
 #include "nodeAccess.h"
 
 #include "failure.h"
+#include "sncommon/deviceHolder.h"
 
 #include <cerrno>
 
@@ -23,6 +24,8 @@ SensorNode* NodeAccess::node() {
     if (node_ != nullptr) return node_;
     node_ = openSensorNode(options_.device.c_str(), options_.modbusBaud, options_.slave);
     if (node_ == nullptr) {
+        // Another master on the bus: say who, and the way through it.
+        if (errno == EBUSY) throw DeviceError(sncommon::deviceHolderSentence(options_.device), 0);
         throw DeviceError("cannot open node " + std::to_string(options_.slave) + " on " +
                               options_.device + " at " + std::to_string(options_.modbusBaud) +
                               " bit/s",

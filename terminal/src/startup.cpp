@@ -5,6 +5,8 @@
 #include <modbus.h>
 #include <cerrno>
 
+#include "sncommon/deviceHolder.h"
+
 namespace snterm {
 
 void printBanner(const Settings& settings, std::FILE* out) {
@@ -21,6 +23,8 @@ SensorNode* startNode(const Settings& settings, std::FILE* out) {
         const int error = errno;
         std::fprintf(out, "Failure in openSensorNode: errno %d %s\n", error,
                      modbus_strerror(error));
+        if (error == EBUSY)
+            std::fprintf(out, "%s\n", sncommon::deviceHolderSentence(settings.modPort).c_str());
         return nullptr;
     }
     snModbusSetDebug(node, static_cast<int16_t>(settings.modDebug));

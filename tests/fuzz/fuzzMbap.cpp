@@ -13,6 +13,7 @@
 #include "fairQueue.h"
 #include "mbapFrame.h"
 #include "requestCheck.h"
+#include "sncommon/pduShape.h"
 
 namespace {
 
@@ -42,7 +43,8 @@ void checkAnswers(const snbusd::Job& job, const uint8_t* data, std::size_t size)
     const std::vector<uint8_t>& pdu = job.request.pdu;
     // As the line worker does: only a request the daemon would send is
     // ever matched against an answer.
-    if (snbusd::refusal(job.request, snbusd::Policy{}) == 0) snbusd::answers(pdu, data, size);
+    if (snbusd::refusal(job.request, snbusd::Policy{}) == 0)
+        sncommon::answers(pdu.data(), pdu.size(), data, size);
     const std::vector<uint8_t> frame = snbusd::answerFrame(job.request, pdu);
     const snbusd::Frame back = snbusd::takeFrame(frame.data(), frame.size());
     if (pdu.empty() || pdu.size() > 253) return;

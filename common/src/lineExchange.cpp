@@ -1,0 +1,172 @@
+#include "sncommon/lineExchange.h"
+
+#include "sncommon/lineRecovery.h"
+#include "sncommon/pduShape.h"
+
+#include <poll.h>
+
+#include <cerrno>
+#include <cstring>
+
+namespace sncommon {
+
+namespace {
+
+using Clock = StepClock;
+using std::chrono::duration_cast;
+using std::chrono::microseconds;
+using std::chrono::milliseconds;
+
+// Reads that change nothing on a node: its serial number register, power
+// output 0's coil, and the input registers and discrete inputs it answers
+// with an exception.  Any answer of a probe's function, an exception too,
+// shows that every answer the node owed before it has come.
+constexpr uint8_t kProbes[][5] = {
+    {3, 0, 15, 0, 1}, {1, 0, 0, 0, 1}, {4, 0, 0, 0, 1}, {2, 0, 0, 0, 1}};
+// Frames that came while nobody waited are looked at up to this many.
+constexpr int kMostSwept = 16;
+constexpr std::size_t kRtuOverhead = 3;  // slave address in front, CRC behind
+
+Clock::duration timeoutOf(modbus_t* ctx, int (*get)(modbus_t*, uint32_t*, uint32_t*)) {
+    uint32_t sec = 0, usec = 0;
+    get(ctx, &sec, &usec);
+    return std::chrono::seconds(sec) + microseconds(usec);
+}
+
+// One frame, waiting at most `within` for its first byte.
+int receiveWithin(modbus_t* ctx, uint8_t* frame, Clock::duration within) {
+    uint32_t sec = 0, usec = 0;
+    modbus_get_response_timeout(ctx, &sec, &usec);
+    const auto us = std::max<long long>(1, duration_cast<microseconds>(within).count());
+    modbus_set_response_timeout(ctx, static_cast<uint32_t>(us / 1000000),
+                                static_cast<uint32_t>(us % 1000000));
+    const int rc = modbus_receive_confirmation(ctx, frame);
+    const int failure = errno;
+    modbus_set_response_timeout(ctx, sec, usec);
+    errno = failure;
+    return rc;
+}
+
+// A frame that is not the awaited answer: if its slave owes an answer of
+// its function, it is that answer, late.  (A frame of a slave the context
+// does not address comes back unchecked, but its first two bytes are read.)
+void noteDropped(LineBook& book, const uint8_t* frame, Clock::time_point now) {
+    OwedAnswers* owed = book.owedBy(frame[0]);
+    if (owed == nullptr) return;
+    const auto function = static_cast<uint8_t>(frame[1] & 0x7F);
+    if (const Clock::time_point* failedAt = owed->owes(function, now, Clock::duration::max()))
+        book.lateAnswer(frame[0], duration_cast<milliseconds>(now - *failedAt));
+}
+
+// Lets the line fall silent after a corrupt frame, so that the next frame
+// is read from its start.
+void dropTheRest(modbus_t* ctx, int failure) {
+    errno = failure;
+    recoverFromLineFailure(ctx, -1);
+}
+
+// What arrived while no request was waiting: owed answers are counted, and
+// nothing of it can be taken for the next request's answer.
+void sweep(modbus_t* ctx, LineBook& book, uint8_t* frame) {
+    const int fd = modbus_get_socket(ctx);
+    for (int i = 0; i < kMostSwept && fd >= 0; ++i) {
+        pollfd in{fd, POLLIN, 0};
+        if (poll(&in, 1, 0) <= 0 || (in.revents & POLLIN) == 0) return;
+        const int rc = receiveWithin(ctx, frame, timeoutOf(ctx, modbus_get_byte_timeout));
+        if (rc < 0) {
+            dropTheRest(ctx, EMBBADDATA);
+            return;
+        }
+        noteDropped(book, frame, Clock::now());
+    }
+    modbus_flush(ctx);
+}
+
+Exchanged unanswered(LineBook& book, uint8_t slave, uint8_t function, Exchanged::Kind kind,
+                     int errorNumber) {
+    if (OwedAnswers* owed = book.owedBy(slave)) owed->owe(function, Clock::now());
+    errno = errorNumber;
+    return Exchanged{kind, 0, errorNumber};
+}
+
+Exchanged failed(int errorNumber) {
+    errno = errorNumber;
+    return Exchanged{Exchanged::Kind::Failed, 0, errorNumber};
+}
+
+// Once a frame failed: a timeout after the first bytes came (before the
+// whole wait was over) is a torn frame; a bad CRC is corrupt; anything
+// else is the device's or the call's own failure.
+Exchanged afterFailedFrame(modbus_t* ctx, LineBook& book, uint8_t slave, uint8_t function,
+                           Clock::time_point deadline) {
+    const int failure = errno;
+    const bool torn = failure == ETIMEDOUT && Clock::now() + milliseconds(1) < deadline;
+    if (failure == ETIMEDOUT && !torn)
+        return unanswered(book, slave, function, Exchanged::Kind::NoAnswer, ETIMEDOUT);
+    if (torn || failure == EMBBADCRC || failure == EMBBADDATA || failure == EMBBADSLAVE) {
+        dropTheRest(ctx, failure);
+        return unanswered(book, slave, function, Exchanged::Kind::Garbled,
+                          torn ? EMBBADDATA : failure);
+    }
+    return failed(failure);
+}
+
+// Sends one request and waits for the frame that answers it.
+Exchanged transactOnce(modbus_t* ctx, LineBook& book, uint8_t slave, const uint8_t* pdu,
+                       std::size_t size, uint8_t* answer) {
+    uint8_t raw[MODBUS_MAX_PDU_LENGTH + 1];
+    raw[0] = slave;
+    std::memcpy(raw + 1, pdu, size);
+    if (modbus_send_raw_request(ctx, raw, static_cast<int>(size + 1)) < 0) return failed(errno);
+    const Clock::time_point deadline = Clock::now() + timeoutOf(ctx, modbus_get_response_timeout);
+    for (;;) {
+        const Clock::time_point now = Clock::now();
+        if (now >= deadline)
+            return unanswered(book, slave, pdu[0], Exchanged::Kind::NoAnswer, ETIMEDOUT);
+        const int rc = receiveWithin(ctx, answer, deadline - now);
+        if (rc < 0) return afterFailedFrame(ctx, book, slave, pdu[0], deadline);
+        const auto length = static_cast<std::size_t>(rc);
+        if (length > kRtuOverhead && answer[0] == slave &&
+            answers(pdu, size, answer + 1, length - kRtuOverhead)) {
+            if (OwedAnswers* owed = book.owedBy(slave)) owed->settle();
+            std::memmove(answer, answer + 1, length - kRtuOverhead);
+            return Exchanged{Exchanged::Kind::Answer, length - kRtuOverhead, 0};
+        }
+        noteDropped(book, answer, Clock::now());
+    }
+}
+
+// A probe of a function the slave does not owe, or nullptr when it owes
+// all of them.
+const uint8_t* freeProbe(OwedAnswers& owed, Clock::duration horizon) {
+    for (const auto& probe : kProbes) {
+        if (owed.owes(probe[0], Clock::now(), horizon) == nullptr) return probe;
+    }
+    return nullptr;
+}
+
+}  // namespace
+
+StepClock::duration debtHorizon(modbus_t* ctx) {
+    return std::max<Clock::duration>(10 * timeoutOf(ctx, modbus_get_response_timeout),
+                                     std::chrono::seconds(10));
+}
+
+Exchanged exchange(modbus_t* ctx, LineBook& book, uint8_t slave, const uint8_t* pdu,
+                   std::size_t size, uint8_t* answer) {
+    if (size == 0 || size > MODBUS_MAX_PDU_LENGTH) return failed(EINVAL);
+    modbus_set_slave(ctx, slave);
+    sweep(ctx, book, answer);
+    OwedAnswers* owed = book.owedBy(slave);
+    const Clock::duration horizon = debtHorizon(ctx);
+    if (owed != nullptr && owed->owes(pdu[0], Clock::now(), horizon) != nullptr) {
+        const uint8_t* probe = freeProbe(*owed, horizon);
+        if (probe == nullptr)
+            return unanswered(book, slave, pdu[0], Exchanged::Kind::NoAnswer, ETIMEDOUT);
+        const Exchanged inStep = transactOnce(ctx, book, slave, probe, sizeof kProbes[0], answer);
+        if (inStep.kind != Exchanged::Kind::Answer) return inStep;
+    }
+    return transactOnce(ctx, book, slave, pdu, size, answer);
+}
+
+}  // namespace sncommon
