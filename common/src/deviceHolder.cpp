@@ -6,8 +6,9 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
-#include <set>
+#include <map>
 #include <sstream>
 
 namespace sncommon {
@@ -40,10 +41,10 @@ std::string commandName(long pid) {
     return name;
 }
 
-// The socket inodes the process has open (readable for our own user's
-// processes, and for root).
-std::set<std::string> socketInodes(long pid) {
-    std::set<std::string> inodes;
+// The socket inodes the process has open, with their descriptors
+// (readable for our own user's processes, and for root).
+std::map<std::string, long> socketInodes(long pid) {
+    std::map<std::string, long> inodes;
     const std::string dir = "/proc/" + std::to_string(pid) + "/fd";
     DIR* fds = opendir(dir.c_str());
     if (fds == nullptr) return inodes;
@@ -53,17 +54,21 @@ std::set<std::string> socketInodes(long pid) {
         const ssize_t n = readlink(path.c_str(), target, sizeof target - 1);
         if (n <= 0) continue;
         const std::string link(target, static_cast<std::size_t>(n));
-        if (link.rfind("socket:[", 0) == 0) inodes.insert(link.substr(8, link.size() - 9));
+        if (link.rfind("socket:[", 0) == 0)
+            inodes[link.substr(8, link.size() - 9)] = std::atol(entry->d_name);
     }
     closedir(fds);
     return inodes;
 }
 
-// "HOST:PORT" of the first IPv4 TCP socket of those inodes that listens,
-// from /proc/net/tcp ("0: 0100007F:05DE 00000000:0000 0A ... inode").
-std::string listeningAddress(const std::set<std::string>& inodes) {
+// "HOST:PORT" of the listening IPv4 TCP socket of those inodes with the
+// lowest descriptor, from /proc/net/tcp ("0: 0100007F:05DE 00000000:0000
+// 0A ... inode").  The bus daemon opens its Modbus listeners before its
+// metrics page, so that is where clients connect.
+std::string listeningAddress(const std::map<std::string, long>& inodes) {
     std::ifstream table("/proc/net/tcp");
-    std::string line;
+    std::string line, found;
+    long lowest = -1;
     std::getline(table, line);  // the heading
     while (std::getline(table, line)) {
         std::istringstream fields(line);
@@ -73,12 +78,16 @@ std::string listeningAddress(const std::set<std::string>& inodes) {
             state != "0A" || inodes.count(inode) == 0)
             continue;
         unsigned address = 0, port = 0;
-        if (std::sscanf(local.c_str(), "%8X:%4X", &address, &port) != 2) continue;
-        return std::to_string(address & 0xFF) + "." + std::to_string((address >> 8) & 0xFF) + "." +
-               std::to_string((address >> 16) & 0xFF) + "." + std::to_string(address >> 24) + ":" +
-               std::to_string(port);
+        const long fd = inodes.at(inode);
+        if (std::sscanf(local.c_str(), "%8X:%4X", &address, &port) != 2 ||
+            (lowest >= 0 && fd > lowest))
+            continue;
+        lowest = fd;
+        found = std::to_string(address & 0xFF) + "." + std::to_string((address >> 8) & 0xFF) + "." +
+                std::to_string((address >> 16) & 0xFF) + "." + std::to_string(address >> 24) + ":" +
+                std::to_string(port);
     }
-    return "";
+    return found;
 }
 
 }  // namespace

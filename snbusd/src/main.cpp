@@ -72,6 +72,8 @@ int serve(const snbusd::Options& options) {
     if (!openTheLine(line, options, log)) return kRunFailure;
     snbusd::Metrics metrics;
     snbusd::Bus bus;
+    // The Modbus listeners open before the metrics page: a program refused
+    // the device names the lowest-numbered listener as the way in.
     snbusd::Server server(options, bus, metrics, log);
     const auto metricsServer = serveMetrics(options, metrics, log);
     const snbusd::Policy policy{options.readOnly, options.units};
