@@ -11,13 +11,14 @@ from . import _library as lib
 from ._handle import Handle
 from .errors import NodeError, check
 
-# A read that finds nothing waits this long before asking the node again:
-# as often as snterm asks, and well inside the time a port's receive buffer
-# takes to fill at its fastest speed.
+# A read that finds nothing waits this long before asking the node again
+# (as often as snterm asks), or less on a line fast enough to bring a
+# whole block in that time, so the node's receive buffer never overflows.
 POLL_SECONDS = 0.02
-# Bytes handed to the library per write call, so a write timeout or a
-# cancel is looked at every few transactions.
-WRITE_PIECE = 8 * lib.BLOCK_BYTES
+BITS_PER_BYTE = 10
+# Bytes handed to the library per write call: one block, so a write timeout,
+# a cancel and a reader waiting for the library get their turn between blocks.
+WRITE_PIECE = lib.BLOCK_BYTES
 # What flush() waits for the node to send everything, without a write timeout.
 DEFAULT_DRAIN_SECONDS = 60.0
 
@@ -190,7 +191,7 @@ class Port(SerialBase):
                 continue
             if timeout.expired() or (gap is not None and gap.expired()):
                 break
-            wait = POLL_SECONDS
+            wait = min(POLL_SECONDS, lib.BLOCK_BYTES * BITS_PER_BYTE / self._baudrate)
             for left in (timeout.time_left(), gap.time_left() if gap else None):
                 if left is not None:
                     wait = min(wait, left)
