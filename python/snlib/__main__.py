@@ -5,6 +5,7 @@ Python where the handler is not installed beside pyserial:
     python3 -m snlib -m MODULE [ARGS...]     e.g. -m serial.tools.miniterm
 """
 
+import os
 import runpy
 import sys
 
@@ -18,6 +19,7 @@ def main(argv):
         runpy.run_module(argv[1], run_name="__main__", alter_sys=True)
     elif argv and not argv[0].startswith("-"):
         sys.argv = argv
+        sys.path.insert(0, os.path.dirname(os.path.abspath(argv[0])))  # as python3 SCRIPT does
         runpy.run_path(argv[0], run_name="__main__")
     else:
         sys.stderr.write(__doc__.split("\n\n", 1)[1])
