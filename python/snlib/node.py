@@ -57,6 +57,14 @@ class Node:
     def __exit__(self, *exc):
         self.close()
 
+    def __del__(self):
+        # A node dropped without close() gives its entry of the library's
+        # table of 16 back.
+        try:
+            self.close()
+        except Exception:
+            pass
+
     @property
     def closed(self):
         """True once close() has run."""

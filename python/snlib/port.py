@@ -65,6 +65,8 @@ class Port(SerialBase):
             pointer, error = lib.call("snOpenSerial", node_pointer, self._number)
         if not pointer:
             raise NodeError(what, error)
+        self._cancel_read.clear()
+        self._cancel_write.clear()
         self._handle = Handle(pointer, "the port")
         self.is_open = True
         try:

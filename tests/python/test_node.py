@@ -165,3 +165,18 @@ def test_threads_share_a_node_and_close_waits_for_calls(start_sim):
     assert failures == []
     with snlib.Node(node.device) as again:
         assert again.power_vector is not None
+
+
+def test_the_library_table_of_16_nodes_is_given_back(start_sim):
+    device = start_sim("--slave", ",".join(str(slave) for slave in range(1, 18)))
+    held = [snlib.Node(device, slave=slave) for slave in range(1, 17)]
+    with pytest.raises(snlib.NodeError) as raised:
+        snlib.Node(device, slave=17)
+    assert raised.value.errno == errno.ENOMEM
+    for node in held:
+        node.close()
+    for _ in range(3):
+        for slave in range(1, 18):
+            snlib.Node(device, slave=slave)  # dropped at once, closed by the collector
+    with snlib.Node(device, slave=17) as node:
+        assert node.serial_number >= 0
