@@ -135,8 +135,9 @@ def test_wrong_slave_behind_the_bus_daemon(start_sim, start_bus):
     with snlib.Node(name, slave=5) as node:
         with pytest.raises(snlib.NodeError) as raised:
             node.analogs()
-    assert raised.value.errno != 0
-    assert str(raised.value).startswith("cannot read analog channels: ")
+    assert raised.value.errno == snlib.errors.EMBXGTAR
+    assert str(raised.value) == ("cannot read analog channels: no answer from the node behind "
+                                 "the bus daemon (Target device failed to respond)")
 
 
 def test_threads_share_a_node_and_close_waits_for_calls(start_sim):
