@@ -60,6 +60,7 @@ class Port(SerialBase):
         """Opens the port (its transmit enable on) and sets its line."""
         if self.is_open:
             raise serial.SerialException("Port is already open.")
+        self._check_settings()  # refused before any traffic
         what = "cannot open virtual port %d" % self._number
         with self._node._use(what) as node_pointer:
             pointer, error = lib.call("snOpenSerial", node_pointer, self._number)
@@ -102,6 +103,14 @@ class Port(SerialBase):
 
     def _reconfigure_port(self, force_update=False):
         """Checks the settings and writes the line to the node."""
+        self._check_settings()
+        if not self.is_open:
+            return
+        self._status("cannot set the line of virtual port %d" % self._number, "snSerInit",
+                     self._baudrate, _PARITY_LETTERS[self._parity], int(self._stopbits))
+
+    def _check_settings(self):
+        """ValueError, as pyserial's ports give, for what the node cannot do."""
         if self._bytesize != serial.EIGHTBITS:
             raise ValueError("Invalid char len: %r (the node sends 8 data bits)" % self._bytesize)
         if self._parity not in _PARITY_LETTERS:
@@ -113,10 +122,6 @@ class Port(SerialBase):
                              % (self._baudrate, lib.MIN_PORT_SPEED, lib.MAX_PORT_SPEED))
         if self._xonxoff or self._rtscts or self._dsrdtr:
             raise ValueError("Invalid flow control: the node's ports have none")
-        if not self.is_open:
-            return
-        self._status("cannot set the line of virtual port %d" % self._number, "snSerInit",
-                     self._baudrate, _PARITY_LETTERS[self._parity], int(self._stopbits))
 
     # The node has no modem lines: RTS and DTR go nowhere, as on loop://.
     def _update_rts_state(self):

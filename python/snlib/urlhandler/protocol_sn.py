@@ -65,6 +65,7 @@ class Serial(Port):
         if self._port is None:
             raise serial.SerialException("Port must be configured before it can be used.")
         device, slave, self._number, speed = parse_url(self._port)
+        self._check_settings()
         self._node = Node(device, slave, speed)
         try:
             super().open()
