@@ -6,6 +6,8 @@
  * Prints "BYTES SECONDS": write times one snSerWrite of the whole buffer;
  * read times snSerRead calls of one block from the first byte to the last.
  */
+#define _POSIX_C_SOURCE 200809L /* clock_gettime */
+
 #include <snLib.h>
 
 #include <errno.h>
