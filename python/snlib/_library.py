@@ -62,6 +62,8 @@ _PROTOTYPES = {
     "snSerIFlush": (_int, [_ptr]),
     "snSerOFlush": (_int, [_ptr]),
     "snSerBreak": (_int, [_ptr, _u16]),
+    "snSerGetErrFlags": (_int, [_ptr, _p16]),
+    "snSerClearErrFlags": (_int, [_ptr, _u16]),
     "snPower": (_int, [_ptr, _u16, _i16]),
     "snPowerIsOn": (_int, [_ptr, _u16]),
     "snGetPowerVector": (_int, [_ptr, _p16]),

@@ -268,6 +268,23 @@ class Port(SerialBase):
         """Drops what the node still has to send."""
         self._status("cannot flush the output of virtual port %d" % self._number, "snSerOFlush")
 
+    # -- the port's error flags ------------------------------------------------
+
+    @property
+    def error_flags(self):
+        """The port's error flag word as the node reports it (bit 1 is
+        commonly a receive overrun: bytes lost for want of a reader)."""
+        flags = ctypes.c_uint16()
+        self._status("cannot read the error flags of virtual port %d" % self._number,
+                     "snSerGetErrFlags", ctypes.byref(flags))
+        return flags.value
+
+    def clear_error_flags(self, mask=0x1F):
+        """Clears the error flags in `mask` (bits 0 to 4)."""
+        mask = arguments.integer(mask, 0, 0x1F, "error mask")
+        self._status("cannot clear the error flags of virtual port %d" % self._number,
+                     "snSerClearErrFlags", mask)
+
     def send_break(self, duration=0.25):
         """Holds a break condition on the port for `duration` seconds (up to 65.5)."""
         if not self.is_open:

@@ -147,3 +147,18 @@ def test_malformed_urls_are_refused(url):
         parse_url(url)
     with pytest.raises(serial.SerialException):
         serial.serial_for_url(url)
+
+
+def test_an_overrun_shows_in_the_error_flags_until_cleared(bus_node):
+    name, registers = bus_node
+    with snlib.Node(name) as node, node.port(0, baudrate=FASTEST, timeout=0) as port:
+        assert port.error_flags == registers.word(259) == 0
+        # The node takes all of it only once more than its receive buffer
+        # holds has looped round: an overrun before write() returns.
+        port.write(bytes(2000))
+        assert port.error_flags & 0x2
+        assert port.error_flags == registers.word(259)
+        port.clear_error_flags(0x2)
+        assert port.error_flags & 0x2 == 0
+        with pytest.raises(ValueError):
+            port.clear_error_flags(32)  # would flush the receive side instead
