@@ -158,7 +158,8 @@ def test_an_overrun_shows_in_the_error_flags_until_cleared(bus_node):
         port.write(bytes(2000))
         assert port.error_flags & 0x2
         assert port.error_flags == registers.word(259)
+        port.reset_output_buffer()  # nothing more looping round to overrun again
         port.clear_error_flags(0x2)
-        assert port.error_flags & 0x2 == 0
+        assert port.error_flags & 0x2 == 0 == registers.word(259) & 0x2
         with pytest.raises(ValueError):
             port.clear_error_flags(32)  # would flush the receive side instead
