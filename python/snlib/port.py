@@ -116,7 +116,7 @@ class Port(SerialBase):
         if self._parity not in _PARITY_LETTERS:
             raise ValueError("Invalid parity: %r (the node has N, E and O)" % self._parity)
         if self._stopbits not in (serial.STOPBITS_ONE, serial.STOPBITS_TWO):
-            raise ValueError("Invalid stop bit specification: %r" % self._stopbits)
+            raise ValueError("Invalid stop bits: %r (the node has 1 and 2)" % self._stopbits)
         if not lib.MIN_PORT_SPEED <= self._baudrate <= lib.MAX_PORT_SPEED:
             raise ValueError("Invalid baud rate: %r (the node runs %d to %d)"
                              % (self._baudrate, lib.MIN_PORT_SPEED, lib.MAX_PORT_SPEED))
