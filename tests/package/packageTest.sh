@@ -89,6 +89,9 @@ if [ -n "$pydeb" ]; then
         "$python_dir/serial/urlhandler/protocol_sn.py" /usr/share/doc/python3-snlib/copyright; do
         grep -qxF "$file" "$work/pycontents" || fail "$file is not in python3-snlib"
     done
+    # debhelper compresses a long page.
+    grep -qxE '/usr/share/doc/python3-snlib/python\.md(\.gz)?' "$work/pycontents" \
+        || fail "docs/python.md is not in python3-snlib"
     depends="$(dpkg-deb -f "$pydeb" Depends)"
     for needed in "snlib (>= $version)" python3-serial; do
         grep -qF "$needed" <<<"$depends" || fail "python3-snlib does not depend on $needed: $depends"
