@@ -41,3 +41,13 @@ endforeach()
 set(SN_SYSTEMD_UNIT_DIR "lib/systemd/system" CACHE STRING
     "Where the systemd unit of snbusd is installed (relative: below the prefix)")
 install(FILES ${PROJECT_SOURCE_DIR}/packaging/snbusd@.service DESTINATION ${SN_SYSTEMD_UNIT_DIR})
+
+# The Python package snlib (pure Python over the shared library) where
+# Debian's python3 looks for it, and its sn:// handler beside pyserial's
+# own, so that pyserial finds it without an import of snlib.
+set(SN_PYTHON_DIR "lib/python3/dist-packages" CACHE STRING
+    "Where the Python package snlib is installed (relative: below the prefix)")
+install(DIRECTORY ${PROJECT_SOURCE_DIR}/python/snlib DESTINATION ${SN_PYTHON_DIR}
+        PATTERN __pycache__ EXCLUDE)
+install(FILES ${PROJECT_SOURCE_DIR}/python/pyserial-handler/protocol_sn.py
+        DESTINATION ${SN_PYTHON_DIR}/serial/urlhandler)

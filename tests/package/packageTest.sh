@@ -1,12 +1,15 @@
 #!/usr/bin/env bash
 # Checks a built .deb: lintian reports no error, it holds every file it
 # should, and unpacked into a temporary root its programs work together and
-# user programs build against it through pkg-config and find_package.
-#   packageTest.sh DEB INSTALL_TEST
+# user programs build against it through pkg-config and find_package.  With
+# PYTHON_DEB, python3-snlib as well: lintian, contents, and snlib and sn://
+# reaching the emulated node.
+#   packageTest.sh DEB INSTALL_TEST [PYTHON_DEB]
 set -euo pipefail
 
 deb="$1"
 install_test="$2"
+pydeb="${3:-}"
 multiarch="$(dpkg-architecture -qDEB_HOST_MULTIARCH)"
 work="$(mktemp -d)"
 pids=()
@@ -64,11 +67,58 @@ for program in snterm snsim snctl snbusd; do
 done
 grep -qx "Version: $version" "$root$lib/pkgconfig/snLib.pc" || fail "the version in snLib.pc"
 
+# python3-snlib: the package, then snlib from the unpacked root through the
+# daemon, checked against what snctl reads.
+python_dir=/usr/lib/python3/dist-packages
+# Prints what a port 0 loopback gives back for "ping" through sn://, with
+# snlib imported or not.
+echo_through_url() {
+    /usr/bin/python3 -c "import sys, serial
+${1:-}
+with serial.serial_for_url(sys.argv[1], 115200, timeout=3) as port:
+    port.write(b'ping')
+    print(port.read(4).decode())" "sn://127.0.0.1:$port?port=0"
+}
+if [ -n "$pydeb" ]; then
+    echo "package test: python3-snlib: lintian"
+    lintian --fail-on error --tag-display-limit 0 "$pydeb"
+    echo "package test: python3-snlib: contents and dependencies"
+    dpkg-deb -c "$pydeb" | awk '{print $6}' | sed 's|^\./|/|' > "$work/pycontents"
+    for file in "$python_dir/snlib/__init__.py" "$python_dir/snlib/node.py" \
+        "$python_dir/snlib/port.py" "$python_dir/snlib/urlhandler/protocol_sn.py" \
+        "$python_dir/serial/urlhandler/protocol_sn.py" /usr/share/doc/python3-snlib/copyright; do
+        grep -qxF "$file" "$work/pycontents" || fail "$file is not in python3-snlib"
+    done
+    # debhelper compresses a long page.
+    grep -qxE '/usr/share/doc/python3-snlib/python\.md(\.gz)?' "$work/pycontents" \
+        || fail "docs/python.md is not in python3-snlib"
+    depends="$(dpkg-deb -f "$pydeb" Depends)"
+    for needed in "snlib (>= $version)" python3-serial; do
+        grep -qF "$needed" <<<"$depends" || fail "python3-snlib does not depend on $needed: $depends"
+    done
+    echo "package test: python3-snlib: unpacked, through the daemon"
+    dpkg -x "$pydeb" "$root"
+    expected="$("$root/usr/bin/snctl" -p "tcp:127.0.0.1:$port" --json info \
+        | /usr/bin/python3 -c 'import json, sys; print(json.load(sys.stdin)["serial_number"])')"
+    got="$(PYTHONPATH="$root$python_dir" /usr/bin/python3 -c \
+        "import snlib; print(snlib.Node('tcp:127.0.0.1:$port').serial_number)")"
+    [ "$got" = "$expected" ] || fail "snlib read serial number '$got', snctl '$expected'"
+    [ "$(PYTHONPATH="$root$python_dir" echo_through_url "import snlib")" = ping ] \
+        || fail "sn:// with snlib imported"
+fi
+
 # Installed for real where that is ours to do (root, no snlib installed
 # already): dpkg takes it, and systemd accepts the daemon's unit.
 if [ "$(id -u)" -eq 0 ] && ! dpkg-query -W snlib >/dev/null 2>&1; then
     echo "package test: installed, the systemd unit"
     dpkg -i "$deb" >/dev/null
+    if [ -n "$pydeb" ]; then
+        echo "package test: installed, python3-snlib and pyserial finding sn:// by itself"
+        dpkg -i "$pydeb" >/dev/null
+        python_echo="$(env -u LD_LIBRARY_PATH bash -c "$(declare -f echo_through_url); port=$port; echo_through_url" 2>&1 || true)"
+        dpkg -r python3-snlib >/dev/null
+        [ "$python_echo" = ping ] || { dpkg -r snlib >/dev/null; fail "installed sn://: $python_echo"; }
+    fi
     unit="$work/snbusd@ttyS0.service"
     cp /lib/systemd/system/snbusd@.service "$unit"
     verify="$(systemd-analyze verify "$unit" 2>&1 || true)"

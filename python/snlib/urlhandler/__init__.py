@@ -1,0 +1,1 @@
+"""pyserial URL handlers of snlib: protocol_sn serves sn://."""
