@@ -48,6 +48,35 @@ TEST_F(Daemon, PipelinedRequestsComeBackInOrderWithTheirIdsAndUnits) {
     EXPECT_EQ(traffic[1].address, 15);
 }
 
+// A late answer to the same slave, function and length is never passed on
+// as the next request's: the daemon reads coil 0 first and drops what comes
+// before its answer, counts the late answer and says how late it came.
+TEST_F(Daemon, ALateAnswerIsCountedAndNeverPassedOnAsTheNextOnes) {
+    startDaemon();  // --timeout 300
+    sim.setReg(21, 3333, 1);
+    sim.setFault(snsim::Fault::Delay, 450ms);
+    RawClient client(port);
+    EXPECT_EQ(client.ask(1, {3, 0, 21, 0, 1}), (Bytes{0x83, 0x0B}));
+    sim.setFault(snsim::Fault::None);
+    sim.clearLog();
+    EXPECT_EQ(client.ask(1, kReadSerial), words(3, {1111}));
+    const auto traffic = lineTraffic();
+    ASSERT_EQ(traffic.size(), 2u);
+    EXPECT_EQ(traffic[0].function, 1);
+    EXPECT_EQ(traffic[0].address, 0);
+    EXPECT_EQ(traffic[1].address, 15);
+    EXPECT_NE(metricsPage().find("snbusd_late_answers_total{slave=\"1\"} 1\n"), std::string::npos)
+        << metricsPage();
+    const std::string log = daemonLog();
+    const auto told = log.find("slave 1 answers late: its answers come ");
+    ASSERT_NE(told, std::string::npos) << log;
+    EXPECT_NE(log.find(" ms after the timeout; raise --timeout\n", told), std::string::npos) << log;
+    // Another slave's frame in front of the answer is passed over.
+    sim.setFault(snsim::Fault::OtherSlaveFirst);
+    EXPECT_EQ(client.ask(2, kReadSerial), words(3, {2222}));
+    sim.setFault(snsim::Fault::None);
+}
+
 TEST_F(Daemon, NodeFaultsBecomeExceptionsForTheOneRequestConcerned) {
     startDaemon();
     RawClient client(port);
