@@ -12,6 +12,6 @@ _snbusd()
         --listen|--metrics) COMPREPLY=( $(compgen -W "127.0.0.1:1502 [::1]:1502 127.0.0.1:9502" -- "$cur") ); return ;;
         --units|--max-clients|--idle-timeout|--timeout) return ;;
     esac
-    COMPREPLY=( $(compgen -W "-p --port -m --baud --listen --metrics --read-only --units --max-clients --idle-timeout --timeout -v --verbose -h --help --version" -- "$cur") )
+    COMPREPLY=( $(compgen -W "-p --port -m --baud --listen --metrics --read-only --units --max-clients --idle-timeout --timeout --wait-for-device -v --verbose -h --help --version" -- "$cur") )
 }
 complete -F _snbusd snbusd

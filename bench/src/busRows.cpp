@@ -39,7 +39,7 @@ void sharingRow(const Plan& plan, std::vector<Row>& rows) {
         highest = std::max(highest, share * kClients);
     }
     Row r = ratioRow("bus_shared", fmt("%.0f clients reading blocks through snbusd", kClients),
-                     s.transactionsPerSecond, s.lineLimit, "tx/s", "line limit", ">= 0.95");
+                     s.transactionsPerSecond, s.lineLimit, "tx/s", "line limit", ">= 0.97");
     r.note = fmt("each client %.2f to %.2f of an even share (goal 0.80 to 1.20)", lowest, highest);
     rows.push_back(r);
 }

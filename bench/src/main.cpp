@@ -1,6 +1,7 @@
 // snbench: measures the library and the terminal against the emulated node
 // and prints one table (and writes it as CSV for the plot).
-//   snbench [--csv PATH] [--snterm PATH] [--quick] [--only line|overhead|terminal|bus|exporter]
+//   snbench [--csv PATH] [--snterm PATH] [--quick] [--only
+//   line|overhead|terminal|bus|exporter|late]
 #include "report.h"
 #include "scenarios.h"
 
@@ -50,7 +51,7 @@ int main(int argc, char** argv) {
     if (!args.ok) {
         std::fprintf(stderr,
                      "usage: snbench [--csv PATH] [--snterm PATH] [--quick] [--only "
-                     "line|overhead|terminal|bus|exporter]\n");
+                     "line|overhead|terminal|bus|exporter|late]\n");
         return 2;
     }
     initSensorNodeLib();
@@ -61,6 +62,7 @@ int main(int argc, char** argv) {
         append(rows, snbench::overheadRows(args.plan), "library against libmodbus");
     if (wanted("terminal")) append(rows, snbench::terminalRows(args.plan), "terminal");
     if (wanted("bus")) append(rows, snbench::busRows(args.plan), "bus daemon");
+    if (wanted("late")) append(rows, snbench::lateRows(args.plan), "late answers");
     if (wanted("exporter")) append(rows, snbench::exporterRows(args.plan), "exporter");
     snbench::printTable(rows);
     if (!snbench::writeCsv(rows, args.csv)) {

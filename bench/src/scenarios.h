@@ -26,5 +26,7 @@ std::vector<Row> busRows(const Plan& plan);
 
 // snctl exporter: one probe of one node, directly and through snbusd.
 std::vector<Row> exporterRows(const Plan& plan);
+// What a failed transaction costs, and values read back under late answers.
+std::vector<Row> lateRows(const Plan& plan);
 
 }  // namespace snbench
