@@ -96,6 +96,9 @@ void runScan(const Arguments& args, CommandContext& context) {
         throw;
     }
     printNodes(found, context.options.json, context.out);
+    if (found.empty())
+        std::fprintf(stderr, "snctl: scan: no node answered at %s\n",
+                     describeSlaveList(options.slaves).c_str());
 }
 
 }  // namespace snctl

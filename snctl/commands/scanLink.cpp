@@ -1,5 +1,6 @@
 #include "scanLink.h"
 
+#include "deviceHints.h"
 #include "failure.h"
 
 #include "sncommon/hostPort.h"
@@ -31,10 +32,10 @@ void setTimeout(modbus_t* ctx, milliseconds timeout, int (*set)(modbus_t*, uint3
 }
 
 modbus_t* newContext(const std::string& device, int baud) {
-    if (device.rfind("tcp:", 0) != 0) return modbus_new_rtu(device.c_str(), baud, 'N', 8, 1);
+    if (!isTcpName(device)) return modbus_new_rtu(device.c_str(), baud, 'N', 8, 1);
+    checkTcpName(device, "scan: ");
     sncommon::HostPort address;
-    if (!sncommon::parseHostPort(device.c_str() + 4, address))
-        throw UsageError("scan: " + device + " is not tcp:HOST:PORT");
+    sncommon::parseHostPort(device.c_str() + 4, address);
     return modbus_new_tcp_pi(address.host, address.port);
 }
 
@@ -55,7 +56,7 @@ ScanLink::ScanLink(const std::string& device, int baud, milliseconds timeout)
     if (modbus_connect(ctx_) < 0) {
         const int error = errno;
         modbus_free(ctx_);
-        throw DeviceError(what, error);
+        throw openFailure(what, device, baud, error);
     }
 }
 

@@ -1,5 +1,6 @@
 #include "nodeAccess.h"
 
+#include "deviceHints.h"
 #include "failure.h"
 
 #include <cerrno>
@@ -23,10 +24,9 @@ SensorNode* NodeAccess::node() {
     if (node_ != nullptr) return node_;
     node_ = openSensorNode(options_.device.c_str(), options_.modbusBaud, options_.slave);
     if (node_ == nullptr) {
-        throw DeviceError("cannot open node " + std::to_string(options_.slave) + " on " +
-                              options_.device + " at " + std::to_string(options_.modbusBaud) +
-                              " bit/s",
-                          errno);
+        throw openFailure("cannot open node " + std::to_string(options_.slave) + " on " +
+                              options_.device,
+                          options_.device, options_.modbusBaud, errno);
     }
     snModbusSetDebug(node_, options_.modbusDebug ? 1 : 0);
     return node_;

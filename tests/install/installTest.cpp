@@ -107,7 +107,7 @@ TEST_F(InstalledTree, HoldsLibrariesHeaderPackageFilesProgramsManPagesAndComplet
         const RunResult page = shell("MANWIDTH=100 man -l " + prefix + "/share/man/man1/snctl.1");
         EXPECT_EQ(page.status, 0) << page.err;
         for (const char* command :
-             {"info", "power N on|off|status", "reset-config", "clear-errors", "bridge P"}) {
+             {"info", "power N [on|off|status]", "reset-config", "clear-errors", "bridge P"}) {
             EXPECT_NE(page.out.find(command), std::string::npos) << command;
         }
     }
