@@ -75,11 +75,13 @@ std::vector<DocExample> markdownExamples(const std::string& path) {
 
 DocExample manPageExamples(const std::string& path) {
     DocExample example{path, "sh", {}, ""};
-    bool inside = false;
+    bool inSection = false, inExample = false;
     for (const std::string& line : readLines(path)) {
         if (line.rfind(".SH", 0) == 0) {
-            inside = line == ".SH EXAMPLES";
-        } else if (inside && !line.empty() && line[0] != '.') {
+            inSection = line == ".SH EXAMPLES";
+        } else if (line == ".nf" || line == ".fi") {
+            inExample = inSection && line == ".nf";
+        } else if (inExample && !line.empty() && line[0] != '.') {
             example.lines.push_back(unescapeRoff(line));
         }
     }

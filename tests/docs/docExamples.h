@@ -17,7 +17,8 @@ struct DocExample {
 // Every fenced sh and c block of a Markdown file.
 std::vector<DocExample> markdownExamples(const std::string& path);
 
-// The EXAMPLES section of a man page, its roff escapes undone.
+// The unfilled (.nf to .fi) lines of a man page's EXAMPLES section, its
+// roff escapes undone; the prose between them is no example.
 DocExample manPageExamples(const std::string& path);
 
 // A shell line without its trailing comment (a # that starts a word outside

@@ -156,14 +156,19 @@ protected:
         if (background) command.resize(command.find_last_not_of(" &") + 1);
         const std::string program = programOf(command);
         if (program == "snterm") return runTerminal(command);
-        if (program == "snsim") return startService(command, "snsim ready on ", printed);
+        if (program == "snsim") {
+            startService(command, "snsim ready on ", printed);
+            return;
+        }
         if (program == "snbusd") {
             if (command.find("--listen") == std::string::npos) command += " --listen 127.0.0.1:0";
             daemonPort = startService(command, "listening on 127.0.0.1:", printed);
             return;
         }
-        if (command.find(" bridge ") != std::string::npos)
-            return startService(command, "pty: ", printed);
+        if (command.find(" bridge ") != std::string::npos) {
+            startService(command, "pty: ", printed);
+            return;
+        }
         if (command.find(" exporter ") != std::string::npos) {
             if (command.find("--listen") == std::string::npos) command += " --listen 127.0.0.1:0";
             exporterPort = startService(command, "listen: 127.0.0.1:", printed);
@@ -284,7 +289,7 @@ TEST(DocExampleReading, CommentsQuotesAndRoffEscapes) {
     ASSERT_GE(fd, 0);
     close(fd);
     std::ofstream(path) << ".SH EXAMPLES\n.nf\nsnctl \\-p x port 1 send 'AT\\er\\en' \\e\n"
-                           "  && true\n.fi\n.SH SEE ALSO\nnot an example\n";
+                           "  && true\n.fi\nprose, no example\n.SH SEE ALSO\n.nf\nnot an example\n.fi\n";
     const sntest::DocExample example = sntest::manPageExamples(path);
     fs::remove(path);
     EXPECT_EQ(example.lines, (std::vector<std::string>{"snctl -p x port 1 send 'AT\\r\\n' && true"}));
