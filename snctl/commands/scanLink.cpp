@@ -85,8 +85,11 @@ ScanAnswer ScanLink::ask(int slave) {
 
 ScanAnswer::Kind ScanLink::kindOf(int errorNumber, int slave) const {
     // The daemon always answers, for an empty address with exception 0x0B.
+    // No errno: the words for it would speak of a node, not of the daemon.
     if (errorNumber == ETIMEDOUT && daemon_)
-        throw DeviceError("scan: the bus daemon did not answer", errorNumber);
+        throw DeviceError("scan: the bus daemon did not answer within " +
+                              std::to_string(kDaemonWait.count() / 1000) + " s",
+                          0);
     switch (sncommon::classifyModbusError(errorNumber)) {
         case sncommon::ModbusFailure::NoAnswer:
         case sncommon::ModbusFailure::TargetFailed:

@@ -44,9 +44,9 @@ DeviceError openFailure(const std::string& what, const std::string& device, int 
         return DeviceError(what + " at " + std::to_string(baud) + " bit/s", errorNumber);
     if (errorNumber == ECONNREFUSED) {
         // Sentences of their own: libmodbus's "Connection refused" adds nothing.
-        return DeviceError("nothing listens at " + device.substr(kTcpPrefixLength) +
-                               " \u2014 is snbusd running?",
-                           0);
+        return DeviceError(
+            "nothing listens at " + device.substr(kTcpPrefixLength) + " \u2014 is snbusd running?",
+            0);
     }
     return DeviceError(what, errorNumber);
 }
@@ -54,8 +54,8 @@ DeviceError openFailure(const std::string& what, const std::string& device, int 
 std::string describeNodeFailure(const DeviceError& error, int slave, const std::string& device,
                                 bool deviceGiven) {
     const sncommon::ModbusFailure kind = sncommon::classifyModbusError(error.errorNumber());
-    if (error.errorNumber() == 0 ||
-        (kind != sncommon::ModbusFailure::NoAnswer && kind != sncommon::ModbusFailure::TargetFailed))
+    if (error.errorNumber() == 0 || (kind != sncommon::ModbusFailure::NoAnswer &&
+                                     kind != sncommon::ModbusFailure::TargetFailed))
         return describeDeviceError(error);
     if (!deviceGiven) {
         return "no answer from a node at slave " + std::to_string(slave) + " on " + device +

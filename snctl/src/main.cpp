@@ -83,8 +83,8 @@ int main(int argc, char* argv[]) {
         std::fprintf(stderr, "snctl: %s\n", error.what());
         return kUsageFailure;
     } catch (const snctl::DeviceError& error) {
-        const std::string line = snctl::describeNodeFailure(error, options.slave, options.device,
-                                                            options.deviceGiven);
+        const std::string line =
+            snctl::describeNodeFailure(error, options.slave, options.device, options.deviceGiven);
         std::fprintf(stderr, "snctl: %s\n", line.c_str());
         return kDeviceFailure;
     } catch (const std::system_error& error) {

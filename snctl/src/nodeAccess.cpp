@@ -24,9 +24,9 @@ SensorNode* NodeAccess::node() {
     if (node_ != nullptr) return node_;
     node_ = openSensorNode(options_.device.c_str(), options_.modbusBaud, options_.slave);
     if (node_ == nullptr) {
-        throw openFailure("cannot open node " + std::to_string(options_.slave) + " on " +
-                              options_.device,
-                          options_.device, options_.modbusBaud, errno);
+        throw openFailure(
+            "cannot open node " + std::to_string(options_.slave) + " on " + options_.device,
+            options_.device, options_.modbusBaud, errno);
     }
     snModbusSetDebug(node_, options_.modbusDebug ? 1 : 0);
     return node_;

@@ -64,8 +64,10 @@ std::vector<DocExample> markdownExamples(const std::string& path) {
             inside = false;
         } else if (line == "```sh" || line == "```c") {
             const std::string language = line.substr(3);
-            examples.push_back({path + ", block " + std::to_string(examples.size() + 1), language,
-                                {}, language == "c" ? lastCommand : ""});
+            examples.push_back({path + ", block " + std::to_string(examples.size() + 1),
+                                language,
+                                {},
+                                language == "c" ? lastCommand : ""});
             body.clear();
             inside = true;
         }

@@ -8,10 +8,10 @@
 namespace sntest {
 
 struct DocExample {
-    std::string where;                // "README.md, block 3", "snctl.1"
-    std::string language;             // "sh" or "c"
-    std::vector<std::string> lines;   // sh: one command a line, continuations joined
-    std::string buildCommand;         // c: the command the prose gives in backquotes
+    std::string where;               // "README.md, block 3", "snctl.1"
+    std::string language;            // "sh" or "c"
+    std::vector<std::string> lines;  // sh: one command a line, continuations joined
+    std::string buildCommand;        // c: the command the prose gives in backquotes
 };
 
 // Every fenced sh and c block of a Markdown file.

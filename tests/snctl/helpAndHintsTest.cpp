@@ -40,8 +40,8 @@ TEST(SnctlHelp, EveryCommandShowsItsOwnUsageWithHelpAnywhereAndHelpCommand) {
     const RunResult all = snctl({"--help"});
     ASSERT_EQ(all.status, 0);
     EXPECT_NE(all.out.find("tcp:HOST:PORT"), std::string::npos) << all.out;
-    for (const char* command : {"info", "power", "analog", "params", "blink", "dc",
-                                "reset-config", "timeout", "port", "bridge", "scan", "exporter"}) {
+    for (const char* command : {"info", "power", "analog", "params", "blink", "dc", "reset-config",
+                                "timeout", "port", "bridge", "scan", "exporter"}) {
         const std::string usage = std::string("usage: snctl [OPTIONS] ") + command;
         for (const std::vector<std::string>& asked :
              {std::vector<std::string>{command, "--help"}, {command, "-h"}, {"help", command}}) {
@@ -78,8 +78,8 @@ TEST(SnctlHints, TcpNamesWithoutPortOrDaemonSayWhatToDo) {
     EXPECT_NE(scanNoPort.err.find("the port is missing"), std::string::npos) << scanNoPort.err;
 
     const std::string address = "127.0.0.1:" + std::to_string(closedPort());
-    const std::string refused = "snctl: nothing listens at " + address +
-                                " \u2014 is snbusd running?\n";
+    const std::string refused =
+        "snctl: nothing listens at " + address + " \u2014 is snbusd running?\n";
     for (const std::vector<std::string>& command :
          {std::vector<std::string>{"info"}, {"power", "3", "on"}, {"scan", "--slaves", "1"}}) {
         std::vector<std::string> args{"-p", "tcp:" + address};
