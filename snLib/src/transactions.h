@@ -2,8 +2,8 @@
 // each followed by recovery from a failure on the line, so that the rest of
 // a late or torn answer cannot spoil the next transaction.  A TCP link (to
 // the bus daemon) whose connection was lost, or whose answer did not come in
-// time, is closed, and connected again before its next transaction.  Called under the library lock; results and
-// errno are libmodbus's.
+// time, is closed, and connected again before its next transaction.
+// Called under the library lock; results and errno are libmodbus's.
 #pragma once
 
 #include <modbus.h>
