@@ -55,11 +55,15 @@ bool SerialLine::open() {
         return false;
     }
     modbus_rtu_set_serial_mode(ctx_, MODBUS_RTU_RS232);  // a pty refuses it; no matter
-    const auto ms = responseTimeout_.count();
-    modbus_set_response_timeout(ctx_, static_cast<uint32_t>(ms / 1000),
-                                static_cast<uint32_t>(ms % 1000 * 1000));
+    setResponseTimeout(responseTimeout_);
     modbus_set_byte_timeout(ctx_, 0, kByteTimeoutUs);
     return true;
+}
+
+void SerialLine::setResponseTimeout(std::chrono::milliseconds timeout) {
+    const auto ms = timeout.count();
+    modbus_set_response_timeout(ctx_, static_cast<uint32_t>(ms / 1000),
+                                static_cast<uint32_t>(ms % 1000 * 1000));
 }
 
 Outcome SerialLine::lost(int errorNumber) {
@@ -88,11 +92,15 @@ bool SerialLine::send(uint8_t unit, const std::vector<uint8_t>& pdu, Outcome& ou
     return false;
 }
 
-Outcome SerialLine::transact(uint8_t unit, const std::vector<uint8_t>& pdu) {
+Outcome SerialLine::transact(uint8_t unit, const std::vector<uint8_t>& pdu,
+                             std::chrono::milliseconds timeout) {
     Outcome outcome;
     if (!send(unit, pdu, outcome)) return outcome;
     uint8_t answer[MODBUS_RTU_MAX_ADU_LENGTH];
+    const bool shorter = timeout.count() > 0 && timeout < responseTimeout_;
+    if (shorter) setResponseTimeout(timeout);
     const int length = modbus_receive_confirmation(ctx_, answer);
+    if (shorter) setResponseTimeout(responseTimeout_);
     if (length < 0 && isDeviceGone(errno)) return lost(errno);
     // Slave address in front, CRC behind (libmodbus has checked the CRC; an
     // answer from another slave comes back as length 0).

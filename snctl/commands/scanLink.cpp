@@ -22,6 +22,8 @@ constexpr int kIdentityCount = 2;
 
 // Longer than the daemon's longest line timeout: its answer comes first.
 constexpr milliseconds kDaemonWait{61000};
+// snbusd answers a setting of its own at once.
+constexpr milliseconds kSettingWait{2000};
 // The gap allowed inside an answer: USB adapters hand bytes over in bursts
 // up to 16 ms apart; at slow speeds three characters' time.
 constexpr milliseconds kShortestByteTimeout{20};
@@ -58,6 +60,25 @@ ScanLink::ScanLink(const std::string& device, int baud, milliseconds timeout)
         modbus_free(ctx_);
         throw openFailure(what, device, baud, error);
     }
+    if (daemon_) askDaemonToWait(timeout);
+}
+
+// snbusd answers 0x41 itself and then waits on its line no longer than
+// asked for this connection's requests; one that refuses the function (an
+// older daemon) keeps its own --timeout, and the scan is only slower.  Its
+// answers still come, so the scan goes on waiting for them.
+void ScanLink::askDaemonToWait(milliseconds timeout) {
+    constexpr uint8_t kSetClientTimeout = 0x41;
+    const auto ms = static_cast<uint16_t>(timeout.count());
+    const uint8_t request[] = {0, kSetClientTimeout, static_cast<uint8_t>(ms >> 8),
+                               static_cast<uint8_t>(ms & 0xFF)};
+    // Another gateway might pass it to the line and never answer: not long.
+    setTimeout(ctx_, kSettingWait, modbus_set_response_timeout);
+    uint8_t answer[MODBUS_TCP_MAX_ADU_LENGTH];
+    if (modbus_send_raw_request(ctx_, request, sizeof request) >= 0 &&
+        modbus_receive_confirmation(ctx_, answer) < 0)
+        modbus_flush(ctx_);
+    setTimeout(ctx_, std::max(timeout, kDaemonWait), modbus_set_response_timeout);
 }
 
 ScanLink::~ScanLink() {

@@ -10,7 +10,9 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -134,6 +136,25 @@ TEST_F(SnctlNodeHints, ScanThatFindsNothingSaysWhereItLookedBothWays) {
     EXPECT_EQ(bus.err, "snctl: scan: no node answered at 5-6\n");
     const RunResult json = snctl({"-p", link, "--json", "scan", "--slaves", "3"});
     EXPECT_EQ(json.out, "{\"nodes\":[]}\n");
+}
+
+// The scan's --timeout is the wait at each address through snbusd too, as
+// on the device itself: a node slower than it is not found either way, and
+// is found both ways when given the time.
+TEST_F(SnctlNodeHints, ScanThroughTheDaemonHonoursItsTimeoutOnTheLine) {
+    startDaemon({"--timeout", "600"});
+    sim.setFault(snsim::Fault::Delay, std::chrono::milliseconds(250));
+    for (const std::string& device : {link, tcpName()}) {
+        const RunResult hasty = snctl({"-p", device, "scan", "--slaves", "1", "--timeout", "100"});
+        EXPECT_EQ(hasty.status, 0) << device << ": " << hasty.err;
+        EXPECT_EQ(hasty.out, "") << device;
+        EXPECT_EQ(hasty.err, "snctl: scan: no node answered at 1\n") << device;
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));  // the late answer goes by
+        const RunResult patient =
+            snctl({"-p", device, "scan", "--slaves", "1", "--timeout", "1000"});
+        EXPECT_EQ(patient.status, 0) << device << ": " << patient.err;
+        EXPECT_EQ(patient.out.rfind("slave 1: serial number", 0), 0u) << device << patient.err;
+    }
 }
 
 }  // namespace
