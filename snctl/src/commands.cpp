@@ -42,8 +42,8 @@ const std::vector<CommandEntry>& commandTable() {
          "the nodes that answer at the addresses in LIST (default 1-247) within MS (100)", runScan,
          "  --slaves LIST    addresses and ranges, e.g. 1,5-9 (default 1-247)\n"
          "  --timeout MS     how long each address is given to answer, 1-60000 (default 100)\n"
-         "Through snbusd (-p tcp:HOST:PORT) an address where nothing answers holds the\n"
-         "line for the daemon's own --timeout, which no client can shorten.\n"},
+         "Through snbusd (-p tcp:HOST:PORT) the daemon is asked to wait MS on its line,\n"
+         "so the scan finds what a scan of the device finds, in about the same time.\n"},
         {"exporter", "[--listen HOST:PORT] --target NAME=DEVICE[,slave=N][,baud=B]...",
          "serve these nodes to Prometheus at /probe?target=NAME (on 127.0.0.1:9740)", runExporter,
          "  --listen HOST:PORT   where to serve (default 127.0.0.1:9740)\n"
