@@ -42,13 +42,15 @@ _snctl()
         if [[ "$cur" == -* ]]; then
             COMPREPLY=( $(compgen -W "-p --port -m --modbus-baud -a --slave -d --debug --json -h --help --version" -- "$cur") )
         else
-            COMPREPLY=( $(compgen -W "info power analog params blink dc reset-config timeout port bridge scan exporter" -- "$cur") )
+            COMPREPLY=( $(compgen -W "info power analog params blink dc reset-config timeout port bridge scan exporter help" -- "$cur") )
         fi
         return
     fi
 
     local argument=$(( COMP_CWORD - position ))
     case "$command" in
+        help)
+            [[ $argument == 1 ]] && COMPREPLY=( $(compgen -W "info power analog params blink dc reset-config timeout port bridge scan exporter" -- "$cur") ) ;;
         power)
             case $argument in
                 1) COMPREPLY=( $(compgen -W "0 1 2 3" -- "$cur") ) ;;
@@ -66,8 +68,8 @@ _snctl()
                 4) [[ "${COMP_WORDS[position+2]}" == init ]] && COMPREPLY=( $(compgen -W "N E O" -- "$cur") ) ;;
                 5) [[ "${COMP_WORDS[position+2]}" == init ]] && COMPREPLY=( $(compgen -W "1 2" -- "$cur") ) ;;
             esac ;;
-        scan) COMPREPLY=( $(compgen -W "--slaves --timeout" -- "$cur") ) ;;
-        exporter) COMPREPLY=( $(compgen -W "--listen --target" -- "$cur") ) ;;
+        scan) COMPREPLY=( $(compgen -W "--slaves --timeout --help" -- "$cur") ) ;;
+        exporter) COMPREPLY=( $(compgen -W "--listen --target --help" -- "$cur") ) ;;
         bridge)
             if [[ $argument == 1 ]]; then
                 COMPREPLY=( $(compgen -W "0 1 2" -- "$cur") )

@@ -21,6 +21,7 @@
 #ifndef SNLIB_H
 #define SNLIB_H
 
+#include <stddef.h> /* NULL, which callers compare handles with */
 #include <stdint.h>
 #include <sys/time.h>
 

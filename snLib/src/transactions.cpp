@@ -43,15 +43,19 @@ bool ready(modbus_t* ctx) {
     return true;
 }
 
-// Serial links are never closed here: a serial device is not reopened.
+// A TCP link that gave up waiting is closed too: the daemon answers late
+// rather than never, and on this connection that answer would come before
+// the next call's and be taken for it.  A new connection never hears it
+// (the daemon drops the answers of a client that has gone).  Serial links
+// are never closed here: a serial device is not reopened.
 int settle(modbus_t* ctx, int rc) {
-    sncommon::recoverFromLineFailure(ctx, rc);
-    if (rc < 0 && isConnectionLost(errno) && isTcpLink(ctx)) {
+    if (rc < 0 && isTcpLink(ctx) && (errno == ETIMEDOUT || isConnectionLost(errno))) {
         const int failure = errno;
         modbus_close(ctx);
         errno = failure;
+        return rc;
     }
-    return rc;
+    return sncommon::recoverFromLineFailure(ctx, rc);
 }
 
 // A serial link's debts: each entry's context addresses one slave, so one

@@ -1,12 +1,11 @@
-// The library's Modbus transactions, with the results of libmodbus's calls
-// of the same names.  On a serial link each is one exchange kept in step
-// with the node, so that a late or torn answer is never taken for another
-// request's.  Over TCP (the bus daemon keeps the line in step and the
-// transaction id matches answers) they are libmodbus's own calls, each
-// followed by recovery from a failure.  A TCP link (to
-// the bus daemon) whose connection was lost is closed, and connected again
-// before its next transaction.  Called under the library lock; results and
-// errno are libmodbus's.
+// The library's Modbus transactions, with the results and errno of
+// libmodbus's calls of the same names.  On a serial link each is one
+// exchange kept in step with the node, so that a late or torn answer is
+// never taken for another request's.  Over TCP (the bus daemon keeps the
+// line in step) they are libmodbus's own calls, each followed by recovery
+// from a failure; a TCP link whose connection was lost, or whose answer did
+// not come in time, is closed, and connected again before its next
+// transaction.  Called under the library lock.
 #pragma once
 
 #include <modbus.h>

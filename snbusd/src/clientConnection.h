@@ -25,6 +25,7 @@ struct ClientConnection {
     std::vector<uint8_t> out;  // answers not yet written
     std::size_t inFlight = 0;  // requests given to the bus, not yet answered
     std::chrono::steady_clock::time_point lastRequest{};
+    std::chrono::milliseconds lineTimeout{0};  // asked for with 0x41; 0: the daemon's
 
     bool wantsToRead() const {
         return inFlight < kMaxRequestsInFlight && in.size() < kReadBufferLimit;

@@ -21,6 +21,7 @@ struct Job {
     ClientId client = 0;
     Request request;
     std::chrono::steady_clock::time_point queued{};
+    std::chrono::milliseconds lineTimeout{0};  // the client's own wait; 0: the daemon's
 };
 
 class FairQueue {

@@ -29,7 +29,7 @@ public:
 
 private:
     std::vector<uint8_t> serve(const Job& job);
-    std::vector<uint8_t> onTheLine(const Request& request);
+    std::vector<uint8_t> onTheLine(const Request& request, std::chrono::milliseconds timeout);
     void lineWentDown(int errorNumber);
     void tryToReopen();
 

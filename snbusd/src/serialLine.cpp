@@ -60,11 +60,15 @@ bool SerialLine::open() {
         return false;
     }
     modbus_rtu_set_serial_mode(ctx_, MODBUS_RTU_RS232);  // a pty refuses it; no matter
-    const auto ms = responseTimeout_.count();
-    modbus_set_response_timeout(ctx_, static_cast<uint32_t>(ms / 1000),
-                                static_cast<uint32_t>(ms % 1000 * 1000));
+    setResponseTimeout(responseTimeout_);
     modbus_set_byte_timeout(ctx_, 0, kByteTimeoutUs);
     return true;
+}
+
+void SerialLine::setResponseTimeout(std::chrono::milliseconds timeout) {
+    const auto ms = timeout.count();
+    modbus_set_response_timeout(ctx_, static_cast<uint32_t>(ms / 1000),
+                                static_cast<uint32_t>(ms % 1000 * 1000));
 }
 
 Outcome SerialLine::lost(int errorNumber) {
@@ -92,12 +96,15 @@ bool SerialLine::send(uint8_t unit, const std::vector<uint8_t>& pdu, Outcome& ou
 }
 
 Outcome SerialLine::transact(uint8_t unit, const std::vector<uint8_t>& pdu,
-                             sncommon::LineBook& book) {
+                             sncommon::LineBook& book, std::chrono::milliseconds timeout) {
     Outcome outcome;
     if (!open()) return lost(errno);
     uint8_t answer[MODBUS_RTU_MAX_ADU_LENGTH];
+    const bool shorter = timeout.count() > 0 && timeout < responseTimeout_;
+    if (shorter) setResponseTimeout(timeout);
     const sncommon::Exchanged done =
         sncommon::exchange(ctx_, book, unit, pdu.data(), pdu.size(), answer);
+    if (shorter) setResponseTimeout(responseTimeout_);
     switch (done.kind) {
         case sncommon::Exchanged::Kind::Answer:
             outcome.kind = Outcome::Kind::Answer;

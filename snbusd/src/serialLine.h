@@ -39,13 +39,16 @@ public:
     const std::string& device() const { return device_; }
 
     // One request to `unit` and its answer, kept in step with the nodes
-    // by `book` (what each owes after a failure).
-    Outcome transact(uint8_t unit, const std::vector<uint8_t>& pdu, sncommon::LineBook& book);
+    // by `book` (what each owes after a failure), waiting at most `timeout`
+    // for it when that is shorter than the line's own (0: the line's own).
+    Outcome transact(uint8_t unit, const std::vector<uint8_t>& pdu, sncommon::LineBook& book,
+                     std::chrono::milliseconds timeout = {});
     // A broadcast write: sent, no answer awaited; Gone if the device failed.
     Outcome broadcast(const std::vector<uint8_t>& pdu);
 
 private:
     bool send(uint8_t unit, const std::vector<uint8_t>& pdu, Outcome& outcome);
+    void setResponseTimeout(std::chrono::milliseconds timeout);
     Outcome lost(int errorNumber);
     void close();
 

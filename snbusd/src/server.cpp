@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "clientTimeout.h"
 #include "listeners.h"
 
 namespace snbusd {
@@ -120,12 +121,28 @@ bool Server::takeRequests(ClientConnection& client) {
         }
         client.in.erase(client.in.begin(),
                         client.in.begin() + static_cast<std::ptrdiff_t>(frame.consumed));
-        ++client.inFlight;
         client.lastRequest = Clock::now();
-        bus_.submit(Job{client.id, std::move(frame.request), client.lastRequest});
+        if (asksForClientTimeout(frame.request)) {
+            const ClientId id = client.id;
+            answerTimeoutRequest(client, frame.request);
+            if (clients_.count(id) == 0) return false;  // the write failed: gone
+            continue;
+        }
+        ++client.inFlight;
+        bus_.submit(
+            Job{client.id, std::move(frame.request), client.lastRequest, client.lineTimeout});
     }
     metrics_.setWaiting(bus_.waiting());
     return true;
+}
+
+// Answered here, in turn: nothing of the client's waits for the line.
+void Server::answerTimeoutRequest(ClientConnection& client, const Request& request) {
+    const ClientTimeoutAnswer answer = answerClientTimeout(request, client.inFlight);
+    if (answer.timeout.count() != 0) client.lineTimeout = answer.timeout;
+    const std::vector<uint8_t> frame = answerFrame(request, answer.pdu);
+    client.out.insert(client.out.end(), frame.begin(), frame.end());
+    writeTo(client);
 }
 
 void Server::writeTo(ClientConnection& client) {

@@ -36,6 +36,7 @@ private:
     void accept(int listener);
     void readFrom(ClientConnection& client);
     bool takeRequests(ClientConnection& client);
+    void answerTimeoutRequest(ClientConnection& client, const Request& request);
     void writeTo(ClientConnection& client);
     void deliverAnswers();
     void closeIdle();

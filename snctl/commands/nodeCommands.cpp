@@ -81,11 +81,11 @@ void runInfo(const Arguments& args, CommandContext& context) {
 }
 
 void runPower(const Arguments& args, CommandContext& context) {
-    expectArgumentCount(args, 2, 2, "power", "power N on|off|status (N = 0-3)");
+    expectArgumentCount(args, 1, 2, "power", "power N [on|off|status] (N = 0-3)");
     const auto output =
         static_cast<uint16_t>(requireInteger(args[0], 0, SN_POWER_OUTPUTS - 1, "power output"));
     bool on = false;
-    if (args[1] == "status") {
+    if (args.size() == 1 || args[1] == "status") {  // no state given: show it
         const int state = snPowerIsOn(context.access.node(), output);
         check(state, "cannot read power output " + args[0]);
         on = state == 1;

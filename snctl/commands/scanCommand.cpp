@@ -69,8 +69,11 @@ void printNodes(const std::vector<FoundNode>& nodes, bool json, std::FILE* out) 
     std::fflush(out);
 }
 
-void scanEach(ScanLink& link, const std::vector<int>& slaves, std::vector<FoundNode>& found) {
+// Returns how many addresses answered with something other than an identity.
+std::size_t scanEach(ScanLink& link, const std::vector<int>& slaves,
+                     std::vector<FoundNode>& found) {
     const ScanProgress progress(slaves.size());
+    std::size_t noted = 0;
     for (std::size_t i = 0; i < slaves.size(); ++i) {
         progress.show(slaves[i], i, found.size());
         const ScanAnswer answer = link.ask(slaves[i]);
@@ -79,8 +82,10 @@ void scanEach(ScanLink& link, const std::vector<int>& slaves, std::vector<FoundN
         } else if (answer.kind != ScanAnswer::Kind::Silent) {
             progress.clear();
             note(answer, slaves[i]);
+            ++noted;
         }
     }
+    return noted;
 }
 
 }  // namespace
@@ -89,13 +94,17 @@ void runScan(const Arguments& args, CommandContext& context) {
     const ScanOptions options = parseScanOptions(args);
     ScanLink link(context.options.device, context.options.modbusBaud, options.timeout);
     std::vector<FoundNode> found;
+    std::size_t noted = 0;
     try {
-        scanEach(link, options.slaves, found);
+        noted = scanEach(link, options.slaves, found);
     } catch (const DeviceError&) {
         printNodes(found, context.options.json, context.out);  // what was found stays shown
         throw;
     }
     printNodes(found, context.options.json, context.out);
+    if (found.empty() && noted == 0)  // an empty result, not a failure: said apart
+        std::fprintf(stderr, "snctl: scan: no node answered at %s\n",
+                     describeSlaveList(options.slaves).c_str());
 }
 
 }  // namespace snctl

@@ -1,5 +1,6 @@
 #include "scanLink.h"
 
+#include "deviceHints.h"
 #include "failure.h"
 
 #include "sncommon/hostPort.h"
@@ -21,6 +22,8 @@ constexpr int kIdentityCount = 2;
 
 // Longer than the daemon's longest line timeout: its answer comes first.
 constexpr milliseconds kDaemonWait{61000};
+// snbusd answers a setting of its own at once.
+constexpr milliseconds kSettingWait{2000};
 // The gap allowed inside an answer: USB adapters hand bytes over in bursts
 // up to 16 ms apart; at slow speeds three characters' time.
 constexpr milliseconds kShortestByteTimeout{20};
@@ -31,10 +34,10 @@ void setTimeout(modbus_t* ctx, milliseconds timeout, int (*set)(modbus_t*, uint3
 }
 
 modbus_t* newContext(const std::string& device, int baud) {
-    if (device.rfind("tcp:", 0) != 0) return modbus_new_rtu(device.c_str(), baud, 'N', 8, 1);
+    if (!isTcpName(device)) return modbus_new_rtu(device.c_str(), baud, 'N', 8, 1);
+    checkTcpName(device, "scan: ");
     sncommon::HostPort address;
-    if (!sncommon::parseHostPort(device.c_str() + 4, address))
-        throw UsageError("scan: " + device + " is not tcp:HOST:PORT");
+    sncommon::parseHostPort(device.c_str() + 4, address);
     return modbus_new_tcp_pi(address.host, address.port);
 }
 
@@ -55,8 +58,27 @@ ScanLink::ScanLink(const std::string& device, int baud, milliseconds timeout)
     if (modbus_connect(ctx_) < 0) {
         const int error = errno;
         modbus_free(ctx_);
-        throw DeviceError(what, error);
+        throw openFailure(what, device, baud, error);
     }
+    if (daemon_) askDaemonToWait(timeout);
+}
+
+// snbusd answers 0x41 itself and then waits on its line no longer than
+// asked for this connection's requests; one that refuses the function (an
+// older daemon) keeps its own --timeout, and the scan is only slower.  Its
+// answers still come, so the scan goes on waiting for them.
+void ScanLink::askDaemonToWait(milliseconds timeout) {
+    constexpr uint8_t kSetClientTimeout = 0x41;
+    const auto ms = static_cast<uint16_t>(timeout.count());
+    const uint8_t request[] = {0, kSetClientTimeout, static_cast<uint8_t>(ms >> 8),
+                               static_cast<uint8_t>(ms & 0xFF)};
+    // Another gateway might pass it to the line and never answer: not long.
+    setTimeout(ctx_, kSettingWait, modbus_set_response_timeout);
+    uint8_t answer[MODBUS_TCP_MAX_ADU_LENGTH];
+    if (modbus_send_raw_request(ctx_, request, sizeof request) >= 0 &&
+        modbus_receive_confirmation(ctx_, answer) < 0)
+        modbus_flush(ctx_);
+    setTimeout(ctx_, std::max(timeout, kDaemonWait), modbus_set_response_timeout);
 }
 
 ScanLink::~ScanLink() {
@@ -84,8 +106,11 @@ ScanAnswer ScanLink::ask(int slave) {
 
 ScanAnswer::Kind ScanLink::kindOf(int errorNumber, int slave) const {
     // The daemon always answers, for an empty address with exception 0x0B.
+    // No errno: the words for it would speak of a node, not of the daemon.
     if (errorNumber == ETIMEDOUT && daemon_)
-        throw DeviceError("scan: the bus daemon did not answer", errorNumber);
+        throw DeviceError("scan: the bus daemon did not answer within " +
+                              std::to_string(kDaemonWait.count() / 1000) + " s",
+                          0);
     switch (sncommon::classifyModbusError(errorNumber)) {
         case sncommon::ModbusFailure::NoAnswer:
         case sncommon::ModbusFailure::TargetFailed:

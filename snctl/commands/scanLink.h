@@ -43,6 +43,7 @@ private:
     // Silent, Refused or Garbled for a failed ask; DeviceError when the
     // link itself failed.
     ScanAnswer::Kind kindOf(int errorNumber, int slave) const;
+    void askDaemonToWait(std::chrono::milliseconds timeout);
 
     modbus_t* ctx_ = nullptr;
     bool daemon_ = false;

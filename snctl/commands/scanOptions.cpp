@@ -56,6 +56,18 @@ std::vector<int> parseSlaveList(const std::string& list) {
     return {slaves.begin(), slaves.end()};
 }
 
+std::string describeSlaveList(const std::vector<int>& slaves) {
+    std::string text;
+    for (std::size_t i = 0; i < slaves.size();) {
+        std::size_t last = i;
+        while (last + 1 < slaves.size() && slaves[last + 1] == slaves[last] + 1) ++last;
+        text += (text.empty() ? "" : ",") + std::to_string(slaves[i]);
+        if (last > i) text += "-" + std::to_string(slaves[last]);
+        i = last + 1;
+    }
+    return text;
+}
+
 ScanOptions parseScanOptions(const std::vector<std::string>& args) {
     ScanOptions options;
     for (int slave = SN_MIN_SLAVE; slave <= SN_MAX_SLAVE; ++slave) options.slaves.push_back(slave);

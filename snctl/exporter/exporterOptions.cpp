@@ -1,6 +1,7 @@
 #include "exporterOptions.h"
 
 #include "comName.h"
+#include "deviceHints.h"
 #include "failure.h"
 #include "globalOptions.h"
 #include "namedOptions.h"
@@ -33,12 +34,8 @@ void checkName(const std::string& name, const std::string& text) {
 
 std::string checkedDevice(const std::string& device, const std::string& text) {
     if (device.empty()) throw UsageError("exporter: target '" + text + "' names no device");
-    if (device.rfind("tcp:", 0) == 0) {
-        sncommon::HostPort address;
-        if (!sncommon::parseHostPort(device.c_str() + 4, address)) {
-            throw UsageError("exporter: target '" + text + "': " + device +
-                             " is not tcp:HOST:PORT");
-        }
+    if (isTcpName(device)) {
+        checkTcpName(device, "exporter: target '" + text + "': ");
         return device;
     }
     return translateDeviceName(device);

@@ -14,6 +14,7 @@ struct CommandEntry {
     const char* synopsis;  // arguments, as shown by --help
     const char* summary;
     CommandFunction run;
+    const char* details = "";  // more for the command's own --help, or nothing
 };
 
 const std::vector<CommandEntry>& commandTable();

@@ -1,6 +1,7 @@
 #include "globalOptions.h"
 
 #include "comName.h"
+#include "deviceHints.h"
 #include "failure.h"
 #include "numberParsing.h"
 #include "snLimits.h"
@@ -35,6 +36,7 @@ void applyDebugBits(GlobalOptions& options, const char* text) {
 
 std::string deviceName(const char* value) {
     if (*value == '\0') throw UsageError("-p (serial device) needs a name");
+    checkTcpName(value, "-p ");
     return translateDeviceName(value);
 }
 
@@ -42,6 +44,7 @@ void applyOption(GlobalOptions& options, int letter, const char* value) {
     switch (letter) {
         case 'p':
             options.device = deviceName(value);
+            options.deviceGiven = true;
             break;
         case 'm':
             options.modbusBaud = parseModbusSpeed(value, "-m (Modbus speed)");

@@ -10,6 +10,7 @@ namespace snctl {
 
 struct GlobalOptions {
     std::string device = "/dev/ttyS0";
+    bool deviceGiven = false;  // -p was given: no need to say which device was tried
     int modbusBaud = 115200;
     int slave = 1;
     bool libraryTrace = false;  // -d bit 0

@@ -1,5 +1,6 @@
 // snctl: command-line control of a sensor node through snLib.
 #include "commands.h"
+#include "deviceHints.h"
 #include "failure.h"
 #include "globalOptions.h"
 #include "nodeAccess.h"
@@ -10,6 +11,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <string>
 #include <system_error>
 
 namespace {
@@ -43,6 +45,10 @@ std::FILE* resultStream(const snctl::GlobalOptions& options) {
 // the node are never dropped by us.
 int runCommand(const snctl::GlobalOptions& options) {
     if (options.command.empty()) throw snctl::UsageError("no command given (see snctl --help)");
+    if (snctl::asksForHelp(options.command)) {
+        snctl::printHelpFor(stdout, options.command);
+        return 0;
+    }
     const snctl::CommandEntry& entry = snctl::findCommand(options.command.front());
     std::FILE* out = resultStream(options);
     snctl::NodeAccess access(options);
@@ -61,8 +67,9 @@ int runCommand(const snctl::GlobalOptions& options) {
 }  // namespace
 
 int main(int argc, char* argv[]) {
+    snctl::GlobalOptions options;
     try {
-        const snctl::GlobalOptions options = snctl::parseGlobalOptions(argc, argv);
+        options = snctl::parseGlobalOptions(argc, argv);
         if (options.version) {
             std::printf("snctl (snLib) %s\n", SN_VERSION);
             return 0;
@@ -76,7 +83,9 @@ int main(int argc, char* argv[]) {
         std::fprintf(stderr, "snctl: %s\n", error.what());
         return kUsageFailure;
     } catch (const snctl::DeviceError& error) {
-        std::fprintf(stderr, "snctl: %s\n", snctl::describeDeviceError(error).c_str());
+        const std::string line =
+            snctl::describeNodeFailure(error, options.slave, options.device, options.deviceGiven);
+        std::fprintf(stderr, "snctl: %s\n", line.c_str());
         return kDeviceFailure;
     } catch (const std::system_error& error) {
         std::fprintf(stderr, "snctl: %s\n", error.what());

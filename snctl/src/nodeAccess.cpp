@@ -1,5 +1,6 @@
 #include "nodeAccess.h"
 
+#include "deviceHints.h"
 #include "failure.h"
 #include "sncommon/deviceHolder.h"
 
@@ -26,10 +27,9 @@ SensorNode* NodeAccess::node() {
     if (node_ == nullptr) {
         // Another master on the bus: say who, and the way through it.
         if (errno == EBUSY) throw DeviceError(sncommon::deviceHolderSentence(options_.device), 0);
-        throw DeviceError("cannot open node " + std::to_string(options_.slave) + " on " +
-                              options_.device + " at " + std::to_string(options_.modbusBaud) +
-                              " bit/s",
-                          errno);
+        throw openFailure(
+            "cannot open node " + std::to_string(options_.slave) + " on " + options_.device,
+            options_.device, options_.modbusBaud, errno);
     }
     snModbusSetDebug(node_, options_.modbusDebug ? 1 : 0);
     return node_;

@@ -10,6 +10,7 @@
 #include <map>
 #include <vector>
 
+#include "clientTimeout.h"
 #include "fairQueue.h"
 #include "mbapFrame.h"
 #include "requestCheck.h"
@@ -34,6 +35,12 @@ bool takeStream(snbusd::ClientId client, std::vector<uint8_t>& stream, snbusd::F
         stream.erase(stream.begin(), stream.begin() + static_cast<std::ptrdiff_t>(frame.consumed));
         const snbusd::Policy policy{(sequence & 1) != 0, {}};
         snbusd::refusal(frame.request, policy);
+        if (snbusd::asksForClientTimeout(frame.request)) {
+            const auto answer = snbusd::answerClientTimeout(frame.request, sequence & 2u);
+            const bool taken = answer.timeout.count() != 0;
+            require(answer.pdu.size() == 2 && taken == (answer.pdu[0] == 0x41));
+            require(!taken || (answer.timeout.count() <= 65535 && answer.pdu[1] == 1));
+        }
         frame.request.transaction = sequence++;  // our own order, to check the queue's
         queue.add(snbusd::Job{client, std::move(frame.request), {}});
     }

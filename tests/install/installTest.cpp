@@ -107,7 +107,7 @@ TEST_F(InstalledTree, HoldsLibrariesHeaderPackageFilesProgramsManPagesAndComplet
         const RunResult page = shell("MANWIDTH=100 man -l " + prefix + "/share/man/man1/snctl.1");
         EXPECT_EQ(page.status, 0) << page.err;
         for (const char* command :
-             {"info", "power N on|off|status", "reset-config", "clear-errors", "bridge P"}) {
+             {"info", "power N [on|off|status]", "reset-config", "clear-errors", "bridge P"}) {
             EXPECT_NE(page.out.find(command), std::string::npos) << command;
         }
     }
@@ -158,9 +158,10 @@ TEST_F(InstalledTree, InstalledSnctlAndItsCompletionWorkFromTheShell) {
         shell("bash -c 'source " + completion +
               "; COMP_WORDS=(snctl -p /dev/ttyS0 power 3 o); COMP_CWORD=5; _snctl;"
               " echo ${COMPREPLY[@]}; COMP_WORDS=(snctl port 1 c); COMP_CWORD=3; _snctl;"
+              " echo ${COMPREPLY[@]}; COMP_WORDS=(snctl help sc); COMP_CWORD=2; _snctl;"
               " echo ${COMPREPLY[@]}'");
     ASSERT_EQ(words.status, 0) << words.err;
-    EXPECT_EQ(words.out, "on off\nclear-errors\n");
+    EXPECT_EQ(words.out, "on off\nclear-errors\nscan\n");
 
     // The other programs' completion: options, and values where they are few.
     const std::string completions = prefix + "/share/bash-completion/completions/";

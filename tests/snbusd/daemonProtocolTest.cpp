@@ -95,14 +95,35 @@ TEST_F(Daemon, NodeFaultsBecomeExceptionsForTheOneRequestConcerned) {
     }
 }
 
+// A client asks for its own wait on the line (0x41, milliseconds): the
+// daemon answers it itself, the connection's later requests give up on the
+// node that much sooner, never later than --timeout, and other connections
+// keep the daemon's own.
+TEST_F(Daemon, AClientsOwnWaitOnTheLineAppliesToItsConnectionOnly) {
+    startDaemon({"--timeout", "600"});
+    RawClient hasty(port), patient(port), bold(port);
+    EXPECT_EQ(hasty.ask(0, {0x41, 0x00, 0x32}, 7), (Bytes{0x41, 1})) << "50 ms taken";
+    EXPECT_EQ(bold.ask(1, {0x41, 0x13, 0x88}), (Bytes{0x41, 1})) << "5 s taken, not granted";
+    EXPECT_EQ(hasty.ask(1, {0x41, 0x00, 0x00}), (Bytes{0xC1, 0x03})) << "no wait at all";
+    EXPECT_EQ(hasty.ask(1, {0x41, 0x00}), (Bytes{0xC1, 0x03})) << "a word is two bytes";
+    EXPECT_TRUE(lineTraffic().empty()) << "the setting never reaches the line";
+
+    sim.setFault(snsim::Fault::Delay, 200ms);
+    EXPECT_EQ(hasty.ask(1, kReadSerial), (Bytes{0x83, 0x0B})) << "gave up after 50 ms";
+    EXPECT_EQ(patient.ask(1, kReadSerial), words(3, {1111})) << "the daemon's 600 ms";
+    sim.setFault(snsim::Fault::Delay, 800ms);
+    EXPECT_EQ(bold.ask(1, kReadSerial), (Bytes{0x83, 0x0B})) << "--timeout bounds every wait";
+    sim.setFault(snsim::Fault::None);
+    std::this_thread::sleep_for(900ms);  // the late answer has come and gone
+    EXPECT_EQ(hasty.ask(1, kReadSerial), words(3, {1111})) << "and the line is sound after";
+}
+
 // Through the daemon, snctl names a silent node and a lost line in words.
 TEST_F(Daemon, SnctlSaysWhatTheDaemonsExceptionsMean) {
     startDaemon();
     sntest::RunResult run = sntest::runProgram({SNCTL_PATH, "-p", tcpName(), "-a", "9", "info"});
     EXPECT_EQ(run.status, 1);
-    EXPECT_EQ(run.err,
-              "snctl: cannot read serial number: no answer from the node behind the bus daemon "
-              "(Target device failed to respond)\n");
+    EXPECT_EQ(run.err, "snctl: cannot read serial number: no node answers at slave 9\n");
     sim.stop();
     run = sntest::runProgram({SNCTL_PATH, "-p", tcpName(), "power", "1", "status"});
     EXPECT_EQ(run.status, 1);

@@ -1,6 +1,10 @@
 // One bus, many tools at once through snbusd: independent clients in
 // processes of their own, a terminal beside a power switcher, two bridges.
+#include <modbus.h>
+#include <snLib.h>
 #include <sys/wait.h>
+
+#include <cerrno>
 
 #include <atomic>
 #include <filesystem>
@@ -16,6 +20,30 @@ namespace {
 
 // Analog channel c of slave 1 holds 1000 + 111 c: every client its own value.
 uint16_t channelValue(int channel) { return static_cast<uint16_t>(1000 + 111 * channel); }
+
+// The library gives up on the daemon's answer after its own 600 ms, while
+// the daemon (given 2 s here) still waits on the line: that answer, when it
+// comes, must never be taken for the next call's.
+TEST_F(DaemonTest, AnAnswerTheLibraryGaveUpOnIsNeverTakenForTheNextCallsAnswer) {
+    startDaemon({"--timeout", "2000"});
+    initSensorNodeLib();
+    SensorNode* node = openSensorNode(tcpName().c_str(), 115200, 1);
+    ASSERT_NE(node, nullptr);
+    sim.setReg(15, 4242, 1);
+    sim.setReg(16, 0x0105, 1);
+    sim.setFault(snsim::Fault::Delay, 900ms);
+    uint16_t value = 0;
+    EXPECT_EQ(snGetSerialNum(node, &value), -1);
+    EXPECT_EQ(errno, ETIMEDOUT);
+    sim.setFault(snsim::Fault::None);
+    // The serial number's late answer (4242) comes while this call waits.
+    value = 0;
+    ASSERT_EQ(snGetSoftwareRev(node, &value), 0) << modbus_strerror(errno);
+    EXPECT_EQ(value, 0x0105);
+    ASSERT_EQ(snGetSerialNum(node, &value), 0) << modbus_strerror(errno);
+    EXPECT_EQ(value, 4242);
+    EXPECT_EQ(closeSensorNode(node), 0);
+}
 
 TEST_F(DaemonTest, EightClientsInProcessesOfTheirOwnNeverGetAnotherOnesAnswer) {
     startDaemon();

@@ -5,6 +5,7 @@
 #include <stdexcept>
 #include <vector>
 
+#include "clientTimeout.h"
 #include "fairQueue.h"
 #include "mbapFrame.h"
 #include "options.h"
@@ -111,6 +112,28 @@ TEST(RequestCheck, TakesOnlyAnAnswerThatFitsItsRequest) {
 
 snbusd::Job job(snbusd::ClientId client, uint16_t id) {
     return snbusd::Job{client, snbusd::Request{id, 1, {3, 0, 15, 0, 1}}, {}};
+}
+
+TEST(ClientTimeout, TakesOneWordOfMillisecondsOnlyWithNothingWaiting) {
+    const auto ask = [](std::vector<uint8_t> pdu, std::size_t inFlight = 0) {
+        return snbusd::answerClientTimeout(snbusd::Request{1, 0, std::move(pdu)}, inFlight);
+    };
+    EXPECT_FALSE(snbusd::asksForClientTimeout(snbusd::Request{1, 1, {3, 0, 15, 0, 1}}));
+    EXPECT_TRUE(snbusd::asksForClientTimeout(snbusd::Request{1, 1, {0x41}}));
+    const auto taken = ask({0x41, 0x01, 0x2C});
+    EXPECT_EQ(taken.pdu, (std::vector<uint8_t>{0x41, 1}));
+    EXPECT_EQ(taken.timeout, std::chrono::milliseconds(300));
+    EXPECT_EQ(ask({0x41, 0xFF, 0xFF}).timeout, std::chrono::milliseconds(65535));
+    for (const std::vector<uint8_t>& bad :
+         {std::vector<uint8_t>{0x41}, {0x41, 0}, {0x41, 0, 0}, {0x41, 0, 1, 0}}) {
+        const auto refused = ask(bad);
+        EXPECT_EQ(refused.pdu, (std::vector<uint8_t>{0xC1, 0x03})) << bad.size();
+        EXPECT_EQ(refused.timeout.count(), 0);
+    }
+    // Answered at once, it would pass the answers still to come.
+    const auto busy = ask({0x41, 0, 50}, 1);
+    EXPECT_EQ(busy.pdu, (std::vector<uint8_t>{0xC1, 0x06}));
+    EXPECT_EQ(busy.timeout.count(), 0);
 }
 
 TEST(FairQueue, ServesClientsInTurnAndEachInItsOwnOrder) {

@@ -176,8 +176,7 @@ TEST_F(SnctlTest, DeviceFailuresSayWhatWentWrongInWordsAndExitOne) {
         {snsim::Fault::NoAnswer,
          0,
          {"power", "2", "on"},
-         "snctl: cannot switch power output 2 on: no answer from the node (Connection timed "
-         "out)\n"},
+         "snctl: cannot switch power output 2 on: no node answers at slave 1\n"},
         {snsim::Fault::Exception,
          2,
          {"analog", "3"},

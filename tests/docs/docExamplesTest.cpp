@@ -1,0 +1,305 @@
+// Every example of the README and the man pages, built and run as a reader
+// would run it, against the emulator: the docs are tested like the code.
+// What the test changes in a line is only where things are, so that it runs
+// beside other tests: /tmp/node and the devices the man pages name become an
+// emulator's link in a directory of the test's own, build/ the build tree,
+// and the bus daemon and the exporter listen on free ports, which replace
+// 1502 and 9740 wherever a later line names them.
+#include "busDaemonProcess.h"
+#include "capturedProcess.h"
+#include "consoleProgram.h"
+#include "docExamples.h"
+#include "simProcess.h"
+
+#include <gtest/gtest.h>
+
+#include <stdlib.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <regex>
+#include <thread>
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+using sntest::RunResult;
+
+namespace {
+
+// Lines no test may run: they install into the system, or they are the
+// whole build and the whole suite this test is part of.
+bool runsOnlyOnAUsersMachine(const std::string& command) {
+    for (const char* start : {"sudo ", "./run ", "cmake "}) {
+        if (command.rfind(start, 0) == 0) return true;
+    }
+    return false;
+}
+
+void replaceAll(std::string& text, const std::string& from, const std::string& to) {
+    for (auto at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size()))
+        text.replace(at, from.size(), to);
+}
+
+std::string programOf(const std::string& command) {
+    const std::string first = command.substr(0, command.find(' '));
+    return first.substr(first.rfind('/') + 1);
+}
+
+struct Service {
+    std::string command;
+    std::unique_ptr<sntest::CapturedProcess> process;
+};
+
+class DocExamplesTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        char dir[] = "/tmp/snlib-docs-XXXXXX";
+        ASSERT_NE(mkdtemp(dir), nullptr);
+        work = dir;
+        const RunResult install = sntest::runProgram(
+            {CMAKE_COMMAND_PATH, "--install", BUILD_DIR, "--prefix", work + "/prefix"}, 120s);
+        ASSERT_EQ(install.status, 0) << install.out << install.err;
+    }
+
+    static void TearDownTestSuite() { fs::remove_all(work); }
+
+    void TearDown() override { endBlock(); }
+
+    // The environment of a user who installed the tree in `prefix`.
+    static std::vector<std::string> environment() {
+        const std::string prefix = work + "/prefix";
+        const std::string lib = prefix + "/" LIBDIR;
+        return {"/usr/bin/env",
+                "PATH=" + prefix + "/bin:/usr/local/bin:/usr/bin:/bin",
+                "PKG_CONFIG_PATH=" + lib + "/pkgconfig",
+                "LD_LIBRARY_PATH=" + lib,
+                "MANPATH=" + prefix + "/share/man",
+                "MANWIDTH=80",
+                "HOME=" + work,
+                "/bin/sh",
+                "-c"};
+    }
+
+    static std::vector<std::string> shell(const std::string& command) {
+        std::vector<std::string> argv = environment();
+        argv.push_back("cd " + work + " && " + command);
+        return argv;
+    }
+
+    std::string localise(std::string line) const {
+        if (line.rfind("build/", 0) == 0) line = std::string(BUILD_DIR) + line.substr(5);
+        replaceAll(line, " build/", std::string(" ") + BUILD_DIR + "/");
+        for (const char* device : {"/tmp/node", "/dev/ttyUSB0", "COM2"})
+            replaceAll(line, device, node());
+        if (daemonPort != 0) replaceAll(line, "1502", std::to_string(daemonPort));
+        if (exporterPort != 0) replaceAll(line, "9740", std::to_string(exporterPort));
+        return line;
+    }
+
+    static std::string node() { return work + "/node"; }
+
+    // The emulator and the daemon a block uses without starting them.  The
+    // daemon only for a command that reaches it at once: an exporter opens
+    // its targets when probed, and a daemon beside the line's other masters
+    // would be one master too many.
+    void beginBlock(const sntest::DocExample& example) {
+        bool startsNode = false, startsDaemon = false, usesDaemon = false;
+        for (const std::string& line : example.lines) {
+            const std::string command = sntest::splitComment(line).command;
+            startsNode = startsNode || programOf(command) == "snsim";
+            startsDaemon = startsDaemon || programOf(command) == "snbusd";
+            usesDaemon = usesDaemon || (command.find("1502") != std::string::npos &&
+                                        command.find(" exporter ") == std::string::npos);
+        }
+        if (!startsNode) {
+            sim = std::make_unique<sntest::SimProcess>();
+            ASSERT_TRUE(
+                sim->start(BUILD_DIR "/sim/snsim", {"--link", node(), "--slave", "1,2,5"}, 10s));
+        }
+        if (usesDaemon && !startsDaemon) {
+            daemon = std::make_unique<sntest::BusDaemonProcess>();
+            ASSERT_TRUE(daemon->start(BUILD_DIR "/snbusd/snbusd", node()));
+            daemonPort = daemon->port();
+        }
+    }
+
+    // Services end in the reverse order of their start; each must still
+    // have been running, so one that died on the way is never missed.
+    void endBlock() {
+        for (auto it = services.rbegin(); it != services.rend(); ++it) {
+            EXPECT_TRUE(it->process->running())
+                << it->command << " ended early: " << it->process->errorsSoFar();
+            it->process->signal(SIGTERM);
+            it->process->wait(10s);
+        }
+        services.clear();
+        if (daemon) daemon->signal(SIGTERM), daemon->wait(10s), daemon.reset();
+        sim.reset();
+        daemonPort = exporterPort = 0;
+        fs::remove(node());
+    }
+
+    void runBlock(const sntest::DocExample& example) {
+        SCOPED_TRACE(example.where);
+        ASSERT_NO_FATAL_FAILURE(beginBlock(example));
+        for (const std::string& line : example.lines) {
+            const sntest::ShellLine split = sntest::splitComment(line);
+            if (split.command.empty() || runsOnlyOnAUsersMachine(split.command)) continue;
+            SCOPED_TRACE(line);
+            ASSERT_NO_FATAL_FAILURE(runLine(localise(split.command), split.printed));
+        }
+        endBlock();
+    }
+
+    void runLine(std::string command, std::vector<std::string> printed) {
+        for (std::string& text : printed) text = localise(text);
+        const bool background = !command.empty() && command.back() == '&';
+        if (background) command.resize(command.find_last_not_of(" &") + 1);
+        const std::string program = programOf(command);
+        if (program == "snterm") return runTerminal(command);
+        if (program == "snsim") {
+            startService(command, "snsim ready on ", printed);
+            return;
+        }
+        if (program == "snbusd") {
+            if (command.find("--listen") == std::string::npos) command += " --listen 127.0.0.1:0";
+            daemonPort = startService(command, "listening on 127.0.0.1:", printed);
+            return;
+        }
+        if (command.find(" bridge ") != std::string::npos) {
+            startService(command, "pty: ", printed);
+            return;
+        }
+        if (command.find(" exporter ") != std::string::npos) {
+            if (command.find("--listen") == std::string::npos) command += " --listen 127.0.0.1:0";
+            exporterPort = startService(command, "listen: 127.0.0.1:", printed);
+            return;
+        }
+        ASSERT_FALSE(background) << "a background example the test does not know";
+        const RunResult run = sntest::runProgram(shell(command), 60s);
+        ASSERT_EQ(run.status, 0) << run.out << run.err;
+        for (const std::string& text : printed)
+            EXPECT_NE(run.out.find(text), std::string::npos) << text << " not in " << run.out;
+    }
+
+    // Started, and ready once `ready` shows in its output; the number that
+    // follows it, when there is one, is returned (a port).
+    uint16_t startService(const std::string& command, const std::string& ready,
+                          const std::vector<std::string>& printed) {
+        auto process = std::make_unique<sntest::CapturedProcess>();
+        std::vector<std::string> argv = environment();
+        argv.push_back("exec " + command);
+        EXPECT_TRUE(process->start(argv));
+        std::string shown;
+        const auto deadline = std::chrono::steady_clock::now() + 10s;
+        while ((shown = process->outputSoFar() + process->errorsSoFar()).find(ready) ==
+               std::string::npos) {
+            if (!process->running() || std::chrono::steady_clock::now() > deadline) {
+                ADD_FAILURE() << command << " never showed '" << ready << "': " << shown;
+                return 0;
+            }
+            std::this_thread::sleep_for(10ms);
+        }
+        for (const std::string& text : printed)
+            EXPECT_NE(shown.find(text), std::string::npos) << text << " not in " << shown;
+        const std::string after = shown.substr(shown.find(ready) + ready.size());
+        services.push_back({command, std::move(process)});
+        return static_cast<uint16_t>(std::atoi(after.c_str()));
+    }
+
+    // On a console, as typed: it must come up and end at Ctrl-D.
+    void runTerminal(const std::string& command) {
+        sntest::ConsoleProgram console;
+        ASSERT_TRUE(console.ok());
+        std::vector<std::string> argv = environment();
+        const std::string path = argv.front();
+        argv.erase(argv.begin());
+        argv.push_back("exec " + command);
+        ASSERT_TRUE(console.start(path, argv));
+        ASSERT_TRUE(console.waitForOutput("Terminal for Modbus port", 10s)) << console.output();
+        console.drainFor(300ms);
+        console.type("\x04");
+        const std::optional<int> status = console.waitForExit(10s);
+        ASSERT_TRUE(status.has_value()) << console.output();
+        EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 0) << console.output();
+        EXPECT_NE(console.output().find("Normal exit"), std::string::npos) << console.output();
+    }
+
+    static inline std::string work;
+    std::unique_ptr<sntest::SimProcess> sim;
+    std::unique_ptr<sntest::BusDaemonProcess> daemon;
+    std::vector<Service> services;
+    uint16_t daemonPort = 0;
+    uint16_t exporterPort = 0;
+};
+
+TEST_F(DocExamplesTest, ReadmeShellExamplesRunAsWritten) {
+    std::size_t blocks = 0;
+    for (const sntest::DocExample& example : sntest::markdownExamples(SOURCE_DIR "/README.md")) {
+        if (example.language != "sh") continue;
+        ++blocks;
+        ASSERT_NO_FATAL_FAILURE(runBlock(example));
+    }
+    EXPECT_GE(blocks, 5u) << "the README's shell examples were not found";
+}
+
+TEST_F(DocExamplesTest, ReadmeCExampleBuildsWithItsOwnCommandAndSwitchesPower) {
+    std::size_t built = 0;
+    for (const sntest::DocExample& example : sntest::markdownExamples(SOURCE_DIR "/README.md")) {
+        if (example.language != "c") continue;
+        SCOPED_TRACE(example.where);
+        ASSERT_FALSE(example.buildCommand.empty()) << "no `cc ...` before the C example";
+        const std::string source =
+            example.buildCommand.substr(3, example.buildCommand.find(' ', 3) - 3);
+        std::ofstream(work + "/" + source) << localise([&] {
+            std::string text;
+            for (const std::string& line : example.lines) text += line + "\n";
+            return text;
+        }());
+        const RunResult build = sntest::runProgram(shell(example.buildCommand), 60s);
+        ASSERT_EQ(build.status, 0) << build.out << build.err;
+        ASSERT_NO_FATAL_FAILURE(beginBlock({example.where, "sh", {}, ""}));
+        const RunResult run = sntest::runProgram(shell("./a.out"), 20s);
+        EXPECT_EQ(run.status, 0) << run.out << run.err;
+        const RunResult state = sntest::runProgram(shell("snctl -p " + node() + " power 3"));
+        EXPECT_EQ(state.out, "output: 3\nstate: on\n") << state.err;
+        endBlock();
+        ++built;
+    }
+    EXPECT_EQ(built, 1u);
+}
+
+TEST_F(DocExamplesTest, ManPageExamplesRunAsWritten) {
+    for (const char* page : {"snctl.1", "snterm.1", "snsim.1", "snbusd.1"}) {
+        const sntest::DocExample example =
+            sntest::manPageExamples(std::string(SOURCE_DIR "/man/") + page);
+        EXPECT_FALSE(example.lines.empty()) << page << " has no EXAMPLES";
+        ASSERT_NO_FATAL_FAILURE(runBlock(example));
+    }
+}
+
+TEST(DocExampleReading, CommentsQuotesAndRoffEscapes) {
+    const sntest::ShellLine line =
+        sntest::splitComment("a 'x # y' \"#\" b   # prints \"one\" and \"two #\"");
+    EXPECT_EQ(line.command, "a 'x # y' \"#\" b");
+    EXPECT_EQ(line.printed, (std::vector<std::string>{"one", "two #"}));
+    EXPECT_EQ(sntest::splitComment("curl 'http://h/p?a#b'").command, "curl 'http://h/p?a#b'");
+    EXPECT_TRUE(sntest::splitComment("x  # on 127.0.0.1:9740").printed.empty());
+
+    char path[] = "/tmp/snlib-man-XXXXXX";
+    const int fd = mkstemp(path);
+    ASSERT_GE(fd, 0);
+    close(fd);
+    std::ofstream(path)
+        << ".SH EXAMPLES\n.nf\nsnctl \\-p x port 1 send 'AT\\er\\en' \\e\n"
+           "  && true\n.fi\nprose, no example\n.SH SEE ALSO\n.nf\nnot an example\n.fi\n";
+    const sntest::DocExample example = sntest::manPageExamples(path);
+    fs::remove(path);
+    EXPECT_EQ(example.lines,
+              (std::vector<std::string>{"snctl -p x port 1 send 'AT\\r\\n' && true"}));
+}
+
+}  // namespace
