@@ -8,7 +8,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "listeners.h"
+#include "sncommon/listeners.h"
 
 namespace snbusd {
 
@@ -23,8 +23,8 @@ Server::Server(const Options& options, Bus& bus, Metrics& metrics, EventLog& log
       bus_(bus),
       metrics_(metrics),
       log_(log),
-      listeners_(openListeners(options.listen)) {
-    for (const int fd : listeners_) log_.event("listening on " + localName(fd));
+      listeners_(sncommon::openListeners(options.listen)) {
+    for (const int fd : listeners_) log_.event("listening on " + sncommon::localName(fd));
 }
 
 Server::~Server() {
@@ -76,7 +76,7 @@ int Server::pollTimeoutMs() const { return clients_.empty() ? -1 : 1000; }
 void Server::accept(int listener) {
     const int fd = accept4(listener, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
     if (fd < 0) return;
-    const std::string peer = peerName(fd);
+    const std::string peer = sncommon::peerName(fd);
     if (clients_.size() >= static_cast<std::size_t>(options_.maxClients)) {
         log_.event("turned away " + peer + ": " + std::to_string(options_.maxClients) +
                    " clients connected already");
