@@ -15,6 +15,10 @@ constexpr std::size_t kReadChunk = 4096;
 // Answers of a client that sends but never reads stop its reading here.
 constexpr std::size_t kSendingLimit = 64 * 1024;
 constexpr std::size_t kDataChunk = 16 * 1024;
+// A client sends speed, size, parity and stop size one after the other,
+// maybe in segments of their own: a line change waits this long for the
+// rest of its burst, unless data or another command comes first.
+constexpr std::chrono::milliseconds kBurstQuiet(20);
 
 }  // namespace
 
@@ -52,7 +56,6 @@ bool RemoteClient::readSocket() {
         return true;
     }
     telnet_->receive(buffer, static_cast<std::size_t>(got));
-    passOnLine();  // the changes at the end of what one read carried are one burst
     return !failed_;
 }
 
@@ -101,6 +104,8 @@ void RemoteClient::comPortCommand(uint8_t command, const uint8_t* value, std::si
     if (failed_) return;
     std::vector<NodeAction> actions;
     const ComPortAnswer answer = comPort_.command(command, value, length, actions);
+    if (command >= comport::kSetBaudRate && command <= comport::kSetStopSize)
+        lineChangedAt_ = Clock::now();  // passed on when the burst is over
     for (const NodeAction& action : actions) {
         // Line changes before a break or purge go first, in order.
         passOnLine();
@@ -129,7 +134,17 @@ void RemoteClient::telnetError(const char* message) {
     why_ = std::string("it broke the Telnet protocol: ") + message;
 }
 
+std::optional<RemoteClient::Clock::time_point> RemoteClient::lineDue() const {
+    if (!lineChangedAt_) return std::nullopt;
+    return *lineChangedAt_ + kBurstQuiet;
+}
+
+void RemoteClient::passOnLineIfQuiet(Clock::time_point now) {
+    if (lineChangedAt_ && now >= *lineChangedAt_ + kBurstQuiet) passOnLine();
+}
+
 void RemoteClient::passOnLine() {
+    lineChangedAt_.reset();
     if (const auto line = comPort_.takeLine()) peer_.pushAction({NodeAction::Kind::SetLine, *line});
 }
 

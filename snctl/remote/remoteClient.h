@@ -9,6 +9,7 @@
 
 #include <chrono>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -38,6 +39,9 @@ public:
     // True after `limit` with data for it and none of it taken.
     bool stalled(Clock::time_point now, std::chrono::seconds limit) const;
     const std::string& why() const { return why_; }
+    // When a line change waiting for the rest of its burst is due, if one is.
+    std::optional<Clock::time_point> lineDue() const;
+    void passOnLineIfQuiet(Clock::time_point now);
     // What the port needs back when this client goes.
     std::vector<NodeAction> restore() const;
 
@@ -58,6 +62,7 @@ private:
     bool agreed_ = false;
     bool failed_ = false;
     std::string why_;
+    std::optional<Clock::time_point> lineChangedAt_;
     std::vector<uint8_t> sending_;
     Clock::time_point lastProgress_;
 };

@@ -9,6 +9,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <stdexcept>
@@ -64,7 +65,13 @@ void RemoteServer::serveOnce(const sncommon::StopSignals& signals) {
                      {peer_.networkWake(), POLLIN, 0},
                      {client_ ? client_->fd() : -1, client_ ? client_->events() : short{0}, 0}};
     peer_.clearNetworkWake();
-    if (poll(fds, 4, kPollMs) < 0 && errno != EINTR)
+    int timeout = kPollMs;
+    if (const auto due = client_ ? client_->lineDue() : std::nullopt) {
+        const auto left =
+            std::chrono::ceil<std::chrono::milliseconds>(*due - RemoteClient::Clock::now());
+        timeout = static_cast<int>(std::clamp<long>(left.count(), 0, kPollMs));
+    }
+    if (poll(fds, 4, timeout) < 0 && errno != EINTR)
         throw DeviceError("bridge: cannot wait for the network", errno);
     if ((fds[0].revents & POLLIN) != 0 && signals.take() != 0) {
         stop_ = true;
@@ -84,6 +91,7 @@ void RemoteServer::serveClient(short revents) {
         dropClient(client_->why());
         return;
     }
+    client_->passOnLineIfQuiet(RemoteClient::Clock::now());
     if (client_->stalled(RemoteClient::Clock::now(), kStallLimit))
         dropClient("it has not read what the port received for 10 s");
 }

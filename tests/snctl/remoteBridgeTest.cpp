@@ -1,0 +1,174 @@
+// snctl bridge --listen: independent clients (pyserial's RFC 2217 client,
+// raw sockets) against the real snctl, with the emulated node's own
+// registers as the check of what reached the port.
+#include "capturedProcess.h"
+#include "rawHttpClient.h"
+
+#include "snsim/emulator.h"
+
+#include <gtest/gtest.h>
+
+#include <signal.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <functional>
+#include <string>
+#include <thread>
+#include <vector>
+
+using namespace std::chrono_literals;
+using sntest::CapturedProcess;
+using sntest::RunResult;
+
+namespace {
+
+constexpr int kPort = 1;
+constexpr int kSpeedRegister = 256 * kPort + 255;
+constexpr int kFormatRegister = 256 * kPort + 256;
+
+bool waitUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() >= deadline) return false;
+        std::this_thread::sleep_for(5ms);
+    }
+    return true;
+}
+
+class RemoteBridgeTest : public ::testing::Test {
+protected:
+    RemoteBridgeTest() : sim(nodeOptions()) {}
+
+    static snsim::Options nodeOptions() {
+        snsim::Options options;
+        for (auto& port : options.ports) port.kind = snsim::Attachment::Kind::None;
+        options.ports[kPort].kind = snsim::Attachment::Kind::Loopback;
+        options.rxFifoSize = 4096;
+        return options;
+    }
+
+    void SetUp() override { ASSERT_TRUE(sim.start()); }
+    void TearDown() override { bridge.signal(SIGKILL); }
+
+    // Starts the bridge on a port the system picks and waits for it.
+    void startBridge(const std::vector<std::string>& extra = {}) {
+        std::vector<std::string> argv{
+            SNCTL_PATH, "-p", sim.devicePath(), "bridge", std::to_string(kPort), "--listen", "0"};
+        argv.insert(argv.end(), extra.begin(), extra.end());
+        ASSERT_TRUE(bridge.start(argv));
+        ASSERT_TRUE(waitUntil(
+            [this] { return bridge.outputSoFar().find("protocol: ") != std::string::npos; }, 10s))
+            << bridge.errorsSoFar();
+        const std::string out = bridge.outputSoFar();
+        const auto at = out.find("listen: 127.0.0.1:");
+        ASSERT_NE(at, std::string::npos) << out;
+        tcpPort = static_cast<uint16_t>(std::stoi(out.substr(at + 18)));
+    }
+
+    RunResult stopBridge() {
+        bridge.signal(SIGTERM);
+        return bridge.wait(10s);
+    }
+
+    // Lines the bridge logged that contain `text`.
+    int logged(const std::string& text) const {
+        const std::string err = bridge.errorsSoFar();
+        int count = 0;
+        for (auto at = err.find(text); at != std::string::npos; at = err.find(text, at + 1))
+            ++count;
+        return count;
+    }
+
+    bool wroteRegister(int address, uint16_t value) const {
+        for (const auto& t : sim.log())
+            if (t.function == 6 && t.address == address && t.values == std::vector<uint16_t>{value})
+                return true;
+        return false;
+    }
+
+    // Formats of the line settings the node got (at `speed` only, unless 0).
+    std::vector<uint16_t> lineWrites(uint16_t speed) const {
+        std::vector<uint16_t> formats;
+        for (const auto& t : sim.log())
+            if (t.function == 16 && t.address == kSpeedRegister && t.values.size() == 2 &&
+                (speed == 0 || t.values[0] == speed))
+                formats.push_back(t.values[1]);
+        return formats;
+    }
+    std::size_t lineWrites() const { return lineWrites(0).size(); }
+
+    // A raw client; -1 when refused.
+    int connectRaw() const { return sntest::connectTo("127.0.0.1", tcpPort); }
+
+    snsim::Emulator sim;
+    CapturedProcess bridge;
+    uint16_t tcpPort = 0;
+};
+
+class PyserialClient {
+public:
+    PyserialClient(const std::string& mode, uint16_t port) {
+        started_ = process_.start({"/usr/bin/python3", RFC2217_CLIENT, mode, std::to_string(port)});
+    }
+    bool reached(const std::string& step, std::chrono::milliseconds timeout = 20s) {
+        return started_ &&
+               waitUntil(
+                   [&] {
+                       return process_.outputSoFar().find("ok " + step + "\n") !=
+                                  std::string::npos ||
+                              process_.outputSoFar().find("FAIL") != std::string::npos;
+                   },
+                   timeout) &&
+               process_.outputSoFar().find("ok " + step + "\n") != std::string::npos;
+    }
+    RunResult end() { return process_.wait(30s); }
+    std::string output() const { return process_.outputSoFar() + process_.errorsSoFar(); }
+
+private:
+    CapturedProcess process_;
+    bool started_ = false;
+};
+
+// The road: the client's line reaches the node's registers, all
+// byte values pass (0xFF doubled on the wire), break and purges reach the
+// port, a second client is refused and the next one is let in at once, and
+// the line goes back when the client leaves.
+TEST_F(RemoteBridgeTest, PyserialSetsTheNodesLineAndMovesEveryByteValue) {
+    startBridge();
+    EXPECT_EQ(sim.reg(kSpeedRegister), 9600 / 4);
+    PyserialClient client("scenario", tcpPort);
+    ASSERT_TRUE(client.reached("echo")) << client.output();
+    ASSERT_TRUE(client.reached("line")) << client.output();
+    EXPECT_TRUE(waitUntil([&] { return sim.reg(kSpeedRegister) == 28800; }, 1500ms));
+    EXPECT_EQ(sim.reg(kFormatRegister), 11);
+    EXPECT_EQ(lineWrites(), 4) << "the bridge's own, then one for each setter's burst";
+
+    ASSERT_TRUE(client.reached("break-starts")) << client.output();
+    EXPECT_TRUE(waitUntil([&] { return sim.breakActive(kPort); }, 900ms));
+    ASSERT_TRUE(client.reached("break-ended")) << client.output();
+    EXPECT_TRUE(waitUntil([&] { return !sim.breakActive(kPort); }, 1s));
+    ASSERT_TRUE(client.reached("purged")) << client.output();
+    EXPECT_TRUE(waitUntil([&] { return wroteRegister(256 * kPort + 257, 32); }, 1s));
+    EXPECT_TRUE(waitUntil([&] { return wroteRegister(256 * kPort + 387, 32); }, 1s));
+    ASSERT_TRUE(client.reached("second-refused")) << client.output();
+    ASSERT_TRUE(client.reached("echo-after-reopen")) << client.output();
+    EXPECT_TRUE(waitUntil([&] { return sim.reg(kSpeedRegister) == 19200 / 4; }, 1s));
+    EXPECT_EQ(lineWrites(19200 / 4), (std::vector<uint16_t>{11}))
+        << "speed, parity and stop size of one burst in one line setting";
+    const RunResult python = client.end();
+    EXPECT_EQ(python.status, 0) << python.out << python.err;
+    EXPECT_TRUE(waitUntil([&] { return sim.reg(kSpeedRegister) == 9600 / 4; }, 2s))
+        << "the line as it was before the client";
+    EXPECT_EQ(sim.reg(kFormatRegister), 8);
+    EXPECT_EQ(logged("refused 127.0.0.1:"), 1) << bridge.errorsSoFar();
+    EXPECT_EQ(sim.reg(256 * kPort + 259) & 0x0002, 0) << "the node's receive buffer overran";
+    const RunResult end = stopBridge();
+    EXPECT_EQ(end.status, 0) << end.err;
+    EXPECT_NE(end.out.find("clients: 2\nrefused: 1\ndropped: 0\nto node: 8192\nfrom node: 8192\n"),
+              std::string::npos)
+        << end.out;
+}
+
+}  // namespace
