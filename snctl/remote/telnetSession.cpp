@@ -85,6 +85,9 @@ void TelnetSession::handle(const telnet_event_t& event) {
             }
             break;
         case TELNET_EV_ERROR:
+        case TELNET_EV_WARNING:
+            // libtelnet only warns of a subnegotiation beyond its buffer and
+            // then reads the rest of it as data: for us that is the end.
             handler_.telnetError(event.error.msg);
             break;
         default:

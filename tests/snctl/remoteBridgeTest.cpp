@@ -8,6 +8,8 @@
 
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -169,6 +171,118 @@ TEST_F(RemoteBridgeTest, PyserialSetsTheNodesLineAndMovesEveryByteValue) {
     EXPECT_NE(end.out.find("clients: 2\nrefused: 1\ndropped: 0\nto node: 8192\nfrom node: 8192\n"),
               std::string::npos)
         << end.out;
+}
+
+// Garbage is only data; a subnegotiation that never ends closes that
+// client alone, and the next client is served as before.
+TEST_F(RemoteBridgeTest, GarbageAndAnEndlessSubnegotiationCloseOnlyTheOffender) {
+    // Fast enough that the garbage's echo has passed before the last client.
+    startBridge({"-b", "230400"});
+    int garbage = connectRaw();
+    ASSERT_GE(garbage, 0);
+    std::string noise(8192, '\0');
+    uint32_t seed = 7;
+    for (char& byte : noise) {
+        seed = seed * 1664525u + 1013904223u;
+        byte = static_cast<char>(seed >> 24);
+    }
+    sntest::sendAll(garbage, noise);
+    close(garbage);
+    EXPECT_TRUE(waitUntil([&] { return logged(" left: ") == 1; }, 2s));
+    std::this_thread::sleep_for(1s);
+
+    int endless = connectRaw();
+    ASSERT_GE(endless, 0);
+    sntest::sendAll(endless, std::string("\xff\xfa\x2c\x01", 4) + std::string(64 * 1024, 'x'));
+    EXPECT_TRUE(sntest::receive(endless, 5s).closed);
+    close(endless);
+    EXPECT_TRUE(waitUntil([&] { return logged("broke the Telnet protocol") == 1; }, 2s))
+        << bridge.errorsSoFar();
+
+    PyserialClient client("echo", tcpPort);
+    const RunResult python = client.end();
+    EXPECT_EQ(python.status, 0) << python.out << python.err << bridge.errorsSoFar();
+    EXPECT_TRUE(bridge.running());
+}
+
+// A client that never reads: the node's data backs up to our bound, and
+// after 10 s of that the client is closed; the node is read again (and
+// what comes dropped, counted) and the next client is served.
+TEST_F(RemoteBridgeTest, AClientThatNeverReadsIsClosedAfterTenSeconds) {
+    startBridge({"--raw"});
+    const int idle = socket(AF_INET, SOCK_STREAM, 0);
+    const int small = 4096;
+    setsockopt(idle, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(tcpPort);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(connect(idle, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    const std::vector<uint8_t> block(1024, 'n');
+    const auto deadline = std::chrono::steady_clock::now() + 25s;
+    while (logged("has not read") == 0 && std::chrono::steady_clock::now() < deadline) {
+        if (sim.rxPending(kPort) < 2048) sim.feedPort(kPort, block);
+        std::this_thread::sleep_for(2ms);
+    }
+    EXPECT_EQ(logged("has not read what the port received for 10 s"), 1) << bridge.errorsSoFar();
+    EXPECT_TRUE(waitUntil([&] { return sim.rxPending(kPort) == 0; }, 2s))
+        << "the node is read again";
+    close(idle);
+    std::this_thread::sleep_for(200ms);
+    const int next = connectRaw();
+    ASSERT_GE(next, 0);
+    sntest::sendAll(next, "ping");
+    std::string got;
+    while (got.size() < 4) {
+        const sntest::Received more = sntest::receive(next, 3s);
+        got += more.bytes;
+        if (more.bytes.empty()) break;
+    }
+    EXPECT_EQ(got, "ping");
+    close(next);
+    const RunResult end = stopBridge();
+    EXPECT_EQ(end.status, 0) << end.err;
+    EXPECT_EQ(end.out.find("dropped: 0\n"), std::string::npos) << end.out;
+}
+
+// Fifty connections at once: one is served, the others refused with a log
+// line each; then the bridge serves the next client as before.
+TEST_F(RemoteBridgeTest, FiftyConnectionsAtOnceOneServedTheRestRefused) {
+    startBridge();
+    std::vector<int> sockets;
+    for (int i = 0; i < 50; ++i) sockets.push_back(connectRaw());
+    int served = 0, refused = 0;
+    for (const int fd : sockets) {
+        ASSERT_GE(fd, 0);
+        const sntest::Received got = sntest::receive(fd, 2s);
+        if (!got.bytes.empty() && static_cast<uint8_t>(got.bytes[0]) == 0xFF) ++served;
+        if (got.bytes.empty() && got.closed) ++refused;
+    }
+    EXPECT_EQ(served, 1);
+    EXPECT_EQ(refused, 49);
+    for (const int fd : sockets) close(fd);
+    EXPECT_TRUE(waitUntil([&] { return logged("refused 127.0.0.1:") == 49; }, 2s));
+    EXPECT_TRUE(waitUntil([&] { return logged(" left: ") == 1; }, 2s));
+    PyserialClient client("echo", tcpPort);
+    const RunResult python = client.end();
+    EXPECT_EQ(python.status, 0) << python.out << python.err << bridge.errorsSoFar();
+}
+
+TEST_F(RemoteBridgeTest, OnlyAllowedAddressesAreServed) {
+    startBridge({"--allow", "10.0.0.0/8", "--allow", "::1"});
+    int fd = connectRaw();
+    ASSERT_GE(fd, 0);
+    EXPECT_TRUE(sntest::receive(fd, 2s).closed);
+    close(fd);
+    EXPECT_TRUE(waitUntil([&] { return logged("not an allowed address") == 1; }, 2s));
+    bridge.signal(SIGKILL);
+    bridge.wait(5s);
+    startBridge({"--allow", "127.0.0.0/8"});
+    fd = connectRaw();
+    ASSERT_GE(fd, 0);
+    const sntest::Received offers = sntest::receive(fd, 2s);
+    EXPECT_FALSE(offers.bytes.empty());
+    close(fd);
 }
 
 }  // namespace
