@@ -2,6 +2,7 @@
 // raw sockets) against the real snctl, with the emulated node's own
 // registers as the check of what reached the port.
 #include "capturedProcess.h"
+#include "consoleProgram.h"
 #include "rawHttpClient.h"
 
 #include "snsim/emulator.h"
@@ -171,6 +172,39 @@ TEST_F(RemoteBridgeTest, PyserialSetsTheNodesLineAndMovesEveryByteValue) {
     EXPECT_NE(end.out.find("clients: 2\nrefused: 1\ndropped: 0\nto node: 8192\nfrom node: 8192\n"),
               std::string::npos)
         << end.out;
+}
+
+// gensio's terminal, a second independent client: bytes both ways, and its
+// escapes set the speed and parity of the node's port and send a break.
+TEST_F(RemoteBridgeTest, GensiotSetsTheLineAndMovesBytes) {
+    startBridge({"-b", "19200"});
+    sntest::ConsoleProgram gensiot;
+    ASSERT_TRUE(gensiot.ok());
+    ASSERT_TRUE(gensiot.start("/usr/bin/gensiot",
+                              {"telnet(rfc2217),tcp,127.0.0.1," + std::to_string(tcpPort)}));
+    ASSERT_TRUE(waitUntil([&] { return logged(" connected") == 1; }, 5s)) << bridge.errorsSoFar();
+    std::this_thread::sleep_for(300ms);
+    gensiot.type("hello\xff!");
+    EXPECT_TRUE(gensiot.waitForOutput("hello\xff!", 5s)) << gensiot.output();
+    gensiot.type("\x1cs38400\n");
+    EXPECT_TRUE(waitUntil([&] { return sim.reg(kSpeedRegister) == 38400 / 4; }, 3s));
+    gensiot.type(
+        "\x1c"
+        "e");
+    EXPECT_TRUE(waitUntil([&] { return sim.reg(kFormatRegister) == 10; }, 3s));
+    sim.clearLog();
+    gensiot.type(
+        "\x1c"
+        "b");
+    EXPECT_TRUE(waitUntil([&] { return wroteRegister(256 * kPort + 388, 1); }, 3s));
+    EXPECT_TRUE(waitUntil([&] { return wroteRegister(256 * kPort + 388, 0); }, 3s));
+    gensiot.type("again");
+    EXPECT_TRUE(gensiot.waitForOutput("again", 5s)) << gensiot.output();
+    gensiot.type("\x1cq");
+    EXPECT_TRUE(gensiot.waitForExit(5s).has_value());
+    EXPECT_TRUE(waitUntil([&] { return sim.reg(kSpeedRegister) == 19200 / 4; }, 3s))
+        << "the line as it was before gensiot";
+    EXPECT_EQ(sim.reg(kFormatRegister), 8);
 }
 
 // Garbage is only data; a subnegotiation that never ends closes that
