@@ -12,10 +12,13 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <signal.h>
+#include <stdlib.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
+#include <filesystem>
 #include <functional>
 #include <string>
 #include <thread>
@@ -205,6 +208,70 @@ TEST_F(RemoteBridgeTest, GensiotSetsTheLineAndMovesBytes) {
     EXPECT_TRUE(waitUntil([&] { return sim.reg(kSpeedRegister) == 19200 / 4; }, 3s))
         << "the line as it was before gensiot";
     EXPECT_EQ(sim.reg(kFormatRegister), 8);
+}
+
+// A port number free right now, for a server that cannot pick its own.
+uint16_t freeTcpPort() {
+    const int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
+    close(fd);
+    return ntohs(address.sin_port);
+}
+
+// The same pyserial script through ser2net in front of the pty bridge and
+// through the served bridge: bytes pass both ways, but only the served
+// bridge puts the client's line on the node's port.
+TEST_F(RemoteBridgeTest, Ser2netInFrontOfThePtyBridgeCarriesBytesButNotTheLine) {
+    char dirTemplate[] = "/tmp/snctl-ser2net-XXXXXX";
+    const std::string dir = mkdtemp(dirTemplate);
+    CapturedProcess ptyBridge;
+    ASSERT_TRUE(ptyBridge.start({SNCTL_PATH, "-p", sim.devicePath(), "bridge",
+                                 std::to_string(kPort), "-b", "19200", "--link", dir + "/link"}));
+    ASSERT_TRUE(
+        waitUntil([&] { return ptyBridge.outputSoFar().find("pty: ") != std::string::npos; }, 10s));
+    const uint16_t ser2netPort = freeTcpPort();
+    const std::string config = dir + "/ser2net.yaml";
+    std::FILE* file = std::fopen(config.c_str(), "w");
+    ASSERT_NE(file, nullptr);
+    std::fprintf(file,
+                 "connection: &port1\n  accepter: telnet(rfc2217),tcp,127.0.0.1,%u\n"
+                 "  connector: serialdev(nouucplock),%s/link,19200n81,local\n",
+                 ser2netPort, dir.c_str());
+    std::fclose(file);
+    CapturedProcess ser2net;
+    ASSERT_TRUE(ser2net.start({"/usr/sbin/ser2net", "-d", "-u", "-P", dir + "/pid", "-c", config}));
+    // ser2net serves one client at a time too: the probe goes at once.
+    ASSERT_TRUE(waitUntil(
+        [&] {
+            const int probe = sntest::connectTo("127.0.0.1", ser2netPort);
+            if (probe >= 0) close(probe);
+            return probe >= 0;
+        },
+        5s));
+    std::this_thread::sleep_for(300ms);
+
+    PyserialClient throughSer2net("echo", ser2netPort);
+    ASSERT_TRUE(throughSer2net.reached("line")) << throughSer2net.output();
+    std::this_thread::sleep_for(300ms);
+    EXPECT_EQ(sim.reg(kSpeedRegister), 19200 / 4) << "ser2net sets the pty, not the node";
+    EXPECT_EQ(throughSer2net.end().status, 0) << throughSer2net.output();
+    ser2net.signal(SIGTERM);
+    ptyBridge.signal(SIGTERM);
+    EXPECT_EQ(ptyBridge.wait(10s).status, 0);
+    ser2net.wait(5s);
+
+    startBridge({"-b", "19200"});
+    PyserialClient served("echo", tcpPort);
+    ASSERT_TRUE(served.reached("line")) << served.output();
+    EXPECT_TRUE(waitUntil([&] { return sim.reg(kSpeedRegister) == 38400 / 4; }, 1s))
+        << "the served bridge sets the node's port";
+    EXPECT_EQ(served.end().status, 0) << served.output();
+    std::filesystem::remove_all(dir);
 }
 
 // Garbage is only data; a subnegotiation that never ends closes that
