@@ -210,6 +210,44 @@ TEST_F(RemoteBridgeTest, GensiotSetsTheLineAndMovesBytes) {
     EXPECT_EQ(sim.reg(kFormatRegister), 8);
 }
 
+// A raw Telnet client: the modem state once the option is agreed, its
+// masks echoed, and the port's overrun as a line state notification.
+TEST_F(RemoteBridgeTest, LineAndModemStateNotificationsAsTheClientAsked) {
+    startBridge();
+    const int fd = connectRaw();
+    ASSERT_GE(fd, 0);
+    sntest::sendAll(fd, std::string("\xff\xfb\x2c", 3));  // WILL COM-PORT-OPTION
+    const std::string modemState("\xff\xfa\x2c\x6b\xb0\xff\xf0", 7);
+    std::string got;
+    EXPECT_TRUE(waitUntil(
+        [&] {
+            got += sntest::receive(fd, 100ms).bytes;
+            return got.find(modemState) != std::string::npos;
+        },
+        3s))
+        << "CTS, DSR and carrier";
+    sntest::sendAll(fd, std::string("\xff\xfa\x2c\x0a\x02\xff\xf0", 7));  // overrun only
+    const std::string maskAnswer("\xff\xfa\x2c\x6e\x02\xff\xf0", 7);
+    EXPECT_TRUE(waitUntil(
+        [&] {
+            got += sntest::receive(fd, 100ms).bytes;
+            return got.find(maskAnswer) != std::string::npos;
+        },
+        1s));
+    // More than the node's buffer at once: an overrun on the port.
+    sim.feedPort(kPort, std::vector<uint8_t>(5000, 'o'));
+    const std::string overrun("\xff\xfa\x2c\x6a\x02\xff\xf0", 7);
+    EXPECT_TRUE(waitUntil(
+        [&] {
+            got += sntest::receive(fd, 100ms).bytes;
+            return got.find(overrun) != std::string::npos;
+        },
+        3s));
+    EXPECT_TRUE(waitUntil([&] { return (sim.reg(256 * kPort + 259) & 0x0002) == 0; }, 2s))
+        << "reported once and cleared on the node";
+    close(fd);
+}
+
 // A port number free right now, for a server that cannot pick its own.
 uint16_t freeTcpPort() {
     const int fd = socket(AF_INET, SOCK_STREAM, 0);
