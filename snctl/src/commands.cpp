@@ -29,8 +29,12 @@ const std::vector<CommandEntry>& commandTable() {
          "show P's error flags / clear those in MASK (0-31)", runPort},
         {"port", "P send TEXT", "send TEXT (escapes \\n \\r \\t \\\\ \\xHH) through P", runPort},
         {"port", "P recv [MS]", "print what P has received, waiting up to MS for it", runPort},
-        {"bridge", "P [-b BAUD] [--parity N|E|O] [--stop 1|2] --link PATH",
-         "relay port P to a new pseudo-terminal linked at PATH until SIGINT/SIGTERM", runBridge},
+        {"bridge",
+         "P [-b BAUD] [--parity N|E|O] [--stop 1|2] (--link PATH | --listen [HOST:]PORT [--raw] "
+         "[--allow ADDR[/BITS]]... [--keep])",
+         "relay port P to a new pseudo-terminal linked at PATH, or serve it over TCP (RFC 2217), "
+         "until SIGINT/SIGTERM",
+         runBridge},
         {"scan", "[--slaves LIST] [--timeout MS]",
          "the nodes that answer at the addresses in LIST (default 1-247) within MS (100)", runScan},
         {"exporter", "[--listen HOST:PORT] --target NAME=DEVICE[,slave=N][,baud=B]...",
