@@ -21,6 +21,10 @@ namespace {
 constexpr std::chrono::seconds kStallLimit(10);
 constexpr int kPollMs = 100;
 constexpr int kSendBuffer = 32 * 1024;  // what the kernel holds for a slow reader
+// What the kernel takes in ahead of the node: small, so a client's bytes
+// wait in its own buffer, where it sees them wait, and a client gone while
+// its bytes still queue is noticed within about a second of line time.
+constexpr int kReceiveBuffer = 16 * 1024;
 
 std::string hostPortText(const sncommon::HostPort& where) {
     const bool v6 = std::strchr(where.host, ':') != nullptr;
@@ -47,6 +51,8 @@ RemoteServer::RemoteServer(const BridgeOptions& options, ClientPeer& peer, std::
         throw DeviceError(std::string("bridge: ") + error.what(), 0);
     }
     address_ = sncommon::localName(listener_);
+    // Set here, before any connection, so accepted sockets inherit it.
+    setsockopt(listener_, SOL_SOCKET, SO_RCVBUF, &kReceiveBuffer, sizeof kReceiveBuffer);
 }
 
 RemoteServer::~RemoteServer() {
