@@ -384,6 +384,26 @@ TEST_F(RemoteBridgeTest, AClientThatNeverReadsIsClosedAfterTenSeconds) {
     EXPECT_EQ(end.out.find("dropped: 0\n"), std::string::npos) << end.out;
 }
 
+// What the node receives while no client is there: read at once either
+// way; dropped and counted, or with --keep handed to the next client.
+TEST_F(RemoteBridgeTest, BytesWithoutAClientAreDroppedOrKeptForTheNext) {
+    for (const bool keep : {false, true}) {
+        std::vector<std::string> extra{"--raw"};
+        if (keep) extra.push_back("--keep");
+        startBridge(extra);
+        sim.feedPort(kPort, {'k', 'e', 'p', 't'});
+        EXPECT_TRUE(waitUntil([&] { return sim.rxPending(kPort) == 0; }, 2s));
+        std::this_thread::sleep_for(100ms);
+        const int fd = connectRaw();
+        ASSERT_GE(fd, 0);
+        EXPECT_EQ(sntest::receive(fd, keep ? 2s : 300ms).bytes, keep ? "kept" : "") << keep;
+        close(fd);
+        const RunResult end = stopBridge();
+        EXPECT_NE(end.out.find(keep ? "dropped: 0\n" : "dropped: 4\n"), std::string::npos)
+            << end.out;
+    }
+}
+
 // Fifty connections at once: one is served, the others refused with a log
 // line each; then the bridge serves the next client as before.
 TEST_F(RemoteBridgeTest, FiftyConnectionsAtOnceOneServedTheRestRefused) {
