@@ -404,6 +404,24 @@ TEST_F(RemoteBridgeTest, BytesWithoutAClientAreDroppedOrKeptForTheNext) {
     }
 }
 
+// With --json: the ready object names where it listens, the counts object
+// adds the clients, refusals and drops to the pty bridge's two counts.
+TEST_F(RemoteBridgeTest, JsonIsAReadyObjectThenACountsObject) {
+    ASSERT_TRUE(bridge.start({SNCTL_PATH, "-p", sim.devicePath(), "--json", "bridge", "1", "-b",
+                              "19200", "--listen", "127.0.0.1:0", "--raw"}));
+    ASSERT_TRUE(waitUntil(
+        [this] { return bridge.outputSoFar().find("\"protocol\"") != std::string::npos; }, 10s));
+    const std::string ready = bridge.outputSoFar();
+    const auto at = ready.find("127.0.0.1:");
+    ASSERT_NE(at, std::string::npos) << ready;
+    const std::string address = ready.substr(at, ready.find('"', at) - at);
+    const RunResult end = stopBridge();
+    EXPECT_EQ(end.status, 0) << end.err;
+    EXPECT_EQ(end.out, "{\"port\":1,\"baud\":19200,\"format\":\"8N1\",\"listen\":\"" + address +
+                           "\",\"protocol\":\"raw\"}\n{\"clients\":0,\"refused\":0,\"dropped\":0,"
+                           "\"to_node\":0,\"from_node\":0}\n");
+}
+
 // Fifty connections at once: one is served, the others refused with a log
 // line each; then the bridge serves the next client as before.
 TEST_F(RemoteBridgeTest, FiftyConnectionsAtOnceOneServedTheRestRefused) {
