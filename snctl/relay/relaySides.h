@@ -39,6 +39,7 @@ public:
     bool busy() const { return busy_.load(); }
 
 private:
+    void finish();
     void fillFromPeer();
     // Waits until the line has room for the next chunk; false if it must
     // wait on (the caller loops, reading the peer meanwhile).

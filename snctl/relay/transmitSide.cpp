@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <thread>
 
 namespace snctl {
 
@@ -21,6 +22,8 @@ constexpr milliseconds kIdleWait(200);  // bounds the time to notice stop
 constexpr milliseconds kFailureBackoff(200);
 constexpr uint32_t kDrainBudget = 50;    // hundredths, after the line time has passed
 constexpr uint16_t kBreakPulseMs = 250;  // a Telnet BREAK has no length of its own
+constexpr int kFinishRounds = 4;         // a leaving client's restore is two actions
+constexpr milliseconds kLongestFinalWait(2000);
 
 sncommon::LinePacer pacerFor(const PortLine& line) {
     return sncommon::LinePacer(line.baud, line.bitsPerByte(), sncommon::LinePacer::Clock::now());
@@ -50,7 +53,24 @@ void TransmitSide::run() {
         if (lineReady())
             sendQueued(std::min(used_, pacer_.allowance(sncommon::LinePacer::Clock::now())));
     }
-    if (used_ != 0 && !health_.down()) sendQueued(used_);
+    finish();
+}
+
+// After a stop: what is queued goes out once more, and the peer's last
+// line actions (a leaving client's line restored, its break ended) still
+// reach the port, after those bytes.
+void TransmitSide::finish() {
+    if (health_.down()) return;
+    if (used_ != 0) sendQueued(used_);
+    for (int round = 0; round < kFinishRounds && used_ == 0; ++round) {
+        if (!action_) fillFromPeer();
+        if (used_ != 0) sendQueued(used_);
+        if (!action_) break;
+        const NodeAction action = *action_;
+        action_.reset();
+        if (action.kind == NodeAction::Kind::SetLine || action.kind == NodeAction::Kind::BreakOff)
+            perform(action);
+    }
 }
 
 bool TransmitSide::lineReady() {
@@ -126,8 +146,14 @@ void TransmitSide::perform(const NodeAction& action) {
 void TransmitSide::waitUntilSent() {
     const auto burst = static_cast<std::size_t>(sncommon::LinePacer::kBurst);
     const milliseconds wait = pacer_.waitFor(burst, sncommon::LinePacer::Clock::now());
-    if (wait.count() > 0) stop_.sleep(wait);
-    if (!stop_.raised()) snSerDrain(port_, kDrainBudget);
+    if (stop_.raised()) {
+        // Finishing: bounded by the line time of what was handed over.
+        std::this_thread::sleep_for(std::min(wait, kLongestFinalWait));
+    } else if (wait.count() > 0) {
+        stop_.sleep(wait);
+        if (stop_.raised()) return;
+    }
+    snSerDrain(port_, kDrainBudget);
 }
 
 void TransmitSide::setLine(const PortLine& line) {

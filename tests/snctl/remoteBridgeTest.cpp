@@ -248,6 +248,25 @@ TEST_F(RemoteBridgeTest, LineAndModemStateNotificationsAsTheClientAsked) {
     close(fd);
 }
 
+// Stopped while a client holds a line and a break of its own: the port is
+// left with the bridge's line and no break.
+TEST_F(RemoteBridgeTest, StoppingWithAClientConnectedRestoresTheLine) {
+    startBridge({"-b", "19200"});
+    const int fd = connectRaw();
+    ASSERT_GE(fd, 0);
+    // WILL COM-PORT-OPTION, SET-BAUDRATE 38400, SET-CONTROL break on.
+    sntest::sendAll(fd, std::string("\xff\xfb\x2c\xff\xfa\x2c\x01\x00\x00\x96\x00\xff\xf0"
+                                    "\xff\xfa\x2c\x05\x05\xff\xf0",
+                                    20));
+    EXPECT_TRUE(waitUntil([&] { return sim.reg(kSpeedRegister) == 38400 / 4; }, 2s));
+    EXPECT_TRUE(waitUntil([&] { return sim.breakActive(kPort); }, 2s));
+    const RunResult end = stopBridge();
+    EXPECT_EQ(end.status, 0) << end.err;
+    EXPECT_EQ(sim.reg(kSpeedRegister), 19200 / 4);
+    EXPECT_FALSE(sim.breakActive(kPort));
+    close(fd);
+}
+
 // A port number free right now, for a server that cannot pick its own.
 uint16_t freeTcpPort() {
     const int fd = socket(AF_INET, SOCK_STREAM, 0);
