@@ -248,6 +248,29 @@ TEST_F(RemoteBridgeTest, LineAndModemStateNotificationsAsTheClientAsked) {
     close(fd);
 }
 
+// Bytes a client sent before a line change go out at the old speed: the
+// node's port changes its line only once they have all left it.
+TEST_F(RemoteBridgeTest, ALineChangeWaitsForTheBytesSentBeforeIt) {
+    startBridge();
+    const int telnet = connectRaw();
+    ASSERT_GE(telnet, 0);
+    sim.takePortOutput(kPort);
+    // 480 bytes take half a second at 9600; then SET-BAUDRATE 115200.
+    sntest::sendAll(telnet, std::string(480, 'd') +
+                                std::string("\xff\xfa\x2c\x01\x00\x01\xc2\x00\xff\xf0", 10));
+    std::size_t pendingAtChange = 1;
+    ASSERT_TRUE(waitUntil(
+        [&] {
+            if (sim.reg(kSpeedRegister) != 115200 / 4) return false;
+            pendingAtChange = sim.txPending(kPort);
+            return true;
+        },
+        5s));
+    EXPECT_EQ(pendingAtChange, 0u) << "the line changed under bytes still leaving the node";
+    EXPECT_EQ(sim.takePortOutput(kPort).size(), 480u);
+    close(telnet);
+}
+
 // Stopped while a client holds a line and a break of its own: the port is
 // left with the bridge's line and no break.
 TEST_F(RemoteBridgeTest, StoppingWithAClientConnectedRestoresTheLine) {
