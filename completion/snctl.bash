@@ -16,7 +16,7 @@ _snctl()
         --parity) COMPREPLY=( $(compgen -W "N E O" -- "$cur") ); return ;;
         --stop) COMPREPLY=( $(compgen -W "1 2" -- "$cur") ); return ;;
         --link) COMPREPLY=( $(compgen -f -- "$cur") ); return ;;
-        --slaves|--timeout|--listen|--target) return ;;
+        --slaves|--timeout|--listen|--target|--allow) return ;;
     esac
     # The DEVICE of --target NAME=DEVICE (readline splits words at '=').
     if [[ "$prev" == "=" && "${COMP_WORDS[COMP_CWORD-3]}" == --target ]]; then
@@ -74,7 +74,7 @@ _snctl()
             if [[ $argument == 1 ]]; then
                 COMPREPLY=( $(compgen -W "0 1 2" -- "$cur") )
             else
-                COMPREPLY=( $(compgen -W "-b --parity --stop --link" -- "$cur") )
+                COMPREPLY=( $(compgen -W "-b --parity --stop --link --listen --raw --allow --keep" -- "$cur") )
             fi ;;
     esac
 }

@@ -165,6 +165,10 @@ int snSerOFlush(SnSerial* ser);
 /* Hold a break condition for `ms` milliseconds. */
 int snSerBreak(SnSerial* ser, uint16_t ms);
 
+/* Start (non-zero) or end (0) a break condition that lasts until ended:
+ * for callers that learn its end only later, as a remote client's break. */
+int snSerSetBreak(SnSerial* ser, int16_t on);
+
 /* Read the port's error flags into *flags (EINVAL when flags is NULL). */
 int snSerGetErrFlags(SnSerial* ser, uint16_t* flags);
 

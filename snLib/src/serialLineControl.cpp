@@ -80,6 +80,13 @@ extern "C" int snSerBreak(SnSerial* ser, uint16_t ms) {
     return writePortRegister(*ser, reg::kBreak, 0);
 }
 
+extern "C" int snSerSetBreak(SnSerial* ser, int16_t on) {
+    const SensorNode* node = openPortOwner(ser);
+    if (node == nullptr) return -1;
+    trace("snSerSetBreak(" SN_NAME "[%d,%d], %hd)\n", node->portName, node->slaveId, ser->port, on);
+    return writePortRegister(*ser, reg::kBreak, on != 0 ? 1 : 0);
+}
+
 extern "C" int snSerGetErrFlags(SnSerial* ser, uint16_t* flags) {
     const SensorNode* node = openPortOwner(ser);
     if (node == nullptr) return -1;

@@ -9,7 +9,7 @@
 #include <cstring>
 
 #include "clientTimeout.h"
-#include "listeners.h"
+#include "sncommon/listeners.h"
 
 namespace snbusd {
 
@@ -24,8 +24,8 @@ Server::Server(const Options& options, Bus& bus, Metrics& metrics, EventLog& log
       bus_(bus),
       metrics_(metrics),
       log_(log),
-      listeners_(openListeners(options.listen)) {
-    for (const int fd : listeners_) log_.event("listening on " + localName(fd));
+      listeners_(sncommon::openListeners(options.listen)) {
+    for (const int fd : listeners_) log_.event("listening on " + sncommon::localName(fd));
 }
 
 Server::~Server() {
@@ -77,7 +77,7 @@ int Server::pollTimeoutMs() const { return clients_.empty() ? -1 : 1000; }
 void Server::accept(int listener) {
     const int fd = accept4(listener, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
     if (fd < 0) return;
-    const std::string peer = peerName(fd);
+    const std::string peer = sncommon::peerName(fd);
     if (clients_.size() >= static_cast<std::size_t>(options_.maxClients)) {
         log_.event("turned away " + peer + ": " + std::to_string(options_.maxClients) +
                    " clients connected already");

@@ -4,11 +4,15 @@
 #include "numberParsing.h"
 #include "snLimits.h"
 
+#include <arpa/inet.h>
+
 namespace snctl {
 
 namespace {
 
-const char* const kUsage = "bridge P [-b BAUD] [--parity N|E|O] [--stop 1|2] --link PATH";
+const char* const kUsage =
+    "bridge P [-b BAUD] [--parity N|E|O] [--stop 1|2] (--link PATH | --listen [HOST:]PORT "
+    "[--raw] [--allow ADDR[/BITS]]... [--keep])";
 
 char parityOf(const std::string& text) {
     if (text.size() == 1) {
@@ -29,23 +33,69 @@ char parityOf(const std::string& text) {
     throw UsageError("bridge: parity must be N, E or O, not '" + text + "'");
 }
 
+// "PORT" alone listens on loopback.
+sncommon::HostPort listenAddress(const std::string& text) {
+    const bool portOnly = !text.empty() && text.find(':') == std::string::npos;
+    sncommon::HostPort where;
+    if (!sncommon::parseListenAddress((portOnly ? "127.0.0.1:" + text : text).c_str(), where))
+        throw UsageError("bridge: --listen needs [HOST:]PORT, not '" + text + "'");
+    return where;
+}
+
 void applyOption(BridgeOptions& options, const std::string& name, const std::string& value) {
     if (name == "-b" || name == "--baud") {
-        options.baud =
+        options.line.baud =
             requireInteger(value, SN_MIN_PORT_SPEED, SN_MAX_PORT_SPEED, "bridge: port speed");
     } else if (name == "--parity") {
-        options.parity = parityOf(value);
+        options.line.parity = parityOf(value);
     } else if (name == "--stop") {
-        options.stopBits = static_cast<int>(requireInteger(value, 1, 2, "bridge: stop bits"));
+        options.line.stopBits = static_cast<int>(requireInteger(value, 1, 2, "bridge: stop bits"));
     } else if (name == "--link") {
         if (value.empty()) throw UsageError("bridge: --link needs a path");
         options.link = value;
+    } else if (name == "--listen") {
+        options.listen = listenAddress(value);
+    } else if (name == "--allow") {
+        options.allowed.push_back(parseAllowedNetwork(value));
     } else {
         throw UsageError("bridge: unknown option '" + name + "' (expected " + kUsage + ")");
     }
 }
 
+bool isFlag(const std::string& name) { return name == "--raw" || name == "--keep"; }
+
+void checkCombination(const BridgeOptions& options) {
+    if (!options.link.empty() && options.listen)
+        throw UsageError("bridge: --link and --listen exclude each other");
+    if (options.link.empty() && !options.listen)
+        throw UsageError(std::string("bridge: --link PATH is required, or --listen (") + kUsage +
+                         ")");
+    if (!options.listen && (options.raw || options.keep || !options.allowed.empty()))
+        throw UsageError("bridge: --raw, --keep and --allow go with --listen");
+}
+
 }  // namespace
+
+AllowedNetwork parseAllowedNetwork(const std::string& text) {
+    const auto slash = text.find('/');
+    const std::string address = text.substr(0, slash);
+    AllowedNetwork network;
+    int maxBits = 32;
+    if (inet_pton(AF_INET, address.c_str(), network.address) == 1) {
+        network.family = AF_INET;
+    } else if (inet_pton(AF_INET6, address.c_str(), network.address) == 1) {
+        network.family = AF_INET6;
+        maxBits = 128;
+    } else {
+        throw UsageError("bridge: --allow needs ADDR[/BITS] with a numeric address, not '" + text +
+                         "'");
+    }
+    network.bits = slash == std::string::npos
+                       ? maxBits
+                       : static_cast<int>(requireInteger(text.substr(slash + 1), 0, maxBits,
+                                                         "bridge: --allow prefix length"));
+    return network;
+}
 
 BridgeOptions parseBridgeOptions(const std::vector<std::string>& args) {
     if (args.empty()) throw UsageError(std::string("bridge: expected ") + kUsage);
@@ -55,6 +105,10 @@ BridgeOptions parseBridgeOptions(const std::vector<std::string>& args) {
     for (std::size_t i = 1; i < args.size(); ++i) {
         std::string name = args[i];
         std::string value;
+        if (isFlag(name)) {
+            (name == "--raw" ? options.raw : options.keep) = true;
+            continue;
+        }
         if (const auto equals = name.find('=');
             name.rfind("--", 0) == 0 && equals != std::string::npos) {
             value = name.substr(equals + 1);
@@ -66,8 +120,7 @@ BridgeOptions parseBridgeOptions(const std::vector<std::string>& args) {
         }
         applyOption(options, name, value);
     }
-    if (options.link.empty())
-        throw UsageError(std::string("bridge: --link PATH is required (") + kUsage + ")");
+    checkCombination(options);
     return options;
 }
 

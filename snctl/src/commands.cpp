@@ -32,12 +32,23 @@ const std::vector<CommandEntry>& commandTable() {
          "show P's error flags / clear those in MASK (0-31)", runPort},
         {"port", "P send TEXT", "send TEXT (escapes \\n \\r \\t \\\\ \\xHH) through P", runPort},
         {"port", "P recv [MS]", "print what P has received, waiting up to MS for it", runPort},
-        {"bridge", "P [-b BAUD] [--parity N|E|O] [--stop 1|2] --link PATH",
-         "relay port P to a new pseudo-terminal linked at PATH until SIGINT/SIGTERM", runBridge,
+        {"bridge",
+         "P [-b BAUD] [--parity N|E|O] [--stop 1|2] (--link PATH | --listen [HOST:]PORT [--raw] "
+         "[--allow ADDR[/BITS]]... [--keep])",
+         "relay port P to a new pseudo-terminal linked at PATH, or serve it over TCP (RFC 2217), "
+         "until SIGINT/SIGTERM",
+         runBridge,
          "  -b BAUD          the port's line speed (default 9600)\n"
          "  --parity N|E|O   parity (default N)\n"
          "  --stop 1|2       stop bits (default 1)\n"
-         "  --link PATH      the link to the pseudo-terminal, for the serial program\n"},
+         "  --link PATH      the link to the pseudo-terminal, for the serial program\n"
+         "  --listen [HOST:]PORT\n"
+         "                   serve the port over TCP instead, one client at a time\n"
+         "                   (loopback unless a host is given)\n"
+         "  --raw            plain bytes instead of RFC 2217 (Telnet COM-PORT-OPTION)\n"
+         "  --allow ADDR[/BITS]\n"
+         "                   who may connect to a non-loopback address (repeatable)\n"
+         "  --keep           hold up to 64 KiB the node sends while no client is connected\n"},
         {"scan", "[--slaves LIST] [--timeout MS]",
          "the nodes that answer at the addresses in LIST (default 1-247) within MS (100)", runScan,
          "  --slaves LIST    addresses and ranges, e.g. 1,5-9 (default 1-247)\n"

@@ -55,6 +55,7 @@ protected:
             {label + " snSerIFlush", [=] { return snSerIFlush(s); }, -1},
             {label + " snSerOFlush", [=] { return snSerOFlush(s); }, -1},
             {label + " snSerBreak", [=] { return snSerBreak(s, 10); }, -1},
+            {label + " snSerSetBreak", [=] { return snSerSetBreak(s, 1); }, -1},
             {label + " snSerGetErrFlags", [=]() mutable { return snSerGetErrFlags(s, &flags); },
              -1},
             {label + " snSerClearErrFlags", [=] { return snSerClearErrFlags(s, 1); }, -1},

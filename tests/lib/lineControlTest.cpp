@@ -121,6 +121,28 @@ TEST_F(LineControl, ZeroBreakWritesOneThenZero) {
     EXPECT_FALSE(sim.breakActive(2));
 }
 
+// A break held across calls: one write starts it, it stays until another
+// ends it, and a closed port is refused before any traffic.
+TEST_F(LineControl, SetBreakHoldsTheBreakUntilEnded) {
+    SnSerial* ser = openPort(2, 9600);
+    EXPECT_EQ(snSerSetBreak(ser, 5), 0);
+    EXPECT_TRUE(sim.breakActive(2));
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_TRUE(sim.breakActive(2));
+    EXPECT_EQ(snSerSetBreak(ser, 0), 0);
+    EXPECT_FALSE(sim.breakActive(2));
+    const auto log = sim.log();
+    ASSERT_EQ(log.size(), 2u);
+    EXPECT_TRANSACTION(log[0], 6, 900, 1);
+    EXPECT_EQ(log[0].values, std::vector<uint16_t>{1});
+    EXPECT_EQ(log[1].values, std::vector<uint16_t>{0});
+    sim.clearLog();
+    errno = 0;
+    EXPECT_EQ(snSerSetBreak(nullptr, 1), -1);
+    EXPECT_EQ(errno, EINVAL);
+    EXPECT_TRUE(sim.log().empty());
+}
+
 TEST_F(LineControl, OtherTransactionsRunDuringALongBreak) {
     SnSerial* ser = openPort(1, 9600);
     std::thread breaker([&] { EXPECT_EQ(snSerBreak(ser, 1200), 0); });

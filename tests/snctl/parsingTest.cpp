@@ -1,4 +1,5 @@
 // snctl's command-line parsing, no device needed.
+#include "bridgeOptions.h"
 #include "comName.h"
 #include "failure.h"
 #include "globalOptions.h"
@@ -8,7 +9,11 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/socket.h>
+
 #include <climits>
+#include <string>
+#include <vector>
 
 namespace {
 
@@ -105,6 +110,30 @@ TEST(JsonStrings, EscapeQuotesControlAndHighBytes) {
     EXPECT_EQ(snctl::jsonString("a\"b\\c"), "\"a\\\"b\\\\c\"");
     EXPECT_EQ(snctl::jsonString(std::string("\x00\x1f\x7f\xff", 4)),
               "\"\\u0000\\u001f\\u007f\\u00ff\"");
+}
+
+TEST(BridgeOptions, ListenAddressesFlagsAndTheirCombinations) {
+    using Args = std::vector<std::string>;
+    snctl::BridgeOptions options = snctl::parseBridgeOptions({"1", "--listen", "4001"});
+    ASSERT_TRUE(options.listen.has_value());
+    EXPECT_EQ(std::string(options.listen->host), "127.0.0.1") << "loopback unless told";
+    EXPECT_EQ(std::string(options.listen->port), "4001");
+    options = snctl::parseBridgeOptions(
+        {"2", "-b", "115200", "--listen=[::1]:0", "--raw", "--keep", "--allow", "10.1.0.0/16"});
+    EXPECT_EQ(std::string(options.listen->host), "::1");
+    EXPECT_TRUE(options.raw && options.keep);
+    EXPECT_EQ(options.line, (snctl::PortLine{115200, 'N', 1}));
+    ASSERT_EQ(options.allowed.size(), 1u);
+    EXPECT_EQ(options.allowed[0].family, AF_INET);
+    EXPECT_EQ(options.allowed[0].bits, 16);
+    EXPECT_EQ(snctl::parseAllowedNetwork("fe80::1").bits, 128);
+    for (const Args& bad :
+         {Args{"1", "--listen", "4001", "--link", "/tmp/x"}, Args{"1", "--raw"},
+          Args{"1", "--link", "/tmp/x", "--keep"}, Args{"1", "--listen", "host:"},
+          Args{"1", "--listen", "70000"}, Args{"1", "--listen", "1", "--allow", "10.0.0.0/33"},
+          Args{"1", "--listen", "1", "--allow", "example.org"}}) {
+        EXPECT_THROW(snctl::parseBridgeOptions(bad), snctl::UsageError) << bad.back();
+    }
 }
 
 }  // namespace

@@ -1,10 +1,10 @@
-// The sockets clients connect to, one per --listen address.
+// The sockets clients connect to, one per address a program listens on.
 #pragma once
 
 #include <string>
 #include <vector>
 
-namespace snbusd {
+namespace sncommon {
 
 // Binds and listens on each HOST:PORT (non-blocking, close-on-exec); the
 // descriptors.  Throws std::runtime_error naming the address that failed.
@@ -15,4 +15,4 @@ std::string peerName(int fd);
 // The address a socket is bound to (with the port port 0 was given).
 std::string localName(int fd);
 
-}  // namespace snbusd
+}  // namespace sncommon

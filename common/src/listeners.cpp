@@ -1,4 +1,4 @@
-#include "listeners.h"
+#include "sncommon/listeners.h"
 
 #include <arpa/inet.h>
 #include <netdb.h>
@@ -11,7 +11,7 @@
 
 #include "sncommon/hostPort.h"
 
-namespace snbusd {
+namespace sncommon {
 
 namespace {
 
@@ -93,4 +93,4 @@ std::string localName(int fd) {
     return addressName(address);
 }
 
-}  // namespace snbusd
+}  // namespace sncommon

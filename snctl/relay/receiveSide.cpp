@@ -1,14 +1,12 @@
-// node -> pty: large reads while data flows, a gentle pace when idle.
-#include "bridgeSides.h"
+// node -> peer: large reads while data flows, a gentle pace when idle.
+#include "relaySides.h"
 
 #include "failure.h"
 #include "portReader.h"
 
 #include <poll.h>
-#include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <optional>
@@ -25,6 +23,9 @@ constexpr milliseconds kLongestIdleWait(20);
 constexpr milliseconds kFailureBackoff(200);
 constexpr milliseconds kOutputWait(200);
 constexpr milliseconds kLastWrite(2000);  // after a stop, for what is left
+constexpr milliseconds kFlagInterval(500);
+// Overrun, parity, framing and break: the flags a reader of the line hears of.
+constexpr uint16_t kLineErrorFlags = 0x1E;
 
 }  // namespace
 
@@ -33,9 +34,10 @@ void ReceiveSide::run() {
     bool flowing = false;
     milliseconds idleWait = kFirstIdleWait;
     while (!stop_.raised()) {
+        checkErrorFlags();
         const std::size_t got = pollNode(buffer, flowing);
         if (got != 0) {
-            writeToPty(buffer, got);
+            handOver(buffer, got);
             flowing = true;
             idleWait = kFirstIdleWait;
             continue;
@@ -59,32 +61,47 @@ std::size_t ReceiveSide::pollNode(uint8_t* buffer, bool flowing) {
     }
 }
 
-// A client that does not read holds the node's data back here.  After a
+// Each flag is handed over once: what was read is cleared on the node.
+void ReceiveSide::checkErrorFlags() {
+    if (!peer_.wantsErrorFlags()) return;
+    const auto now = std::chrono::steady_clock::now();
+    if (now < nextFlagCheck_) return;
+    nextFlagCheck_ = now + kFlagInterval;
+    uint16_t flags = 0;
+    if (snSerGetErrFlags(port_, &flags) != 0) return;
+    flags &= kLineErrorFlags;
+    if (flags == 0) return;
+    snSerClearErrFlags(port_, flags);
+    peer_.errorFlags(flags);
+}
+
+// A peer that does not take the node's data holds it back here.  After a
 // stop what is left still gets a while to go out; what even that cannot
 // hand over is said, never dropped in silence.
-void ReceiveSide::writeToPty(const uint8_t* data, std::size_t length) {
+void ReceiveSide::handOver(const uint8_t* data, std::size_t length) {
     std::size_t written = 0;
     std::optional<std::chrono::steady_clock::time_point> giveUpAt;
     while (written < length) {
         if (stop_.raised() && !giveUpAt) giveUpAt = std::chrono::steady_clock::now() + kLastWrite;
         if (giveUpAt && std::chrono::steady_clock::now() >= *giveUpAt) break;
-        const ssize_t n = write(master_, data + written, length - written);
+        const std::size_t n = peer_.giveOutput(data + written, length - written);
         if (n > 0) {
-            written += static_cast<std::size_t>(n);
-            delivered_ += static_cast<uint64_t>(n);
-        } else if (n < 0 && errno != EAGAIN && errno != EINTR) {
-            throw DeviceError("cannot write the pseudo-terminal", errno);
-        } else if (giveUpAt) {
-            pollfd out{master_, POLLOUT, 0};
+            written += n;
+            delivered_ += n;
+            continue;
+        }
+        const PeerWait room = peer_.outputRoom();
+        if (giveUpAt) {
+            pollfd out{room.fd, room.events, 0};
             poll(&out, 1, static_cast<int>(kOutputWait.count()));
         } else {
-            stop_.waitFor(master_, POLLOUT, kOutputWait);
+            stop_.waitFor(room.fd, room.events, kOutputWait);
         }
     }
     if (written < length) {
         std::fprintf(stderr,
                      "snctl: bridge: %zu bytes received from the node on virtual port %u could not "
-                     "be handed over: nobody read the pseudo-terminal\n",
+                     "be handed over: nobody read them\n",
                      length - written, static_cast<unsigned>(port_->port));
     }
 }

@@ -1,0 +1,56 @@
+// One virtual port relayed to one peer: the transmit and receive sides on
+// threads of their own, the node's health and the counts.  Whatever the
+// peer is (a pseudo-terminal, a network client), this is the one relay.
+#pragma once
+
+#include "nodeHealth.h"
+#include "relayPeer.h"
+#include "relaySides.h"
+#include "stopEvent.h"
+
+#include "snLib.h"
+
+#include <mutex>
+#include <optional>
+#include <thread>
+
+namespace snctl {
+
+struct Relayed {
+    uint64_t toNode = 0;
+    uint64_t fromNode = 0;
+    bool nodeDown = false;  // the node was not answering at the end
+};
+
+class Relay {
+public:
+    // The port's line must already be `line`.
+    Relay(SnSerial* port, RelayPeer& peer, const PortLine& line);
+    ~Relay();  // stops and joins if finish() was not called
+    Relay(const Relay&) = delete;
+    Relay& operator=(const Relay&) = delete;
+
+    void start();
+    // Raised when a side failed (or finish began): the caller's loop ends.
+    const StopEvent& stopped() const { return stop_; }
+    // Stops both sides, joins them and rethrows the first side's failure.
+    Relayed finish();
+
+    uint64_t toNode() const { return transmit_.delivered(); }
+    uint64_t fromNode() const { return receive_.delivered(); }
+
+private:
+    template <typename Side>
+    void runSide(Side& side);
+
+    StopEvent stop_;
+    NodeHealth health_;
+    TransmitSide transmit_;
+    ReceiveSide receive_;
+    std::thread transmitter_;
+    std::thread receiver_;
+    std::mutex mutex_;
+    std::optional<DeviceError> error_;
+};
+
+}  // namespace snctl

@@ -1,0 +1,80 @@
+// The far side of the relay when the port is served over TCP: queues
+// between the relay's two threads and the network thread, which owns the
+// sockets.  Bounded both ways: at most kInboundLimit bytes wait for the
+// node (the network thread stops reading the client meanwhile) and at
+// most kOutboundLimit wait for the client (the receive side then holds the
+// node's data back).
+#pragma once
+
+#include "relayPeer.h"
+#include "wakeEvent.h"
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <mutex>
+#include <vector>
+
+namespace snctl {
+
+inline constexpr std::size_t kInboundLimit = 4096;
+inline constexpr std::size_t kOutboundLimit = 64 * 1024;
+
+class ClientPeer : public RelayPeer {
+public:
+    // `telnet`: the node's bytes go out with 0xFF doubled; `keep`: while no
+    // client is there they are held (up to kOutboundLimit) instead of dropped.
+    ClientPeer(bool telnet, bool keep) : telnet_(telnet), keep_(keep) {}
+
+    // The relay's threads.
+    PeerWait inputReady() const override;
+    std::size_t takeInput(uint8_t* buffer, std::size_t room,
+                          std::optional<NodeAction>& action) override;
+    PeerWait outputRoom() const override;
+    std::size_t giveOutput(const uint8_t* data, std::size_t length) override;
+    bool wantsErrorFlags() const override { return wantsFlags_.load(); }
+    void errorFlags(uint16_t flags) override;
+
+    // The network thread.
+    int networkWake() const { return networkWake_.fd(); }
+    void clearNetworkWake() const { networkWake_.clear(); }
+    void connect();
+    void disconnect();
+    bool inboundFull() const;
+    void pushData(const uint8_t* data, std::size_t length);
+    // A line change replaces one still waiting at the end of the queue:
+    // one burst of changes becomes one line setting.
+    void pushAction(const NodeAction& action);
+    // Drops what waits for the node / for the client.
+    void dropInbound();
+    void dropOutbound();
+    // Up to `max` bytes of the client's data, moved into `out`.
+    void takeOutbound(std::vector<uint8_t>& out, std::size_t max);
+    bool outboundEmpty() const;
+    uint16_t takeErrorFlags();
+    void setWantsErrorFlags(bool wants) { wantsFlags_.store(wants); }
+    uint64_t dropped() const;
+
+private:
+    struct PendingAction {
+        std::size_t at;  // bytes of inbound_ before it
+        NodeAction action;
+    };
+
+    const bool telnet_;
+    const bool keep_;
+    mutable std::mutex mutex_;
+    std::deque<uint8_t> inbound_;
+    std::deque<PendingAction> actions_;
+    std::vector<uint8_t> outbound_;
+    bool connected_ = false;
+    uint64_t dropped_ = 0;
+    uint16_t errorFlags_ = 0;
+    std::atomic<bool> wantsFlags_{false};
+    WakeEvent inputReady_;   // network -> transmit side
+    WakeEvent outputRoom_;   // network -> receive side
+    WakeEvent networkWake_;  // either side -> network
+};
+
+}  // namespace snctl
