@@ -101,29 +101,29 @@ protected:
 
     static std::string node() { return work + "/node"; }
 
-    // The emulator and the daemon a block uses without starting them.  The
-    // daemon only for a command that reaches it at once: an exporter opens
-    // its targets when probed, and a daemon beside the line's other masters
-    // would be one master too many.
+    // The emulator a block uses without starting it.
     void beginBlock(const sntest::DocExample& example) {
-        bool startsNode = false, startsDaemon = false, usesDaemon = false;
-        for (const std::string& line : example.lines) {
-            const std::string command = sntest::splitComment(line).command;
-            startsNode = startsNode || programOf(command) == "snsim";
-            startsDaemon = startsDaemon || programOf(command) == "snbusd";
-            usesDaemon = usesDaemon || (command.find("1502") != std::string::npos &&
-                                        command.find(" exporter ") == std::string::npos);
-        }
+        bool startsNode = false;
+        for (const std::string& line : example.lines)
+            startsNode = startsNode || programOf(sntest::splitComment(line).command) == "snsim";
         if (!startsNode) {
             sim = std::make_unique<sntest::SimProcess>();
             ASSERT_TRUE(
                 sim->start(BUILD_DIR "/sim/snsim", {"--link", node(), "--slave", "1,2,5"}, 10s));
         }
-        if (usesDaemon && !startsDaemon) {
-            daemon = std::make_unique<sntest::BusDaemonProcess>();
-            ASSERT_TRUE(daemon->start(BUILD_DIR "/snbusd/snbusd", node()));
-            daemonPort = daemon->port();
-        }
+    }
+
+    // The daemon a line reaches without the block starting it, started just
+    // before that line: the lines before it may be the device's other
+    // masters, which a daemon already holding the device would refuse.  An
+    // exporter opens its targets only when probed, so it needs none.
+    void startDaemonFor(const std::string& command) {
+        if (daemonPort != 0 || command.find("1502") == std::string::npos ||
+            command.find(" exporter ") != std::string::npos)
+            return;
+        daemon = std::make_unique<sntest::BusDaemonProcess>();
+        ASSERT_TRUE(daemon->start(BUILD_DIR "/snbusd/snbusd", node()));
+        daemonPort = daemon->port();
     }
 
     // Services end in the reverse order of their start; each must still
@@ -149,6 +149,7 @@ protected:
             const sntest::ShellLine split = sntest::splitComment(line);
             if (split.command.empty() || runsOnlyOnAUsersMachine(split.command)) continue;
             SCOPED_TRACE(line);
+            ASSERT_NO_FATAL_FAILURE(startDaemonFor(split.command));
             ASSERT_NO_FATAL_FAILURE(runLine(localise(split.command), split.printed));
         }
         endBlock();
@@ -170,7 +171,8 @@ protected:
             return;
         }
         if (command.find(" bridge ") != std::string::npos) {
-            startService(command, "pty: ", printed);
+            const bool served = command.find(" --listen ") != std::string::npos;
+            startService(command, served ? "listen: " : "pty: ", printed);
             return;
         }
         if (command.find(" exporter ") != std::string::npos) {

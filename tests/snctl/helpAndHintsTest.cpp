@@ -104,11 +104,11 @@ TEST(SnctlHints, WithoutDashPTheDefaultDeviceIsNamed) {
 class SnctlNodeHints : public snbusd_test::DaemonTest {};
 
 TEST_F(SnctlNodeHints, AbsentSlaveIsNamedInTheSameWordsDirectlyAndThroughTheDaemon) {
-    startDaemon();
     const std::string expected = "snctl: cannot read serial number: no node answers at slave 9\n";
     const RunResult direct = snctl({"-p", link, "-a", "9", "info"});
     EXPECT_EQ(direct.status, 1);
     EXPECT_EQ(direct.err, expected);
+    startDaemon();  // the device's one master from now on
     const RunResult bus = snctl({"-p", tcpName(), "-a", "9", "info"});
     EXPECT_EQ(bus.status, 1);
     EXPECT_EQ(bus.err, expected);

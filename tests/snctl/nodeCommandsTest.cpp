@@ -195,7 +195,7 @@ TEST_F(SnctlTest, DeviceFailuresSayWhatWentWrongInWordsAndExitOne) {
          0,
          {"analog"},
          // Another slave's frame is not the answer: the wait goes on past it.
-         "snctl: cannot read analog channels: no answer from the node (Connection timed out)\n"},
+         "snctl: cannot read analog channels: no node answers at slave 1\n"},
     };
     for (const Case& c : cases) {
         sim.setFault(c.fault, {}, c.exceptionCode);
