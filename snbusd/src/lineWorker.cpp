@@ -72,9 +72,9 @@ std::vector<uint8_t> LineWorker::serve(const Job& job) {
 std::vector<uint8_t> LineWorker::onTheLine(const Request& request,
                                            std::chrono::milliseconds timeout) {
     const auto start = Clock::now();
-    const Outcome outcome = request.unit == 0 ? line_.broadcast(request.pdu)
-                                              : line_.transact(request.unit, request.pdu, book_,
-                                                               timeout);
+    const Outcome outcome = request.unit == 0
+                                ? line_.broadcast(request.pdu)
+                                : line_.transact(request.unit, request.pdu, book_, timeout);
     const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
     const uint8_t function = request.pdu[0];
     switch (outcome.kind) {
