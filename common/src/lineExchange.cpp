@@ -53,6 +53,7 @@ int receiveWithin(modbus_t* ctx, uint8_t* frame, Clock::duration within) {
 void noteDropped(LineBook& book, const uint8_t* frame, Clock::time_point now) {
     OwedAnswers* owed = book.owedBy(frame[0]);
     if (owed == nullptr) return;
+    owed->heard(now);
     const auto function = static_cast<uint8_t>(frame[1] & 0x7F);
     if (const Clock::time_point* failedAt = owed->owes(function, now, Clock::duration::max()))
         book.lateAnswer(frame[0], duration_cast<milliseconds>(now - *failedAt));
@@ -108,7 +109,8 @@ Exchanged afterFailedFrame(modbus_t* ctx, LineBook& book, uint8_t slave, uint8_t
         return unanswered(book, slave, function, Exchanged::Kind::Garbled,
                           torn ? EMBBADDATA : failure);
     }
-    return failed(failure);
+    // The request went out: whatever failed here, its answer may still come.
+    return unanswered(book, slave, function, Exchanged::Kind::Failed, failure);
 }
 
 // Sends one request and waits for the frame that answers it.

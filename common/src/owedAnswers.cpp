@@ -1,5 +1,7 @@
 #include "sncommon/owedAnswers.h"
 
+#include <algorithm>
+
 namespace sncommon {
 
 void OwedAnswers::owe(uint8_t function, StepClock::time_point failedAt) {
@@ -20,7 +22,7 @@ const StepClock::time_point* OwedAnswers::owes(uint8_t function, StepClock::time
                                                StepClock::duration horizon) {
     std::size_t kept = 0;
     for (std::size_t i = 0; i < count_; ++i) {
-        if (now - debts_[i].failedAt < horizon) debts_[kept++] = debts_[i];
+        if (now - std::max(debts_[i].failedAt, lastHeard_) < horizon) debts_[kept++] = debts_[i];
     }
     count_ = kept;
     for (std::size_t i = 0; i < count_; ++i) {

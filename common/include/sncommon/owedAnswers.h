@@ -21,9 +21,13 @@ public:
     // The slave answered a later request: every earlier answer has come or
     // never will.
     void settle() { count_ = 0; }
+    // A frame of this slave came, answer or not: a node still sending is
+    // still working through what it was asked.
+    void heard(StepClock::time_point when) { lastHeard_ = when; }
     // When the owed answer of `function` was given up on, or nullptr when
-    // none is owed.  Debts older than `horizon` are forgotten first: a node
-    // silent that long is taken to have dropped them.
+    // none is owed.  Debts the slave has been silent about for `horizon`
+    // (since they were given up on, and since it was last heard) are
+    // forgotten first: it is taken to have dropped them.
     const StepClock::time_point* owes(uint8_t function, StepClock::time_point now,
                                       StepClock::duration horizon);
     bool empty() const { return count_ == 0; }
@@ -36,6 +40,7 @@ private:
     // One debt per function, and the node has fewer functions than this.
     std::array<Debt, 12> debts_{};
     std::size_t count_ = 0;
+    StepClock::time_point lastHeard_{};
 };
 
 // Who owes what on one line, and what to do when an owed answer comes.
