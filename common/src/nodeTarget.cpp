@@ -1,9 +1,9 @@
 #include "sncommon/nodeTarget.h"
 
+#include "snLimits.h"
 #include "sncommon/comName.h"
 #include "sncommon/hostPort.h"
 #include "sncommon/integerParsing.h"
-#include "snLimits.h"
 
 #include <algorithm>
 #include <cctype>
@@ -53,7 +53,8 @@ int checkedSpeed(const std::string& value, const std::string& what) {
             if (*speed == supported) return supported;
     }
     std::string list;
-    for (const int supported : kSpeeds) list += (list.empty() ? "" : " ") + std::to_string(supported);
+    for (const int supported : kSpeeds)
+        list += (list.empty() ? "" : " ") + std::to_string(supported);
     throw TargetError(what + ": '" + value +
                       "' is not a speed the serial driver can set; use one of " + list);
 }
@@ -65,8 +66,8 @@ void applySetting(NodeTarget& target, const std::string& setting, std::string_vi
     if (key == "slave" && equals != std::string::npos) {
         const std::optional<long> slave = parseInteger(value, SN_MIN_SLAVE, SN_MAX_SLAVE);
         if (!slave)
-            throw TargetError(integerRangeError("slave of " + target.name, SN_MIN_SLAVE,
-                                                SN_MAX_SLAVE, value));
+            throw TargetError(
+                integerRangeError("slave of " + target.name, SN_MIN_SLAVE, SN_MAX_SLAVE, value));
         target.slave = static_cast<int>(*slave);
     } else if (key == "baud" && equals != std::string::npos) {
         target.baud = checkedSpeed(value, "baud of " + target.name);
