@@ -5,7 +5,6 @@
 #include "snLimits.h"
 #include "sncommon/hostPort.h"
 
-
 namespace snctl {
 
 namespace {

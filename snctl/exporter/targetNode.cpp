@@ -53,7 +53,8 @@ NodeReadings TargetNode::probe(ProbeClock::time_point deadline, const ProbeProgr
         return readings;
     }
     readNode(node_, own_, deadline, readings, progress);
-    if (readings.failure == ProbeFailure::Link && !sncommon::isTcpLinkName(target_.device.c_str())) close();
+    if (readings.failure == ProbeFailure::Link && !sncommon::isTcpLinkName(target_.device.c_str()))
+        close();
     return readings;
 }
 
