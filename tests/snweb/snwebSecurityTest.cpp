@@ -208,4 +208,30 @@ TEST_F(SnwebSecurityTest, ReadOnlyShowsButSwitchesNothing) {
     expectServing();
 }
 
+// Not a refusal, but the same stream: a node that stops answering shows
+// down on the pages within 3 s, and up again by itself once it answers.
+TEST_F(SnwebSecurityTest, ANodeThatStopsAnsweringShowsDownAndComesBack) {
+    startWeb();
+    auto [fd, stream] =
+        openSocket(webPort, upgrade("/ws/node/alpha", host() + cookie() + ownOrigin()));
+    ASSERT_TRUE(has(stream, " 101 ")) << stream;
+    const auto up = [](const std::string& g) { return has(g, "\"up\":true}"); };
+    readUntil(fd, stream, up, 5s);
+    ASSERT_TRUE(up(stream));
+
+    sim.setFault(snsim::Fault::NoAnswer);
+    const auto silent = std::chrono::steady_clock::now();
+    std::string after;
+    readUntil(
+        fd, after, [](const std::string& g) { return has(g, "\"up\":false}"); }, 5s);
+    EXPECT_TRUE(has(after, "\"up\":false}"));
+    EXPECT_LT(std::chrono::steady_clock::now() - silent, 3s);
+
+    sim.setFault(snsim::Fault::None);
+    std::string again;
+    readUntil(fd, again, up, 5s);
+    EXPECT_TRUE(up(again));
+    ::close(fd);
+}
+
 }  // namespace
