@@ -23,7 +23,7 @@ string(REGEX REPLACE "/$" "" SNLIB_PC_TO_PREFIX "${SNLIB_PC_TO_PREFIX}")
 configure_file(${CMAKE_CURRENT_LIST_DIR}/snLib.pc.in ${CMAKE_CURRENT_BINARY_DIR}/snLib.pc @ONLY)
 install(FILES ${CMAKE_CURRENT_BINARY_DIR}/snLib.pc DESTINATION ${SNLIB_PC_DIR})
 
-foreach(program snterm snsim snctl snbusd)
+foreach(program snterm snsim snctl snbusd snweb)
   if(TARGET ${program})
     install(TARGETS ${program} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
     # The page's version is the project's.
@@ -32,7 +32,7 @@ foreach(program snterm snsim snctl snbusd)
   endif()
 endforeach()
 # Where bash-completion looks for a command's completion: a file named as it.
-foreach(program snterm snsim snctl snbusd)
+foreach(program snterm snsim snctl snbusd snweb)
   install(FILES ${PROJECT_SOURCE_DIR}/completion/${program}.bash
           DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions RENAME ${program})
 endforeach()
@@ -41,6 +41,10 @@ endforeach()
 set(SN_SYSTEMD_UNIT_DIR "lib/systemd/system" CACHE STRING
     "Where the systemd unit of snbusd is installed (relative: below the prefix)")
 install(FILES ${PROJECT_SOURCE_DIR}/packaging/snbusd@.service DESTINATION ${SN_SYSTEMD_UNIT_DIR})
+
+# The licence of uPlot, which snweb carries inside it.
+install(FILES ${PROJECT_SOURCE_DIR}/snweb/web/node_modules/uplot/LICENSE
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/snlib RENAME uPlot.LICENSE)
 
 # The Python package snlib (pure Python over the shared library) where
 # Debian's python3 looks for it, and its sn:// handler beside pyserial's

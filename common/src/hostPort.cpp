@@ -52,4 +52,13 @@ bool parseHostPort(const char* text, HostPort& out) { return parse(text, out, 1)
 
 bool parseListenAddress(const char* text, HostPort& out) { return parse(text, out, 0); }
 
+bool isTcpLinkName(const char* name) {
+    return name != nullptr && std::strncmp(name, kTcpLinkPrefix, sizeof kTcpLinkPrefix - 1) == 0;
+}
+
+bool parseTcpLinkName(const char* name, HostPort& out) {
+    out = HostPort{};
+    return isTcpLinkName(name) && parseHostPort(name + sizeof kTcpLinkPrefix - 1, out);
+}
+
 }  // namespace sncommon

@@ -46,15 +46,12 @@ SensorNode* findFreeEntry() {
 
 // "tcp:HOST:PORT" names a Modbus TCP connection (to the bus daemon, whose
 // unit id is the slave address); any other name is a serial device.
-constexpr char kTcpPrefix[] = "tcp:";
-constexpr size_t kTcpPrefixLength = sizeof kTcpPrefix - 1;
-
-bool isTcpName(const char* name) { return std::strncmp(name, kTcpPrefix, kTcpPrefixLength) == 0; }
+bool isTcpName(const char* name) { return sncommon::isTcpLinkName(name); }
 
 // What a new link needs: a TCP name that parses, or a serial line speed the
 // driver can set (libmodbus would silently run another one at 9600).
 bool validNewLink(const char* name, int speed, sncommon::HostPort& address) {
-    if (isTcpName(name)) return sncommon::parseHostPort(name + kTcpPrefixLength, address);
+    if (isTcpName(name)) return sncommon::parseTcpLinkName(name, address);
     return isSupportedLineSpeed(speed);
 }
 

@@ -34,17 +34,18 @@ void setTimeout(modbus_t* ctx, milliseconds timeout, int (*set)(modbus_t*, uint3
 }
 
 modbus_t* newContext(const std::string& device, int baud) {
-    if (!isTcpName(device)) return modbus_new_rtu(device.c_str(), baud, 'N', 8, 1);
+    if (!sncommon::isTcpLinkName(device.c_str()))
+        return modbus_new_rtu(device.c_str(), baud, 'N', 8, 1);
     checkTcpName(device, "scan: ");
     sncommon::HostPort address;
-    sncommon::parseHostPort(device.c_str() + 4, address);
+    sncommon::parseTcpLinkName(device.c_str(), address);
     return modbus_new_tcp_pi(address.host, address.port);
 }
 
 }  // namespace
 
 ScanLink::ScanLink(const std::string& device, int baud, milliseconds timeout)
-    : ctx_(newContext(device, baud)), daemon_(device.rfind("tcp:", 0) == 0) {
+    : ctx_(newContext(device, baud)), daemon_(sncommon::isTcpLinkName(device.c_str())) {
     const std::string what = "scan: cannot open " + device;
     if (ctx_ == nullptr) throw DeviceError(what, errno);
     if (daemon_) {

@@ -2,6 +2,7 @@
 // node in each scrape (/probe?target=NAME); only nodes named on the command
 // line are ever opened.
 #include "exporterCommand.h"
+#include "sncommon/hostPort.h"
 
 #include "exporter.h"
 #include "exporterOptions.h"
@@ -40,7 +41,7 @@ std::unique_ptr<sncommon::HttpServer> serve(const std::string& listen, Exporter&
 // holds it: every probe of it would only fail.
 void refuseHeldDevices(const ExporterOptions& options) {
     for (const ProbeTarget& target : options.targets) {
-        if (target.device.rfind("tcp:", 0) == 0) continue;
+        if (sncommon::isTcpLinkName(target.device.c_str())) continue;
         const int fd = sncommon::lockDevice(target.device.c_str());
         if (fd >= 0) {
             ::close(fd);

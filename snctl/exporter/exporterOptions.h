@@ -4,15 +4,12 @@
 #include <string>
 #include <vector>
 
+#include "sncommon/nodeTarget.h"
+
 namespace snctl {
 
 // One node Prometheus may name in a probe.
-struct ProbeTarget {
-    std::string name;    // what ?target= names: letters, digits, '.', '_', '-'
-    std::string device;  // serial device (COM names translated) or tcp:HOST:PORT
-    int slave = 1;
-    int baud = 115200;
-};
+using ProbeTarget = sncommon::NodeTarget;
 
 struct ExporterOptions {
     std::string listen;

@@ -1,4 +1,5 @@
 #include "targetNode.h"
+#include "sncommon/hostPort.h"
 
 #include <utility>
 
@@ -52,7 +53,8 @@ NodeReadings TargetNode::probe(ProbeClock::time_point deadline, const ProbeProgr
         return readings;
     }
     readNode(node_, own_, deadline, readings, progress);
-    if (readings.failure == ProbeFailure::Link && target_.device.rfind("tcp:", 0) != 0) close();
+    if (readings.failure == ProbeFailure::Link && !sncommon::isTcpLinkName(target_.device.c_str()))
+        close();
     return readings;
 }
 

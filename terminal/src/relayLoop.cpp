@@ -12,6 +12,7 @@
 #include <cstring>
 
 #include "sncommon/fdTransfer.h"
+#include "sncommon/hostPort.h"
 #include "sncommon/linePacer.h"
 
 namespace snterm {
@@ -29,7 +30,6 @@ constexpr unsigned char kCtrlD = 4;
 // the library connects again on the next call, so only a connection that
 // stays lost this long ends the terminal.
 constexpr auto kReconnectGrace = std::chrono::seconds(5);
-constexpr char kTcpPrefix[] = "tcp:";
 
 // What the port received, on its way to the console.
 unsigned char inputBuf[kInputBufSize];
@@ -124,8 +124,7 @@ private:
 // snterm opened the node by its -p name, which the node's entry holds as
 // given: a "tcp:" name is a connection to the bus daemon.
 bool throughDaemon(const SnSerial* port) {
-    return port->node != nullptr &&
-           std::strncmp(port->node->portName, kTcpPrefix, sizeof kTcpPrefix - 1) == 0;
+    return port->node != nullptr && sncommon::isTcpLinkName(port->node->portName);
 }
 
 // Hands the node what its line has drained room for.  Bytes the node does

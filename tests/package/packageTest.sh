@@ -27,13 +27,14 @@ lintian --fail-on error --tag-display-limit 0 "$deb"
 echo "package test: contents"
 dpkg-deb -c "$deb" | awk '{print $6}' | sed 's|^\./|/|' > "$work/contents"
 lib="/usr/lib/$multiarch"
-for file in /usr/bin/snterm /usr/bin/snsim /usr/bin/snctl /usr/bin/snbusd \
+for file in /usr/bin/snterm /usr/bin/snsim /usr/bin/snctl /usr/bin/snbusd /usr/bin/snweb \
     "$lib/libsnLib.a" "$lib/libsnLib.so" "$lib/libsnLib.so.0" "$lib/libsnLib.so.0.1.0" \
     /usr/include/snLib.h /usr/include/snLimits.h "$lib/pkgconfig/snLib.pc" \
     "$lib/cmake/snLib/snLibConfig.cmake" "$lib/cmake/snLib/snLibConfigVersion.cmake" \
     "$lib/cmake/snLib/snLibTargets.cmake" \
     /usr/share/man/man1/snterm.1.gz /usr/share/man/man1/snsim.1.gz \
-    /usr/share/man/man1/snctl.1.gz /usr/share/man/man1/snbusd.1.gz \
+    /usr/share/man/man1/snctl.1.gz /usr/share/man/man1/snbusd.1.gz /usr/share/man/man1/snweb.1.gz \
+    /usr/share/bash-completion/completions/snweb \
     /usr/share/bash-completion/completions/snterm /usr/share/bash-completion/completions/snsim \
     /usr/share/bash-completion/completions/snctl /usr/share/bash-completion/completions/snbusd \
     /lib/systemd/system/snbusd@.service /usr/share/doc/snlib/copyright; do
@@ -59,7 +60,7 @@ timeout 3 "$root/usr/bin/snterm" -p "tcp:127.0.0.1:$port" -t 1 </dev/null >"$wor
 grep -q 'Using serial port 1 at 9600,N81' "$work/term.out" || fail "snterm: $(cat "$work/term.out")"
 # One version: the programs', the man pages', the package's, pkg-config's.
 version="$(dpkg-deb -f "$deb" Version)"
-for program in snterm snsim snctl snbusd; do
+for program in snterm snsim snctl snbusd snweb; do
     [ "$("$root/usr/bin/$program" --version)" = "$program (snLib) $version" ] \
         || fail "$program --version"
     zcat "$root/usr/share/man/man1/$program.1.gz" | head -1 | grep -qF "\"snLib $version\"" \

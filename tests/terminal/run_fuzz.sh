@@ -25,7 +25,7 @@ cmake -S "$source_dir" -B "$build_dir" \
     -DCMAKE_EXE_LINKER_FLAGS="-fsanitize=address,undefined" \
     -DSN_BUILD_TESTS=ON -DSN_BUILD_BENCH=OFF >/dev/null
 cmake --build "$build_dir" -j2 --target snterm_fuzz_options sn_fuzz_mbap sn_fuzz_rtu_request \
-    sn_fuzz_hostile_node snctl_fuzz_probe_request snctl_fuzz_telnet
+    sn_fuzz_hostile_node snctl_fuzz_probe_request snctl_fuzz_telnet sn_fuzz_browser_request
 
 # name, executable, seed corpus
 run() {
@@ -40,3 +40,4 @@ run rtu-request "$build_dir/tests/fuzz/sn_fuzz_rtu_request" "$source_dir/tests/f
 run hostile-node "$build_dir/tests/fuzz/sn_fuzz_hostile_node" "$source_dir/tests/fuzz/corpus/hostileNode"
 run probe-request "$build_dir/tests/snctl/snctl_fuzz_probe_request" ""
 run telnet "$build_dir/tests/snctl/snctl_fuzz_telnet" "$source_dir/tests/fuzz/corpus/telnet"
+run browser-request "$build_dir/tests/fuzz/sn_fuzz_browser_request" "$source_dir/tests/fuzz/corpus/browserRequest"

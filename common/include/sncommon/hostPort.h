@@ -20,4 +20,12 @@ bool parseHostPort(const char* text, HostPort& out);
 // picks a free port (the program then says which).
 bool parseListenAddress(const char* text, HostPort& out);
 
+// "tcp:HOST:PORT" names a node reached through the bus daemon over Modbus
+// TCP; any other name is a serial device.  Every program and the library
+// tell the two apart here, so that a name means the same to all of them.
+inline constexpr char kTcpLinkPrefix[] = "tcp:";
+bool isTcpLinkName(const char* name);
+// The address of a "tcp:" name; false for another name or a bad address.
+bool parseTcpLinkName(const char* name, HostPort& out);
+
 }  // namespace sncommon

@@ -1,0 +1,244 @@
+#include "nodePoller.h"
+
+#include <snLib.h>
+
+#include <cerrno>
+#include <cstring>
+
+namespace snweb {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+constexpr auto kIdentityPeriod = std::chrono::seconds(2);
+constexpr auto kReopenPeriod = std::chrono::seconds(1);
+constexpr uint32_t kDrainBudget = 200;  // hundredths of a second
+
+double wallSeconds() {
+    return std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch())
+        .count();
+}
+
+}  // namespace
+
+NodePoller::NodePoller(sncommon::NodeTarget target, double rate, std::function<void()> changed)
+    : target_(std::move(target)),
+      period_(std::chrono::nanoseconds(static_cast<long long>(1e9 / rate))),
+      changed_(std::move(changed)),
+      window_(windowCapacity(rate, kWindowSeconds)),
+      thread_([this] { run(); }) {}
+
+NodePoller::~NodePoller() {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        stopping_ = true;
+    }
+    wake_.notify_all();
+    thread_.join();
+    for (SnSerial* port : ports_)
+        if (port != nullptr) snCloseSerial(port);
+    if (node_ != nullptr) closeSensorNode(node_);
+}
+
+bool NodePoller::submit(const Command& command) {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (commands_.size() >= kMostQueuedCommands) return false;
+        commands_.push_back(command);
+    }
+    wake_.notify_all();
+    return true;
+}
+
+NodeStatus NodePoller::status() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return status_;
+}
+
+std::vector<Sample> NodePoller::samplesSince(double after, std::size_t most) const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return window_.since(after, most);
+}
+
+std::string NodePoller::csv() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return window_.csv();
+}
+
+bool NodePoller::call(int result) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    ++status_.transactions;
+    return result >= 0;
+}
+
+// The node stays open once opened: the library connects again by itself
+// after a lost connection.  A device that cannot be opened is tried again.
+bool NodePoller::ensureOpen() {
+    if (node_ != nullptr) return true;
+    node_ = openSensorNode(target_.device.c_str(), target_.baud, target_.slave);
+    return node_ != nullptr;
+}
+
+void NodePoller::run() {
+    auto nextSample = Clock::now();
+    auto nextIdentity = Clock::now();
+    std::unique_lock<std::mutex> lock(mutex_);
+    while (!stopping_) {
+        if (!commands_.empty()) {
+            const Command command = commands_.front();
+            commands_.pop_front();
+            lock.unlock();
+            if (ensureOpen()) execute(command);
+            changed_();
+            lock.lock();
+            continue;
+        }
+        const auto now = Clock::now();
+        if (now >= nextSample) {
+            lock.unlock();
+            if (!ensureOpen()) {
+                nextSample = now + kReopenPeriod;
+            } else {
+                sample();
+                if (Clock::now() >= nextIdentity) {
+                    readIdentity();
+                    readPortFlags();
+                    nextIdentity = Clock::now() + kIdentityPeriod;
+                }
+                // On the rate's grid, so the readings do not drift with the
+                // time each round takes; a late round does not catch up.
+                nextSample += period_;
+                if (nextSample < Clock::now()) nextSample = Clock::now() + period_;
+            }
+            changed_();
+            lock.lock();
+            continue;
+        }
+        wake_.wait_until(lock, nextSample);
+    }
+}
+
+void NodePoller::sample() {
+    Sample reading;
+    uint16_t power = 0;
+    const bool read = call(snAnalogChans(node_, 0, kChannels, reading.values.data()));
+    const bool powerRead = read && call(snGetPowerVector(node_, &power));
+    reading.time = wallSeconds();
+    std::lock_guard<std::mutex> lock(mutex_);
+    status_.up = read;
+    if (!read) return;
+    status_.lastAnswer = reading.time;
+    window_.add(reading);
+    if (powerRead) {
+        status_.powerKnown = true;
+        status_.powerVector = power;
+    }
+}
+
+void NodePoller::readIdentity() {
+    NodeStatus read;
+    bool ok = call(snGetSerialNum(node_, &read.serial));
+    ok = ok && call(snGetSoftwareRev(node_, &read.revision));
+    ok = ok && call(snGetBoardConfig(node_, &read.board));
+    ok = ok && call(snGetHwConfig(node_, &read.hwConfig));
+    ok = ok && call(getSensorNodeModbusTimeout(node_, &read.deviceTimeout));
+    ok = ok && call(snGetAnalogParms(node_, 0, kChannels, read.parms.data()));
+    if (!ok) return;
+    std::lock_guard<std::mutex> lock(mutex_);
+    status_.identityKnown = true;
+    status_.serial = read.serial;
+    status_.revision = read.revision;
+    status_.board = read.board;
+    status_.hwConfig = read.hwConfig;
+    status_.deviceTimeout = read.deviceTimeout;
+    status_.parms = read.parms;
+}
+
+void NodePoller::readPortFlags() {
+    for (int p = 0; p < kPorts; ++p) {
+        if (ports_[static_cast<std::size_t>(p)] == nullptr) continue;
+        uint16_t flags = 0;
+        const bool ok = call(snSerGetErrFlags(ports_[static_cast<std::size_t>(p)], &flags));
+        std::lock_guard<std::mutex> lock(mutex_);
+        PortStatus& port = status_.ports[static_cast<std::size_t>(p)];
+        port.flagsKnown = ok;
+        if (ok) port.flags = flags;
+    }
+}
+
+void NodePoller::execute(const Command& c) {
+    bool done = false;
+    switch (c.action) {
+        case Action::Power:
+            done = call(snPower(node_, static_cast<uint16_t>(c.index), c.value != 0 ? 1 : 0));
+            break;
+        case Action::Blink:
+            done = call(snBlinky(node_, static_cast<int>(c.value)));
+            break;
+        case Action::DcAlwaysOn:
+            done = call(snSetDCAlwaysOn(node_, c.value != 0 ? 1 : 0));
+            break;
+        case Action::ResetConfig:
+            done = call(snResetConfigMode(node_));
+            break;
+        case Action::AnalogParms:
+            done = call(snSetAnalogParms(node_, static_cast<uint16_t>(c.index), 1, c.words));
+            break;
+        default:
+            done = executePort(c);
+            break;
+    }
+    const std::string outcome =
+        done ? "done" : std::string("failed (") + std::strerror(errno) + ")";
+    // Read back at once, so the page shows the node's state, not the click.
+    sample();
+    if (c.action == Action::AnalogParms) readIdentity();
+    std::lock_guard<std::mutex> lock(mutex_);
+    status_.lastAction = describe(c) + ": " + outcome;
+}
+
+bool NodePoller::executePort(const Command& c) {
+    const auto p = static_cast<std::size_t>(c.index);
+    if (ports_[p] == nullptr) {
+        ports_[p] = snOpenSerial(node_, static_cast<uint16_t>(c.index));
+        if (ports_[p] == nullptr) return false;
+        std::lock_guard<std::mutex> lock(mutex_);
+        status_.ports[p].open = true;
+        status_.ports[p].txEnabled = true;
+    }
+    SnSerial* port = ports_[p];
+    bool done = false;
+    switch (c.action) {
+        case Action::PortLine:
+            done = call(snSerInit(port, static_cast<int>(c.value), c.parity, c.stopBits));
+            break;
+        case Action::PortTxEnable:
+            done = call(snSerSetTxEnbl(port, c.value != 0 ? 1 : 0));
+            if (done) {
+                std::lock_guard<std::mutex> lock(mutex_);
+                status_.ports[p].txEnabled = c.value != 0;
+            }
+            break;
+        case Action::PortFlushIn:
+            done = call(snSerIFlush(port));
+            break;
+        case Action::PortFlushOut:
+            done = call(snSerOFlush(port));
+            break;
+        case Action::PortBreak:
+            done = call(snSerBreak(port, static_cast<uint16_t>(c.value)));
+            break;
+        case Action::PortDrain:
+            done = call(snSerDrain(port, kDrainBudget));
+            break;
+        case Action::PortClearFlags:
+            done = call(snSerClearErrFlags(port, static_cast<uint16_t>(c.value)));
+            break;
+        default:
+            break;
+    }
+    readPortFlags();
+    return done;
+}
+
+}  // namespace snweb

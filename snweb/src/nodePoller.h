@@ -1,0 +1,94 @@
+// One node, read by one thread of its own however many pages look at it:
+// the analog channels and outputs at the plot's rate, the identity and
+// settings every couple of seconds, and the pages' commands in between.
+#pragma once
+
+#include <array>
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "actions.h"
+#include "sampleWindow.h"
+#include "sncommon/nodeTarget.h"
+
+struct SensorNode;
+struct SnSerial;
+
+namespace snweb {
+
+inline constexpr int kPorts = 3;
+inline constexpr std::size_t kMostQueuedCommands = 16;
+inline constexpr double kWindowSeconds = 600;
+
+struct PortStatus {
+    bool open = false;  // opened by a command of a page (transmit enable then on)
+    bool flagsKnown = false;
+    uint16_t flags = 0;
+    bool txEnabled = false;
+};
+
+// What the pages show of a node, as last read back from it.
+struct NodeStatus {
+    bool up = false;
+    double lastAnswer = 0;  // seconds since the epoch; 0: never
+    bool identityKnown = false;
+    uint16_t serial = 0;
+    uint16_t revision = 0;
+    uint32_t board = 0;
+    uint16_t hwConfig = 0;
+    uint16_t deviceTimeout = 0;
+    bool powerKnown = false;
+    uint16_t powerVector = 0;
+    std::array<uint16_t, 2 * kChannels> parms{};
+    std::array<PortStatus, kPorts> ports{};
+    std::string lastAction;     // "power 3 on: done", "blink 1: failed (...)"
+    uint64_t transactions = 0;  // Modbus calls made, for the benchmark
+};
+
+class NodePoller {
+public:
+    // `changed` runs on the poller's thread after each round that read or
+    // did something; it must be quick.
+    NodePoller(sncommon::NodeTarget target, double rate, std::function<void()> changed);
+    ~NodePoller();
+    NodePoller(const NodePoller&) = delete;
+    NodePoller& operator=(const NodePoller&) = delete;
+
+    const sncommon::NodeTarget& target() const { return target_; }
+    // False when too many commands wait already.
+    bool submit(const Command& command);
+    NodeStatus status() const;
+    std::vector<Sample> samplesSince(double after, std::size_t most) const;
+    std::string csv() const;
+
+private:
+    void run();
+    bool ensureOpen();
+    void sample();
+    void readIdentity();
+    void readPortFlags();
+    void execute(const Command& command);
+    bool executePort(const Command& command);
+    bool call(int result);  // counts a transaction, true when it succeeded
+
+    const sncommon::NodeTarget target_;
+    const std::chrono::nanoseconds period_;
+    const std::function<void()> changed_;
+    SensorNode* node_ = nullptr;
+    std::array<SnSerial*, kPorts> ports_{};
+
+    mutable std::mutex mutex_;
+    std::condition_variable wake_;
+    bool stopping_ = false;
+    std::deque<Command> commands_;
+    NodeStatus status_;
+    SampleWindow window_;
+    std::thread thread_;  // last: starts once everything above is ready
+};
+
+}  // namespace snweb

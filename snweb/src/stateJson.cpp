@@ -1,0 +1,68 @@
+#include "stateJson.h"
+
+#include <nlohmann/json.hpp>
+
+namespace snweb {
+
+namespace {
+
+using nlohmann::json;
+
+json identity(const NodePoller& node, const NodeStatus& s) {
+    json j = {{"name", node.target().name},
+              {"device", node.target().device},
+              {"slave", node.target().slave},
+              {"up", s.up},
+              {"lastAnswer", s.lastAnswer}};
+    if (s.identityKnown) {
+        j["serial"] = s.serial;
+        j["revision"] = s.revision;
+    }
+    return j;
+}
+
+json ports(const NodeStatus& s) {
+    json list = json::array();
+    for (const PortStatus& p : s.ports) {
+        json port = {{"open", p.open}, {"txEnabled", p.txEnabled}};
+        if (p.flagsKnown) port["flags"] = p.flags;
+        list.push_back(port);
+    }
+    return list;
+}
+
+}  // namespace
+
+std::string overviewJson(const std::vector<const NodePoller*>& nodes, bool readOnly) {
+    json list = json::array();
+    for (const NodePoller* node : nodes) list.push_back(identity(*node, node->status()));
+    return json{{"kind", "overview"}, {"readOnly", readOnly}, {"nodes", list}}.dump();
+}
+
+std::string nodeJson(const NodePoller& node, const NodeStatus& s,
+                     const std::vector<Sample>& samples, bool readOnly) {
+    json status = identity(node, s);
+    if (s.identityKnown) {
+        status["board"] = s.board;
+        status["hwConfig"] = s.hwConfig;
+        status["deviceTimeout"] = s.deviceTimeout;
+        status["parms"] = s.parms;
+    }
+    if (s.powerKnown) status["power"] = s.powerVector;
+    status["ports"] = ports(s);
+    status["lastAction"] = s.lastAction;
+    json rows = json::array();
+    for (const Sample& sample : samples) {
+        json row = json::array({sample.time});
+        for (const uint16_t v : sample.values) row.push_back(v);
+        rows.push_back(std::move(row));
+    }
+    return json{{"kind", "node"},
+                {"readOnly", readOnly},
+                {"name", node.target().name},
+                {"status", status},
+                {"samples", rows}}
+        .dump();
+}
+
+}  // namespace snweb

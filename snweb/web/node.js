@@ -1,0 +1,250 @@
+// One node: identity, outputs, blink, DC always on, configuration reset,
+// the live plot with its channels, and each virtual port's line controls.
+import { clockTime, command, el, follow, hex, showLink } from "./common.js";
+import { CHANNELS, LivePlot } from "./plot.js";
+
+const OUTPUTS = 4;
+
+/**
+ * @param {HTMLElement} app
+ * @param {string} name
+ */
+export function showNode(app, name) {
+  document.getElementById("where").textContent = `/ ${name}`;
+  const view = {
+    name,
+    identity: el("dl", { class: "identity", "data-testid": `identity-${name}` }),
+    switches: el("div", { class: "switches" }),
+    outcome: el("p", { class: "outcome", "data-testid": `outcome-${name}` }),
+    channels: el("tbody"),
+    plotBox: el("div", { class: "plot", "data-testid": `plot-${name}` }),
+    parmsShown: "",
+  };
+  app.append(
+    el("h1", {}, [`Node ${name}`]),
+    view.identity,
+    el("h2", {}, ["Power outputs"]),
+    view.switches,
+    controls(name),
+    view.outcome,
+    el("h2", {}, ["Analog inputs"]),
+    plotControls(name, view),
+    view.plotBox,
+    el("table", { class: "channels" }, [
+      el("thead", {}, [el("tr", {}, ["Shown", "Channel", "Current", "Min", "Max",
+        "Parameter words"].map((title) => el("th", {}, [title])))]),
+      view.channels,
+    ]),
+    el("h2", {}, ["Virtual ports"]),
+    el("ul", {}, [0, 1, 2].map((p) =>
+      el("li", {}, [el("a", { href: `/node/${name}/port/${p}` }, [`Port ${p}: line controls`])]))),
+  );
+  for (let output = 0; output < OUTPUTS; output++) {
+    view.switches.append(powerSwitch(name, output, view));
+  }
+  view.plot = new LivePlot(view.plotBox);
+  buildChannelRows(view);
+  window.snweb = {
+    plotShown: () => view.plot.shown(),
+    stats: () => view.plot.stats(),
+  };
+  follow(`/ws/node/${name}`, (message) => update(view, message), showLink);
+}
+
+function powerSwitch(name, output, view) {
+  const button = el("button", {
+    role: "switch", "aria-checked": "false", "data-testid": `power-${name}-${output}`,
+    class: "switch", disabled: "",
+  }, [`Output ${output}`]);
+  button.addEventListener("click", async () => {
+    const on = button.getAttribute("aria-checked") !== "true";
+    view.outcome.textContent = await command(name, "power", { output, on });
+  });
+  return button;
+}
+
+function controls(name) {
+  const outcome = (text) => {
+    document.querySelector(".outcome").textContent = text;
+  };
+  const pattern = el("select", { "aria-label": "blink pattern" },
+    ["off", "pattern 1", "pattern 2"].map((label, i) => el("option", { value: String(i) }, [label])));
+  const blink = el("button", { class: "change" }, ["Blink"]);
+  blink.addEventListener("click", async () =>
+    outcome(await command(name, "blink", { pattern: Number(pattern.value) })));
+  const dcOn = el("button", { class: "change" }, ["DC always on"]);
+  const dcOff = el("button", { class: "change" }, ["DC normal"]);
+  dcOn.addEventListener("click", async () => outcome(await command(name, "dc", { on: true })));
+  dcOff.addEventListener("click", async () => outcome(await command(name, "dc", { on: false })));
+  return el("div", { class: "controls" }, [pattern, blink, dcOn, dcOff, resetControl(name, outcome)]);
+}
+
+// The reset asks once more before it goes: it undoes the node's settings.
+function resetControl(name, outcome) {
+  const ask = el("button", { class: "change danger" }, ["Reset configuration…"]);
+  const confirm = el("button", { class: "change danger", hidden: "" }, ["Yes, reset the configuration"]);
+  const cancel = el("button", { hidden: "" }, ["Cancel"]);
+  const toggle = (asking) => {
+    ask.hidden = asking;
+    confirm.hidden = !asking;
+    cancel.hidden = !asking;
+  };
+  ask.addEventListener("click", () => toggle(true));
+  cancel.addEventListener("click", () => toggle(false));
+  confirm.addEventListener("click", async () => {
+    toggle(false);
+    outcome(await command(name, "reset", { confirm: true }));
+  });
+  return el("span", {}, [ask, confirm, cancel]);
+}
+
+function plotControls(name, view) {
+  const pause = el("button", { "data-testid": `pause-${name}`, "aria-pressed": "false" }, ["Pause"]);
+  pause.addEventListener("click", () => {
+    const paused = pause.getAttribute("aria-pressed") !== "true";
+    pause.setAttribute("aria-pressed", String(paused));
+    pause.textContent = paused ? "Resume" : "Pause";
+    view.plot.setPaused(paused);
+  });
+  const csv = el("a", { href: `/api/node/${name}/window.csv`, download: `${name}.csv`,
+    "data-testid": `csv-${name}` }, ["Window as CSV"]);
+  return el("div", { class: "controls" }, [pause, csv]);
+}
+
+function buildChannelRows(view) {
+  view.cells = [];
+  for (let c = 0; c < CHANNELS; c++) {
+    const shown = el("input", { type: "checkbox", checked: "", "aria-label": `show ch${c}` });
+    shown.addEventListener("change", () => view.plot.setVisible(c, shown.checked));
+    const words = [0, 1].map((w) => el("input", {
+      type: "number", min: "0", max: "65535", class: "word",
+      "aria-label": `ch${c} parameter word ${w}`,
+    }));
+    const set = el("button", { class: "change" }, ["Set"]);
+    set.addEventListener("click", async () => {
+      view.outcome.textContent = await command(view.name, "parms",
+        { channel: c, words: words.map((input) => Number(input.value)) });
+    });
+    const cells = { current: el("td"), min: el("td"), max: el("td"), words };
+    view.cells.push(cells);
+    view.channels.append(el("tr", {}, [el("td", {}, [shown]), el("td", {}, [`ch${c}`]),
+      cells.current, cells.min, cells.max, el("td", {}, [...words, set])]));
+  }
+}
+
+function update(view, message) {
+  const status = message.status;
+  document.body.classList.toggle("read-only", message.readOnly);
+  for (const button of document.querySelectorAll("button.change")) {
+    button.disabled = message.readOnly;
+  }
+  showIdentity(view, status);
+  for (let output = 0; output < OUTPUTS; output++) {
+    const button = view.switches.children[output];
+    const known = status.power !== undefined;
+    button.disabled = message.readOnly || !known;
+    button.setAttribute("aria-checked", String(known && (status.power >> output & 1) === 1));
+  }
+  if (status.lastAction) {
+    view.outcome.textContent = status.lastAction;
+  }
+  if (message.samples.length > 0) {
+    view.plot.add(message.samples);
+    view.plot.stats().forEach((s, c) => {
+      view.cells[c].current.textContent = String(s.current);
+      view.cells[c].min.textContent = String(s.min);
+      view.cells[c].max.textContent = String(s.max);
+    });
+  }
+  showParms(view, status);
+}
+
+// The words are filled in when they change on the node, not while typed.
+function showParms(view, status) {
+  if (status.parms === undefined) {
+    return;
+  }
+  const key = status.parms.join(",");
+  if (key === view.parmsShown) {
+    return;
+  }
+  view.parmsShown = key;
+  view.cells.forEach((cells, c) => {
+    cells.words[0].value = String(status.parms[2 * c]);
+    cells.words[1].value = String(status.parms[2 * c + 1]);
+  });
+}
+
+function showIdentity(view, s) {
+  const known = s.serial !== undefined;
+  const rows = [
+    ["State", s.up ? "up" : "down"],
+    ["Link", `${s.device} slave ${s.slave}`],
+    ["Last answer", clockTime(s.lastAnswer)],
+    ["Serial number", known ? String(s.serial) : "?"],
+    ["Software revision", known ? String(s.revision) : "?"],
+    ["Board configuration", known ? hex(s.board, 8) : "?"],
+    ["Hardware configuration", known ? hex(s.hwConfig, 4) : "?"],
+    ["Power vector", s.power === undefined ? "?" : hex(s.power, 4)],
+    ["Device timeout", known ? String(s.deviceTimeout) : "?"],
+  ];
+  view.identity.replaceChildren(...rows.flatMap(([term, value]) =>
+    [el("dt", {}, [term]), el("dd", {}, [value])]));
+}
+
+/**
+ * A virtual port's line controls (its terminal in the browser comes later).
+ * @param {HTMLElement} app
+ * @param {string} name
+ * @param {number} port
+ */
+export function showPort(app, name, port) {
+  document.getElementById("where").textContent = `/ ${name} / port ${port}`;
+  const outcome = el("p", { class: "outcome" });
+  const flags = el("span", { "data-testid": `flags-${name}-${port}` }, ["?"]);
+  const send = async (body) => {
+    outcome.textContent = await command(name, "port", { port, ...body });
+  };
+  const speed = el("input", { type: "number", value: "9600", min: "4", max: "1000000",
+    "aria-label": "speed" });
+  const parity = el("select", { "aria-label": "parity" },
+    ["N", "E", "O"].map((p) => el("option", { value: p }, [p])));
+  const stop = el("select", { "aria-label": "stop bits" },
+    ["1", "2"].map((s) => el("option", { value: s }, [s])));
+  const breakMs = el("input", { type: "number", value: "250", min: "1", max: "5000",
+    "aria-label": "break milliseconds" });
+  const button = (label, action) => {
+    const b = el("button", { class: "change" }, [label]);
+    b.addEventListener("click", action);
+    return b;
+  };
+  app.append(
+    el("h1", {}, [`Node ${name}, port ${port}`]),
+    el("p", {}, ["The terminal on this port comes in a later version; its line controls are here."]),
+    el("div", { class: "controls" }, [speed, parity, stop, button("Set line", () =>
+      send({ do: "line", speed: Number(speed.value), parity: parity.value,
+        stop: Number(stop.value) }))]),
+    el("div", { class: "controls" }, [
+      button("Transmit on", () => send({ do: "txenable", on: true })),
+      button("Transmit off", () => send({ do: "txenable", on: false })),
+      button("Flush in", () => send({ do: "flushin" })),
+      button("Flush out", () => send({ do: "flushout" })),
+      button("Drain", () => send({ do: "drain" })),
+      breakMs, button("Break", () => send({ do: "break", ms: Number(breakMs.value) })),
+    ]),
+    el("p", {}, ["Error flags: ", flags, " ",
+      button("Clear flags", () => send({ do: "clearflags", mask: 31 }))]),
+    outcome,
+  );
+  follow(`/ws/node/${name}`, (message) => {
+    const state = message.status.ports[port];
+    flags.textContent = state.flags === undefined ? "? (read once the port is used)"
+      : hex(state.flags, 2);
+    for (const b of document.querySelectorAll("button.change")) {
+      b.disabled = message.readOnly;
+    }
+    if (message.status.lastAction) {
+      outcome.textContent = message.status.lastAction;
+    }
+  }, showLink);
+}

@@ -1,0 +1,39 @@
+// A real browser (headless Chromium through Selenium, browser_check.py)
+// on snweb in front of snbusd and two emulated nodes: the script works the
+// pages, and the emulator's log says what reached the node.
+#include "snwebFixture.h"
+
+#include <unistd.h>
+
+namespace {
+
+std::string joined(const uint16_t* values, std::size_t count) {
+    std::string text;
+    for (std::size_t i = 0; i < count; ++i) text += (i ? "," : "") + std::to_string(values[i]);
+    return text;
+}
+
+TEST_F(SnwebTest, ARealBrowserSeesTheNodesAndSwitchesAnOutput) {
+    if (access("/usr/bin/chromium", X_OK) != 0 || access("/usr/bin/chromedriver", X_OK) != 0)
+        GTEST_SKIP() << "needs Debian's chromium and chromium-driver";
+    startWeb();
+    const auto run =
+        sntest::runProgram({"/usr/bin/python3", BROWSER_SCRIPT, url(), SNCTL_PATH, tcpName(),
+                            SCREENSHOT_DIR, joined(kSerial, 2), joined(kAnalog, 8)},
+                           std::chrono::seconds(90));
+    EXPECT_EQ(run.status, 0) << run.out << run.err;
+    EXPECT_NE(run.out.find("PASSED"), std::string::npos) << run.out << run.err;
+
+    // The click reached the node as one write of coil 3 on, to slave 1 only.
+    const auto writes = powerWrites(1);
+    const auto coil3 = std::find_if(writes.begin(), writes.end(), [](const snsim::Transaction& t) {
+        return t.function == 5 && t.address == 3 && !t.values.empty() && t.values[0] == 1;
+    });
+    EXPECT_NE(coil3, writes.end());
+    EXPECT_TRUE(sim.coil(3, 1));
+    EXPECT_TRUE(sim.coil(2, 1));
+    EXPECT_TRUE(powerWrites(2).empty());
+    EXPECT_NE(web.errorsSoFar().find("node alpha: power 3 on"), std::string::npos);
+}
+
+}  // namespace

@@ -1,0 +1,84 @@
+#include "snwebFixture.h"
+
+#include <regex>
+#include <thread>
+
+void SnwebTest::SetUp() {
+    DaemonTest::SetUp();
+    for (int slave = 1; slave <= 2; ++slave) {
+        sim.setReg(15, kSerial[slave - 1], slave);
+        for (int c = 0; c < 8; ++c) sim.setReg(31 + c, kAnalog[c], slave);
+    }
+    startDaemon();
+}
+
+void SnwebTest::startWeb(const std::vector<std::string>& extra) {
+    std::vector<std::string> argv{SNWEB_PATH,
+                                  "--listen",
+                                  "127.0.0.1:0",
+                                  "--rate",
+                                  "5",
+                                  "--target",
+                                  "alpha=" + tcpName() + ",slave=1",
+                                  "--target",
+                                  "beta=" + tcpName() + ",slave=2"};
+    argv.insert(argv.end(), extra.begin(), extra.end());
+    ASSERT_TRUE(web.start(argv));
+    const std::regex ready("open http://127\\.0\\.0\\.1:([0-9]+)/\\?token=([0-9a-zA-Z_-]+)\n");
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    std::smatch found;
+    std::string out;
+    while (!std::regex_search(out = web.outputSoFar(), found, ready)) {
+        ASSERT_LT(std::chrono::steady_clock::now(), deadline) << web.errorsSoFar();
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    webPort = static_cast<uint16_t>(std::stoi(found[1]));
+    token = found[2];
+}
+
+std::string SnwebTest::url() const {
+    return "http://127.0.0.1:" + std::to_string(webPort) + "/?token=" + token;
+}
+
+std::string SnwebTest::rawRequest(const std::string& method, const std::string& target,
+                                  const std::string& headers, const std::string& body,
+                                  const std::string& host) const {
+    std::string request = method + " " + target + " HTTP/1.1\r\nHost: " +
+                          (host.empty() ? "127.0.0.1:" + std::to_string(webPort) : host) +
+                          "\r\nConnection: close\r\n" + headers;
+    if (method == "POST") request += "Content-Length: " + std::to_string(body.size()) + "\r\n";
+    return sntest::exchange("127.0.0.1", webPort, request + "\r\n" + body);
+}
+
+sntest::HttpReply SnwebTest::send(const std::string& method, const std::string& target,
+                                  const std::string& headers, const std::string& body,
+                                  const std::string& host) const {
+    return sntest::parseReply(rawRequest(method, target, headers, body, host));
+}
+
+sntest::HttpReply SnwebTest::command(const std::string& node, const std::string& action,
+                                     const std::string& json, const std::string& origin) const {
+    return send(
+        "POST", "/api/node/" + node + "/" + action,
+        cookie() + (origin.empty() ? ownOrigin() : origin) + "Content-Type: application/json\r\n",
+        json);
+}
+
+std::vector<snsim::Transaction> SnwebTest::powerWrites(int slave) const {
+    std::vector<snsim::Transaction> found;
+    for (const snsim::Transaction& t : sim.log()) {
+        const bool coilWrite = t.function == 5 || t.function == 15;
+        if (t.slave == slave && coilWrite && t.address <= 3) found.push_back(t);
+    }
+    return found;
+}
+
+bool SnwebTest::waitForCoil(int address, bool on, int slave,
+                            std::chrono::milliseconds timeout) const {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (sim.coil(address, slave) != on) {
+        if (std::chrono::steady_clock::now() > deadline) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return true;
+}

@@ -1,0 +1,237 @@
+// Everything a stranger might try on snweb, from an HTTP client of the
+// test's own: each is refused, nothing is switched on the node (the
+// emulator's log says so), and the server goes on serving its own pages.
+#include "snwebFixture.h"
+
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <functional>
+#include <thread>
+
+namespace {
+
+using namespace std::chrono_literals;
+
+bool has(const std::string& text, const std::string& part) {
+    return text.find(part) != std::string::npos;
+}
+
+// The handshake of a WebSocket on `path`, with `headers` added.
+std::string upgrade(const std::string& path, const std::string& headers) {
+    return "GET " + path +
+           " HTTP/1.1\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
+           "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\nSec-WebSocket-Version: 13\r\n"
+           "Sec-WebSocket-Protocol: snweb\r\n" +
+           headers + "\r\n";
+}
+
+// Reads what comes on `fd` until `enough` says stop, the peer closes, or
+// the deadline passes (a WebSocket of ours streams, so silence never comes).
+// True when the peer closed.
+bool readUntil(int fd, std::string& got, const std::function<bool(const std::string&)>& enough,
+               std::chrono::milliseconds within) {
+    const auto deadline = std::chrono::steady_clock::now() + within;
+    char buffer[4096];
+    while (!enough(got) && std::chrono::steady_clock::now() < deadline) {
+        pollfd ready{fd, POLLIN, 0};
+        if (poll(&ready, 1, 50) <= 0) continue;
+        const ssize_t count = recv(fd, buffer, sizeof buffer, 0);
+        if (count <= 0) return true;
+        got.append(buffer, static_cast<std::size_t>(count));
+    }
+    return false;
+}
+
+// A WebSocket handshake on a connection of its own: the descriptor and
+// the answer's head.
+std::pair<int, std::string> openSocket(uint16_t port, const std::string& request) {
+    const int fd = sntest::connectTo("127.0.0.1", port);
+    std::string got;
+    if (fd >= 0) {
+        sntest::sendAll(fd, request);
+        readUntil(
+            fd, got, [](const std::string& g) { return has(g, "\r\n\r\n"); }, 3s);
+    }
+    return {fd, got};
+}
+
+class SnwebSecurityTest : public SnwebTest {
+protected:
+    std::string host() const { return "Host: 127.0.0.1:" + std::to_string(webPort) + "\r\n"; }
+    // The server still serves a page to the one who holds the token.
+    void expectServing() const {
+        const auto page = send("GET", "/node/alpha", cookie());
+        EXPECT_EQ(page.status, 200u) << page.head;
+        EXPECT_TRUE(has(page.body, "data-testid") || has(page.body, "app.js"));
+    }
+};
+
+TEST_F(SnwebSecurityTest, TheTokenComesFromTheUrlAndBecomesAStrictCookie) {
+    startWeb();
+    for (const char* path :
+         {"/", "/node/alpha", "/api/node/alpha/window.csv", "/static/app.js", "/node/nobody"}) {
+        const auto refused = send("GET", path);
+        EXPECT_EQ(refused.status, 401u) << path;
+        EXPECT_FALSE(has(refused.body, std::to_string(kSerial[0]))) << path;
+    }
+    EXPECT_EQ(send("GET", "/?token=" + std::string(64, '0')).status, 401u);
+    EXPECT_EQ(send("GET", "/", "Cookie: snweb_token=" + token + "x\r\n").status, 401u);
+
+    const auto login = send("GET", "/node/alpha?token=" + token);
+    EXPECT_EQ(login.status, 303u);
+    EXPECT_TRUE(has(login.head, "location: /node/alpha\r\n")) << login.head;
+    EXPECT_TRUE(has(login.head, "snweb_token=" + token + "; HttpOnly; SameSite=Strict; Path=/"))
+        << login.head;
+    EXPECT_TRUE(has(web.errorsSoFar(), "127.0.0.1: login"));
+    expectServing();
+
+    // The window as CSV carries the pinned readings once the node is read.
+    std::string csv;
+    const auto deadline = std::chrono::steady_clock::now() + 5s;
+    while (!has(csv = send("GET", "/api/node/alpha/window.csv", cookie()).body, "\n") ||
+           csv.find('\n') == csv.size() - 1) {
+        ASSERT_LT(std::chrono::steady_clock::now(), deadline) << csv;
+        std::this_thread::sleep_for(50ms);
+    }
+    EXPECT_TRUE(has(csv, ",11,222,3333,44444,5,606,7070,65535\n")) << csv;
+}
+
+TEST_F(SnwebSecurityTest, ForeignHostOriginAndBodiesChangeNothing) {
+    startWeb();
+    // DNS rebinding: the right cookie under another name.
+    EXPECT_EQ(send("GET", "/", cookie(), "", "evil.example:" + std::to_string(webPort)).status,
+              403u);
+    const std::string power = R"({"output":3,"on":true})";
+    // Cross-site: another site's page, a page with no Origin, a form's type.
+    EXPECT_EQ(command("alpha", "power", power, "Origin: http://evil.example\r\n").status, 403u);
+    EXPECT_EQ(command("alpha", "power", power, "Origin: null\r\n").status, 403u);
+    EXPECT_EQ(send("POST", "/api/node/alpha/power", cookie() + "Content-Type: application/json\r\n",
+                   power)
+                  .status,
+              403u);
+    EXPECT_EQ(send("POST", "/api/node/alpha/power",
+                   cookie() + ownOrigin() + "Content-Type: text/plain\r\n", power)
+                  .status,
+              415u);
+    // No token, a wrong one, a GET that would change, junk and oversize bodies.
+    EXPECT_EQ(send("POST", "/api/node/alpha/power",
+                   ownOrigin() + "Content-Type: application/json\r\n", power)
+                  .status,
+              401u);
+    EXPECT_EQ(send("GET", "/api/node/alpha/power", cookie()).status, 404u);
+    EXPECT_EQ(command("alpha", "power", "{\"output\":3,\"on\":tru").status, 400u);
+    EXPECT_EQ(command("alpha", "power", R"({"output":9,"on":true})").status, 400u);
+    EXPECT_EQ(command("alpha", "power", std::string(5000, ' ') + power).status, 413u);
+    EXPECT_EQ(command("nobody", "power", power).status, 404u);
+    std::this_thread::sleep_for(300ms);
+    EXPECT_TRUE(powerWrites(1).empty());
+    EXPECT_FALSE(sim.coil(3, 1));
+    EXPECT_TRUE(has(web.errorsSoFar(), "refused: Origin 'http://evil.example'"));
+
+    // The page's own request goes through, and is logged with who sent it.
+    EXPECT_EQ(command("alpha", "power", power).status, 202u);
+    EXPECT_TRUE(waitForCoil(3, true, 1, 3s));
+    EXPECT_FALSE(sim.coil(3, 2));
+    EXPECT_TRUE(has(web.errorsSoFar(), "127.0.0.1: node alpha: power 3 on"));
+    expectServing();
+}
+
+TEST_F(SnwebSecurityTest, WebSocketsOnlyFromOurOwnPagesAndOnlySmallMessages) {
+    startWeb();
+    const std::string ours = host() + cookie() + ownOrigin();
+    auto [overview, head] = openSocket(webPort, upgrade("/ws", ours));
+    EXPECT_TRUE(has(head, " 101 ")) << head;
+    ::close(overview);
+    for (const std::string& headers :
+         {host() + cookie() + "Origin: http://evil.example\r\n", host() + cookie(),
+          host() + ownOrigin(), "Host: evil.example:1\r\n" + cookie() + ownOrigin()}) {
+        const std::string answer = sntest::exchange("127.0.0.1", webPort, upgrade("/ws", headers));
+        EXPECT_FALSE(has(answer, " 101 ")) << headers << answer;
+    }
+    const auto [nobody, refusal] = openSocket(webPort, upgrade("/ws/node/nobody", ours));
+    EXPECT_FALSE(has(refusal, " 101 ")) << refusal;
+    ::close(nobody);
+
+    // The node's stream starts with the pinned readings; a message over the
+    // bound closes that connection, not the server.
+    auto [fd, stream] = openSocket(webPort, upgrade("/ws/node/alpha", ours));
+    ASSERT_TRUE(has(stream, " 101 ")) << stream;
+    readUntil(
+        fd, stream, [](const std::string& g) { return has(g, "3333,44444,5,606,7070,65535]"); },
+        5s);
+    EXPECT_TRUE(has(stream, "3333,44444,5,606,7070,65535]")) << stream.substr(0, 400);
+    std::string frame = {'\x81', '\xFF', 0, 0, 0, 0, 0, 1, 0, 0, 1, 2, 3, 4};  // 65536, masked
+    frame += std::string(65536, 'x');
+    sntest::sendAll(fd, frame);
+    // The server gives up on it at once (then waits for the close handshake).
+    const auto deadline = std::chrono::steady_clock::now() + 5s;
+    while (!has(web.errorsSoFar(), "closed WebSocket: message over 4096 bytes") &&
+           std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(10ms);
+    EXPECT_TRUE(has(web.errorsSoFar(), "closed WebSocket: message over 4096 bytes"));
+    ::close(fd);
+    EXPECT_TRUE(has(web.errorsSoFar(), "refused WebSocket: Origin 'http://evil.example'"));
+    expectServing();
+}
+
+TEST_F(SnwebSecurityTest, ManyConnectionsAndGarbageLeaveItServing) {
+    startWeb();
+    std::vector<int> held;
+    for (int i = 0; i < 100; ++i) {
+        const int fd = sntest::connectTo("127.0.0.1", webPort);
+        if (fd >= 0) held.push_back(fd);
+    }
+    for (const std::string& junk :
+         {std::string("\x16\x03\x01\x02\x00\x01", 6), std::string(70000, 'A') + "\r\n\r\n",
+          std::string("GET / HTTP/1.1\r\nHost: ") + std::string(9000, 'h') + "\r\n\r\n",
+          std::string("POST /api/node/alpha/power HTTP/1.1\r\nContent-Length: -5\r\n\r\n"),
+          std::string("\r\n\r\n\0\0\0", 7)}) {
+        for (int fd : held) sntest::sendAll(fd, junk.substr(0, 64));
+        sntest::exchange("127.0.0.1", webPort, junk, true);
+    }
+    EXPECT_EQ(held.size(), 100u);
+    expectServing();  // while they are held: one client never fills the server
+    for (int fd : held) ::close(fd);
+    expectServing();
+    EXPECT_TRUE(powerWrites(1).empty());
+    EXPECT_TRUE(web.running());
+}
+
+TEST_F(SnwebSecurityTest, ReadOnlyShowsButSwitchesNothing) {
+    startWeb({"--read-only"});
+    EXPECT_EQ(command("alpha", "power", R"({"output":3,"on":true})").status, 403u);
+    EXPECT_EQ(command("alpha", "reset", R"({"confirm":true})").status, 403u);
+    std::this_thread::sleep_for(300ms);
+    EXPECT_TRUE(powerWrites(1).empty());
+    expectServing();
+}
+
+// Not a refusal, but the same stream: a node that stops answering shows
+// down on the pages within 3 s, and up again by itself once it answers.
+TEST_F(SnwebSecurityTest, ANodeThatStopsAnsweringShowsDownAndComesBack) {
+    startWeb();
+    auto [fd, stream] =
+        openSocket(webPort, upgrade("/ws/node/alpha", host() + cookie() + ownOrigin()));
+    ASSERT_TRUE(has(stream, " 101 ")) << stream;
+    const auto up = [](const std::string& g) { return has(g, "\"up\":true}"); };
+    readUntil(fd, stream, up, 5s);
+    ASSERT_TRUE(up(stream));
+
+    sim.setFault(snsim::Fault::NoAnswer);
+    const auto silent = std::chrono::steady_clock::now();
+    std::string after;
+    readUntil(
+        fd, after, [](const std::string& g) { return has(g, "\"up\":false}"); }, 5s);
+    EXPECT_TRUE(has(after, "\"up\":false}"));
+    EXPECT_LT(std::chrono::steady_clock::now() - silent, 3s);
+
+    sim.setFault(snsim::Fault::None);
+    std::string again;
+    readUntil(fd, again, up, 5s);
+    EXPECT_TRUE(up(again));
+    ::close(fd);
+}
+
+}  // namespace
