@@ -175,6 +175,11 @@ protected:
             startService(command, served ? "listen: " : "pty: ", printed);
             return;
         }
+        if (program == "snweb") {
+            if (command.find("--listen") == std::string::npos) command += " --listen 127.0.0.1:0";
+            startService(command, "snweb: open http://127.0.0.1:", printed);
+            return;
+        }
         if (command.find(" exporter ") != std::string::npos) {
             if (command.find("--listen") == std::string::npos) command += " --listen 127.0.0.1:0";
             exporterPort = startService(command, "listen: 127.0.0.1:", printed);
