@@ -83,7 +83,10 @@ private:
                 ++tally.nodeException;
             else
                 ++tally.otherErrors;
-            if (kind != 1) possible_.insert(value);  // it may have been written
+            // It may have been written.  Nothing known yet stays nothing known:
+            // the register may still hold whatever it held before this client
+            // (an earlier soak's last write, when this write never arrived).
+            if (kind != 1 && !possible_.empty()) possible_.insert(value);
             return;
         }
         ++tally.answered;
