@@ -18,14 +18,19 @@ using std::chrono::microseconds;
 using std::chrono::milliseconds;
 
 // Reads that change nothing on a node: its serial number register, power
-// output 0's coil, and the input registers and discrete inputs it answers
-// with an exception.  Any answer of a probe's function, an exception too,
+// output 0's coil, the input registers and discrete inputs it answers with
+// an exception, and its analog values, 2 to 8 at once for answers of other
+// lengths.  An answer of a probe's shape that no owed answer can have
 // shows that every answer the node owed before it has come.
-constexpr uint8_t kProbes[][5] = {
-    {3, 0, 15, 0, 1}, {1, 0, 0, 0, 1}, {4, 0, 0, 0, 1}, {2, 0, 0, 0, 1}};
+constexpr uint8_t kProbes[][5] = {{3, 0, 15, 0, 1}, {1, 0, 0, 0, 1},  {4, 0, 0, 0, 1},
+                                  {2, 0, 0, 0, 1},  {3, 0, 31, 0, 2}, {3, 0, 31, 0, 3},
+                                  {3, 0, 31, 0, 4}, {3, 0, 31, 0, 5}, {3, 0, 31, 0, 6},
+                                  {3, 0, 31, 0, 7}, {3, 0, 31, 0, 8}};
 // Frames that came while nobody waited are looked at up to this many.
-constexpr int kMostSwept = 16;
+constexpr int kMostSwept = 64;
 constexpr std::size_t kRtuOverhead = 3;  // slave address in front, CRC behind
+// A wait extended by late answers lasts this many response timeouts at most.
+constexpr int kMostWaits = 10;
 
 Clock::duration timeoutOf(modbus_t* ctx, int (*get)(modbus_t*, uint32_t*, uint32_t*)) {
     uint32_t sec = 0, usec = 0;
@@ -50,13 +55,22 @@ int receiveWithin(modbus_t* ctx, uint8_t* frame, Clock::duration within) {
 // A frame that is not the awaited answer: if its slave owes an answer of
 // its function, it is that answer, late.  (A frame of a slave the context
 // does not address comes back unchecked, but its first two bytes are read.)
-void noteDropped(LineBook& book, const uint8_t* frame, Clock::time_point now) {
+// True when it was such a late answer.  `length` is the frame's PDU
+// length, 0 when unknown (a frame of a slave the context does not address).
+bool noteDropped(LineBook& book, const uint8_t* frame, std::size_t length, Clock::time_point now) {
     OwedAnswers* owed = book.owedBy(frame[0]);
-    if (owed == nullptr) return;
-    owed->heard(now);
+    if (owed == nullptr) return false;
     const auto function = static_cast<uint8_t>(frame[1] & 0x7F);
-    if (const Clock::time_point* failedAt = owed->owes(function, now, Clock::duration::max()))
-        book.lateAnswer(frame[0], duration_cast<milliseconds>(now - *failedAt));
+    const Clock::time_point* failedAt = owed->owes(function, now, Clock::duration::max());
+    if (failedAt == nullptr) return false;
+    book.lateAnswer(frame[0], duration_cast<milliseconds>(now - *failedAt));
+    if (length > 0 && (frame[1] & 0x80) == 0) owed->paidByShape(function, length);
+    return true;
+}
+
+// The PDU length of a frame libmodbus returned, 0 when it did not check it.
+std::size_t pduLength(int rc) {
+    return rc > static_cast<int>(kRtuOverhead) ? static_cast<std::size_t>(rc) - kRtuOverhead : 0;
 }
 
 // Lets the line fall silent after a corrupt frame, so that the next frame
@@ -78,14 +92,15 @@ void sweep(modbus_t* ctx, LineBook& book, uint8_t* frame) {
             dropTheRest(ctx, EMBBADDATA);
             return;
         }
-        noteDropped(book, frame, Clock::now());
+        noteDropped(book, frame, pduLength(rc), Clock::now());
     }
     modbus_flush(ctx);
 }
 
-Exchanged unanswered(LineBook& book, uint8_t slave, uint8_t function, Exchanged::Kind kind,
-                     int errorNumber) {
-    if (OwedAnswers* owed = book.owedBy(slave)) owed->owe(function, Clock::now());
+Exchanged unanswered(LineBook& book, uint8_t slave, const uint8_t* pdu, std::size_t size,
+                     Exchanged::Kind kind, int errorNumber) {
+    if (OwedAnswers* owed = book.owedBy(slave))
+        owed->owe(pdu[0], readAnswerLength(pdu, size), Clock::now());
     errno = errorNumber;
     return Exchanged{kind, 0, errorNumber};
 }
@@ -98,19 +113,28 @@ Exchanged failed(int errorNumber) {
 // Once a frame failed: a timeout after the first bytes came (before the
 // whole wait was over) is a torn frame; a bad CRC is corrupt; anything
 // else is the device's or the call's own failure.
-Exchanged afterFailedFrame(modbus_t* ctx, LineBook& book, uint8_t slave, uint8_t function,
-                           Clock::time_point deadline) {
+Exchanged afterFailedFrame(modbus_t* ctx, LineBook& book, uint8_t slave, const uint8_t* pdu,
+                           std::size_t size, Clock::time_point deadline) {
     const int failure = errno;
     const bool torn = failure == ETIMEDOUT && Clock::now() + milliseconds(1) < deadline;
     if (failure == ETIMEDOUT && !torn)
-        return unanswered(book, slave, function, Exchanged::Kind::NoAnswer, ETIMEDOUT);
+        return unanswered(book, slave, pdu, size, Exchanged::Kind::NoAnswer, ETIMEDOUT);
     if (torn || failure == EMBBADCRC || failure == EMBBADDATA || failure == EMBBADSLAVE) {
         dropTheRest(ctx, failure);
-        return unanswered(book, slave, function, Exchanged::Kind::Garbled,
+        return unanswered(book, slave, pdu, size, Exchanged::Kind::Garbled,
                           torn ? EMBBADDATA : failure);
     }
     // The request went out: whatever failed here, its answer may still come.
-    return unanswered(book, slave, function, Exchanged::Kind::Failed, failure);
+    return unanswered(book, slave, pdu, size, Exchanged::Kind::Failed, failure);
+}
+
+// An exception of a function the slave owes an answer of may be that
+// answer: it is not known to be this request's.
+bool ambiguousException(LineBook& book, uint8_t slave, const uint8_t* pdu) {
+    OwedAnswers* owed = book.owedBy(slave);
+    return (pdu[0] & 0x80) != 0 && owed != nullptr &&
+           owed->owes(static_cast<uint8_t>(pdu[0] & 0x7F), Clock::now(), Clock::duration::max()) !=
+               nullptr;
 }
 
 // Sends one request and waits for the frame that answers it.
@@ -120,29 +144,51 @@ Exchanged transactOnce(modbus_t* ctx, LineBook& book, uint8_t slave, const uint8
     raw[0] = slave;
     std::memcpy(raw + 1, pdu, size);
     if (modbus_send_raw_request(ctx, raw, static_cast<int>(size + 1)) < 0) return failed(errno);
-    const Clock::time_point deadline = Clock::now() + timeoutOf(ctx, modbus_get_response_timeout);
+    const Clock::duration timeout = timeoutOf(ctx, modbus_get_response_timeout);
+    const Clock::time_point sent = Clock::now();
+    Clock::time_point deadline = sent + timeout;
     for (;;) {
         const Clock::time_point now = Clock::now();
         if (now >= deadline)
-            return unanswered(book, slave, pdu[0], Exchanged::Kind::NoAnswer, ETIMEDOUT);
+            return unanswered(book, slave, pdu, size, Exchanged::Kind::NoAnswer, ETIMEDOUT);
         const int rc = receiveWithin(ctx, answer, deadline - now);
-        if (rc < 0) return afterFailedFrame(ctx, book, slave, pdu[0], deadline);
+        if (rc < 0) return afterFailedFrame(ctx, book, slave, pdu, size, deadline);
         const auto length = static_cast<std::size_t>(rc);
         if (length > kRtuOverhead && answer[0] == slave &&
-            answers(pdu, size, answer + 1, length - kRtuOverhead)) {
+            answers(pdu, size, answer + 1, length - kRtuOverhead) &&
+            !ambiguousException(book, slave, answer + 1)) {
             if (OwedAnswers* owed = book.owedBy(slave)) owed->settle();
             std::memmove(answer, answer + 1, length - kRtuOverhead);
             return Exchanged{Exchanged::Kind::Answer, length - kRtuOverhead, 0};
         }
-        noteDropped(book, answer, Clock::now());
+        // A node still sending what it owed is busy working through what
+        // it was asked, in order: its answer to this request comes after
+        // them, so the wait goes on (up to ten timeouts in all).
+        if (noteDropped(book, answer, pduLength(rc), Clock::now()) && answer[0] == slave)
+            deadline = std::min(Clock::now() + timeout, sent + kMostWaits * timeout);
     }
 }
 
-// A probe of a function the slave does not owe, or nullptr when it owes
-// all of them.
+// Listens for one response timeout, sending nothing: late answers that
+// come pay their debts (and those before them).
+void listenForOwed(modbus_t* ctx, LineBook& book, uint8_t* frame) {
+    const Clock::time_point deadline = Clock::now() + timeoutOf(ctx, modbus_get_response_timeout);
+    for (Clock::time_point now = Clock::now(); now < deadline; now = Clock::now()) {
+        const int rc = receiveWithin(ctx, frame, deadline - now);
+        if (rc < 0) {
+            if (errno != ETIMEDOUT) dropTheRest(ctx, EMBBADDATA);
+            return;
+        }
+        noteDropped(book, frame, pduLength(rc), Clock::now());
+    }
+}
+
+// A probe whose answer no owed answer can look like, or nullptr when there
+// is none.
 const uint8_t* freeProbe(OwedAnswers& owed, Clock::duration horizon) {
+    owed.owes(0, Clock::now(), horizon);  // forgets the debts past the horizon
     for (const auto& probe : kProbes) {
-        if (owed.owes(probe[0], Clock::now(), horizon) == nullptr) return probe;
+        if (!owed.owesShape(probe[0], readAnswerLength(probe, sizeof probe))) return probe;
     }
     return nullptr;
 }
@@ -163,8 +209,14 @@ Exchanged exchange(modbus_t* ctx, LineBook& book, uint8_t slave, const uint8_t* 
     const Clock::duration horizon = debtHorizon(ctx);
     if (owed != nullptr && owed->owes(pdu[0], Clock::now(), horizon) != nullptr) {
         const uint8_t* probe = freeProbe(*owed, horizon);
-        if (probe == nullptr)
-            return unanswered(book, slave, pdu[0], Exchanged::Kind::NoAnswer, ETIMEDOUT);
+        if (probe == nullptr) {
+            listenForOwed(ctx, book, answer);
+            probe = freeProbe(*owed, horizon);
+        }
+        if (probe == nullptr) {  // not sent, so nothing more is owed
+            errno = ETIMEDOUT;
+            return Exchanged{Exchanged::Kind::NoAnswer, 0, ETIMEDOUT};
+        }
         const Exchanged inStep = transactOnce(ctx, book, slave, probe, sizeof kProbes[0], answer);
         if (inStep.kind != Exchanged::Kind::Answer) return inStep;
     }

@@ -70,4 +70,10 @@ bool answers(const uint8_t* request, std::size_t requestSize, const uint8_t* ans
     }
 }
 
+std::size_t readAnswerLength(const uint8_t* request, std::size_t size) {
+    const bool read = (request[0] >= 1 && request[0] <= 4) || request[0] == 23;
+    if (!read || size != requestLength(request, size)) return 0;
+    return 2 + readAnswerBytes(request);
+}
+
 }  // namespace sncommon

@@ -3,9 +3,13 @@
 #include "deviceHints.h"
 #include "failure.h"
 
+#include "sncommon/deviceHolder.h"
+#include "sncommon/deviceLock.h"
 #include "sncommon/hostPort.h"
 #include "sncommon/lineRecovery.h"
 #include "sncommon/modbusErrors.h"
+
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -56,9 +60,16 @@ ScanLink::ScanLink(const std::string& device, int baud, milliseconds timeout)
         setTimeout(ctx_, std::max(kShortestByteTimeout, milliseconds(3 * 11 * 1000 / baud + 1)),
                    modbus_set_byte_timeout);
     }
+    // One master per bus, as every program of ours: the lock before the
+    // line is touched, and who holds it when another does.
+    if (!daemon_ && (lockFd_ = sncommon::lockDevice(device.c_str())) < 0 && errno == EBUSY) {
+        modbus_free(ctx_);
+        throw DeviceError(sncommon::deviceHolderSentence(device), 0);
+    }
     if (modbus_connect(ctx_) < 0) {
         const int error = errno;
         modbus_free(ctx_);
+        if (lockFd_ >= 0) ::close(lockFd_);
         throw openFailure(what, device, baud, error);
     }
     if (daemon_) askDaemonToWait(timeout);
@@ -85,6 +96,7 @@ void ScanLink::askDaemonToWait(milliseconds timeout) {
 ScanLink::~ScanLink() {
     modbus_close(ctx_);
     modbus_free(ctx_);
+    if (lockFd_ >= 0) ::close(lockFd_);
 }
 
 ScanAnswer ScanLink::ask(int slave) {

@@ -47,6 +47,7 @@ private:
 
     modbus_t* ctx_ = nullptr;
     bool daemon_ = false;
+    int lockFd_ = -1;  // holds a serial device's lock while the scan runs
 };
 
 }  // namespace snctl

@@ -126,25 +126,29 @@ TEST_F(SnctlNodeHints, PowerWithoutAStateShowsItAsStatusDoes) {
 }
 
 TEST_F(SnctlNodeHints, ScanThatFindsNothingSaysWhereItLookedBothWays) {
-    startDaemon();
     const RunResult direct = snctl({"-p", link, "scan", "--slaves", "3-5,8", "--timeout", "50"});
     EXPECT_EQ(direct.status, 0) << direct.err;
     EXPECT_EQ(direct.out, "");
     EXPECT_EQ(direct.err, "snctl: scan: no node answered at 3-5,8\n");
+    const RunResult json = snctl({"-p", link, "--json", "scan", "--slaves", "3"});
+    EXPECT_EQ(json.out, "{\"nodes\":[]}\n");
+    startDaemon();  // the device's one master from now on
     const RunResult bus = snctl({"-p", tcpName(), "scan", "--slaves", "5,6", "--timeout", "50"});
     EXPECT_EQ(bus.status, 0) << bus.err;
     EXPECT_EQ(bus.err, "snctl: scan: no node answered at 5-6\n");
-    const RunResult json = snctl({"-p", link, "--json", "scan", "--slaves", "3"});
-    EXPECT_EQ(json.out, "{\"nodes\":[]}\n");
+    const RunResult held = snctl({"-p", link, "scan", "--slaves", "3"});
+    EXPECT_EQ(held.status, 1);
+    EXPECT_EQ(held.err.find("snctl: " + link + " is in use by PID "), 0u) << held.err;
 }
 
 // The scan's --timeout is the wait at each address through snbusd too, as
 // on the device itself: a node slower than it is not found either way, and
 // is found both ways when given the time.
 TEST_F(SnctlNodeHints, ScanThroughTheDaemonHonoursItsTimeoutOnTheLine) {
-    startDaemon({"--timeout", "600"});
     sim.setFault(snsim::Fault::Delay, std::chrono::milliseconds(250));
-    for (const std::string& device : {link, tcpName()}) {
+    for (const bool throughTheDaemon : {false, true}) {
+        if (throughTheDaemon) startDaemon({"--timeout", "600"});
+        const std::string device = throughTheDaemon ? tcpName() : link;
         const RunResult hasty = snctl({"-p", device, "scan", "--slaves", "1", "--timeout", "100"});
         EXPECT_EQ(hasty.status, 0) << device << ": " << hasty.err;
         EXPECT_EQ(hasty.out, "") << device;

@@ -18,4 +18,8 @@ std::size_t requestLength(const uint8_t* pdu, std::size_t size);
 bool answers(const uint8_t* request, std::size_t requestSize, const uint8_t* answer,
              std::size_t answerSize);
 
+// The length of the answer PDU a read (functions 1 to 4 and 23) is given
+// when it is not refused; 0 for other functions.
+std::size_t readAnswerLength(const uint8_t* request, std::size_t size);
+
 }  // namespace sncommon
