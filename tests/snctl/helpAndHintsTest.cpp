@@ -145,17 +145,17 @@ TEST_F(SnctlNodeHints, ScanThatFindsNothingSaysWhereItLookedBothWays) {
 // on the device itself: a node slower than it is not found either way, and
 // is found both ways when given the time.
 TEST_F(SnctlNodeHints, ScanThroughTheDaemonHonoursItsTimeoutOnTheLine) {
-    sim.setFault(snsim::Fault::Delay, std::chrono::milliseconds(250));
+    sim.setFault(snsim::Fault::Delay, std::chrono::milliseconds(600));
     for (const bool throughTheDaemon : {false, true}) {
-        if (throughTheDaemon) startDaemon({"--timeout", "600"});
+        if (throughTheDaemon) startDaemon({"--timeout", "2000"});
         const std::string device = throughTheDaemon ? tcpName() : link;
         const RunResult hasty = snctl({"-p", device, "scan", "--slaves", "1", "--timeout", "100"});
         EXPECT_EQ(hasty.status, 0) << device << ": " << hasty.err;
         EXPECT_EQ(hasty.out, "") << device;
         EXPECT_EQ(hasty.err, "snctl: scan: no node answered at 1\n") << device;
-        std::this_thread::sleep_for(std::chrono::milliseconds(300));  // the late answer goes by
+        std::this_thread::sleep_for(std::chrono::milliseconds(700));  // the late answer goes by
         const RunResult patient =
-            snctl({"-p", device, "scan", "--slaves", "1", "--timeout", "1000"});
+            snctl({"-p", device, "scan", "--slaves", "1", "--timeout", "2000"});
         EXPECT_EQ(patient.status, 0) << device << ": " << patient.err;
         EXPECT_EQ(patient.out.rfind("slave 1: serial number", 0), 0u) << device << patient.err;
     }
