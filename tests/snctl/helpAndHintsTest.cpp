@@ -3,6 +3,7 @@
 // snbusd, in the same words both ways.
 #include "../snbusd/daemonFixture.h"
 #include "capturedProcess.h"
+#include "freePort.h"
 
 #include <gtest/gtest.h>
 
@@ -23,19 +24,6 @@ RunResult snctl(const std::vector<std::string>& args) {
     std::vector<std::string> argv{SNCTL_PATH};
     argv.insert(argv.end(), args.begin(), args.end());
     return sntest::runProgram(argv);
-}
-
-// A loopback port nobody listens on: bound, then closed again.
-uint16_t closedPort() {
-    const int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t size = sizeof address;
-    bind(fd, reinterpret_cast<sockaddr*>(&address), size);
-    getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size);
-    close(fd);
-    return ntohs(address.sin_port);
 }
 
 TEST(SnctlHelp, EveryCommandShowsItsOwnUsageWithHelpAnywhereAndHelpCommand) {
@@ -79,7 +67,7 @@ TEST(SnctlHints, TcpNamesWithoutPortOrDaemonSayWhatToDo) {
     EXPECT_EQ(scanNoPort.status, 2);
     EXPECT_NE(scanNoPort.err.find("the port is missing"), std::string::npos) << scanNoPort.err;
 
-    const std::string address = "127.0.0.1:" + std::to_string(closedPort());
+    const std::string address = "127.0.0.1:" + std::to_string(sntest::freeLoopbackPort());
     const std::string refused =
         "snctl: nothing listens at " + address + " \u2014 is snbusd running?\n";
     for (const std::vector<std::string>& command :

@@ -3,6 +3,7 @@
 // up with its analog values, one channel out of range, and both nodes
 // going silent.
 #include "exporterFixture.h"
+#include "freePort.h"
 
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -37,18 +38,6 @@ void replaceAll(std::string& text, const std::string& from, const std::string& t
         text.replace(at, from.size(), to);
 }
 
-uint16_t freePort() {
-    const int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-    close(fd);
-    return ntohs(address.sin_port);
-}
-
 class PrometheusTest : public ExporterTest {
 protected:
     // The documented configuration, pointed at this exporter and its
@@ -67,7 +56,7 @@ protected:
     }
 
     void startPrometheus(const std::string& config) {
-        webPort = freePort();
+        webPort = sntest::freeLoopbackPort();
         ASSERT_TRUE(
             prometheus.start({"/usr/bin/prometheus", "--config.file=" + config,
                               "--storage.tsdb.path=" + dir + "/tsdb",

@@ -3,6 +3,7 @@
 // registers as the check of what reached the port.
 #include "capturedProcess.h"
 #include "consoleProgram.h"
+#include "freePort.h"
 #include "rawHttpClient.h"
 
 #include "snsim/emulator.h"
@@ -290,19 +291,6 @@ TEST_F(RemoteBridgeTest, StoppingWithAClientConnectedRestoresTheLine) {
     close(fd);
 }
 
-// A port number free right now, for a server that cannot pick its own.
-uint16_t freeTcpPort() {
-    const int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-    close(fd);
-    return ntohs(address.sin_port);
-}
-
 // The same pyserial script through ser2net in front of the pty bridge and
 // through the served bridge: bytes pass both ways, but only the served
 // bridge puts the client's line on the node's port.
@@ -314,7 +302,7 @@ TEST_F(RemoteBridgeTest, Ser2netInFrontOfThePtyBridgeCarriesBytesButNotTheLine) 
                                  std::to_string(kPort), "-b", "19200", "--link", dir + "/link"}));
     ASSERT_TRUE(
         waitUntil([&] { return ptyBridge.outputSoFar().find("pty: ") != std::string::npos; }, 10s));
-    const uint16_t ser2netPort = freeTcpPort();
+    const uint16_t ser2netPort = sntest::freeLoopbackPort();
     const std::string config = dir + "/ser2net.yaml";
     std::FILE* file = std::fopen(config.c_str(), "w");
     ASSERT_NE(file, nullptr);
