@@ -6,7 +6,7 @@
 #include "bridgeOptions.h"
 #include "failure.h"
 #include "ptyPeer.h"
-#include "relay.h"
+#include "relayNames.h"
 #include "remoteServer.h"
 #include "sncommon/pseudoTerminal.h"
 #include "sncommon/stopSignals.h"
@@ -59,7 +59,7 @@ void finishBridge(CommandContext& context, SnSerial* port, const BridgeOptions& 
 Relayed relayUntilStopped(SnSerial* port, const sncommon::PseudoTerminal& pty,
                           const BridgeOptions& options, const sncommon::StopSignals& signals) {
     PtyPeer peer(pty.master());
-    Relay relay(port, peer, options.line);
+    Relay relay(port, peer, options.line, "snctl: bridge");
     relay.start();
     while (!relay.stopped().raised() && signals.wait(std::chrono::milliseconds(100)) == 0) {
     }
@@ -91,7 +91,7 @@ void runServedBridge(const BridgeOptions& options, CommandContext& context,
     ready.text("protocol", options.raw ? "raw" : "rfc2217");
     printReady(context, ready);
 
-    Relay relay(port, peer, options.line);
+    Relay relay(port, peer, options.line, "snctl: bridge");
     relay.start();
     server.run(signals, relay.stopped());
     const Relayed relayed = relay.finish();

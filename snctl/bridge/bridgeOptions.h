@@ -2,7 +2,7 @@
 // (--link PATH | --listen [HOST:]PORT [--raw] [--allow ADDR[/BITS]]... [--keep])".
 #pragma once
 
-#include "relayPeer.h"
+#include "relayNames.h"
 #include "sncommon/hostPort.h"
 
 #include <cstdint>

@@ -2,7 +2,7 @@
 // the node, the node's bytes are written to it.
 #pragma once
 
-#include "relayPeer.h"
+#include "relayNames.h"
 
 #include <poll.h>
 

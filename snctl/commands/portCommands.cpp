@@ -4,7 +4,7 @@
 #include "failure.h"
 #include "numberParsing.h"
 #include "oneShotCommands.h"
-#include "portReader.h"
+#include "relayNames.h"
 #include "textEscapes.h"
 
 #include <cctype>

@@ -6,8 +6,7 @@
 // node's data back).
 #pragma once
 
-#include "relayPeer.h"
-#include "wakeEvent.h"
+#include "relayNames.h"
 
 #include <atomic>
 #include <cstddef>

@@ -4,7 +4,7 @@
 // collected for the caller to pass on in order with the client's data.
 #pragma once
 
-#include "relayPeer.h"
+#include "relayNames.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -6,7 +6,7 @@
 #include "bridgeOptions.h"
 #include "clientPeer.h"
 #include "remoteClient.h"
-#include "stopEvent.h"
+#include "relayNames.h"
 
 #include "sncommon/stopSignals.h"
 

@@ -2,13 +2,16 @@
 // a failed transaction (snSerRead returns 0 for both).
 #pragma once
 
+#include "sncommon/deviceFailure.h"
 #include "snLib.h"
 
 #include <cstddef>
 #include <cstdint>
 #include <vector>
 
-namespace snctl {
+namespace snrelay {
+
+using sncommon::DeviceError;
 
 inline constexpr uint32_t kFullBlock = SN_BLOCK_BYTES;
 
@@ -22,4 +25,4 @@ std::size_t readOnce(SnSerial* port, uint8_t* buffer, uint32_t capacity);
 // DeviceError still has every byte taken from the node before it.
 void receiveFor(SnSerial* port, long ms, std::vector<uint8_t>& received);
 
-}  // namespace snctl
+}  // namespace snrelay

@@ -1,7 +1,7 @@
 // node -> peer: large reads while data flows, a gentle pace when idle.
 #include "relaySides.h"
 
-#include "failure.h"
+#include "sncommon/deviceFailure.h"
 #include "portReader.h"
 
 #include <poll.h>
@@ -11,7 +11,7 @@
 #include <cstdio>
 #include <optional>
 
-namespace snctl {
+namespace snrelay {
 
 namespace {
 
@@ -106,4 +106,4 @@ void ReceiveSide::handOver(const uint8_t* data, std::size_t length) {
     }
 }
 
-}  // namespace snctl
+}  // namespace snrelay

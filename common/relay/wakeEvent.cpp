@@ -1,6 +1,6 @@
 #include "wakeEvent.h"
 
-#include "failure.h"
+#include "sncommon/deviceFailure.h"
 
 #include <sys/eventfd.h>
 #include <unistd.h>
@@ -8,10 +8,10 @@
 #include <cerrno>
 #include <cstdint>
 
-namespace snctl {
+namespace snrelay {
 
 WakeEvent::WakeEvent() : fd_(eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {
-    if (fd_ < 0) throw DeviceError("cannot create an event descriptor", errno);
+    if (fd_ < 0) throw sncommon::DeviceError("cannot create an event descriptor", errno);
 }
 
 WakeEvent::~WakeEvent() { close(fd_); }
@@ -26,4 +26,4 @@ void WakeEvent::clear() const {
     [[maybe_unused]] const ssize_t got = read(fd_, &count, sizeof count);
 }
 
-}  // namespace snctl
+}  // namespace snrelay

@@ -4,7 +4,7 @@
 #include <chrono>
 #include <cstdio>
 
-namespace snctl {
+namespace snrelay {
 
 namespace {
 
@@ -17,8 +17,8 @@ std::chrono::milliseconds idleWaitWhileTransmitting(const PortLine& line) {
 
 }  // namespace
 
-Relay::Relay(SnSerial* port, RelayPeer& peer, const PortLine& line)
-    : health_(port->port, stderr),
+Relay::Relay(SnSerial* port, RelayPeer& peer, const PortLine& line, const std::string& who)
+    : health_(port->port, stderr, who),
       transmit_(port, peer, stop_, health_, line),
       receive_(port, peer, stop_, health_, transmit_, idleWaitWhileTransmitting(line)) {}
 
@@ -52,4 +52,4 @@ Relayed Relay::finish() {
     return Relayed{transmit_.delivered(), receive_.delivered(), health_.down()};
 }
 
-}  // namespace snctl
+}  // namespace snrelay

@@ -17,7 +17,7 @@
 #include <cstdint>
 #include <optional>
 
-namespace snctl {
+namespace snrelay {
 
 // Bytes held for the node at most; while full, the peer is not read, so the
 // writing client is held back by its own side instead of losing data.
@@ -100,4 +100,4 @@ private:
     std::chrono::steady_clock::time_point nextFlagCheck_{};
 };
 
-}  // namespace snctl
+}  // namespace snrelay

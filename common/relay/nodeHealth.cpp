@@ -1,13 +1,13 @@
 #include "nodeHealth.h"
 
-namespace snctl {
+namespace snrelay {
 
 void NodeHealth::failed(const DeviceError& error) {
     std::lock_guard lock(mutex_);
     if (down_) return;
     down_ = true;
-    std::fprintf(out_, "snctl: bridge: node not answering on virtual port %u: %s\n", port_,
-                 describeDeviceError(error).c_str());
+    std::fprintf(out_, "%s: node not answering on virtual port %u: %s\n", who_.c_str(), port_,
+                 sncommon::describeDeviceError(error).c_str());
     std::fflush(out_);
 }
 
@@ -15,7 +15,8 @@ void NodeHealth::answered() {
     std::lock_guard lock(mutex_);
     if (!down_) return;
     down_ = false;
-    std::fprintf(out_, "snctl: bridge: node answering again on virtual port %u\n", port_);
+    std::fprintf(out_, "%s: node answering again on virtual port %u\n", who_.c_str(),
+                 port_);
     std::fflush(out_);
 }
 
@@ -24,4 +25,4 @@ bool NodeHealth::down() const {
     return down_;
 }
 
-}  // namespace snctl
+}  // namespace snrelay

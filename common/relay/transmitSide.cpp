@@ -3,7 +3,7 @@
 // queued before them.
 #include "relaySides.h"
 
-#include "failure.h"
+#include "sncommon/deviceFailure.h"
 #include "portReader.h"
 
 #include <algorithm>
@@ -12,7 +12,7 @@
 #include <cstring>
 #include <thread>
 
-namespace snctl {
+namespace snrelay {
 
 namespace {
 
@@ -172,4 +172,4 @@ void TransmitSide::control(int status, const char* what) {
         std::string("cannot ") + what + " virtual port " + std::to_string(port_->port), errno));
 }
 
-}  // namespace snctl
+}  // namespace snrelay

@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <optional>
 
-namespace snctl {
+namespace snrelay {
 
 // The port's line: speed, parity letter (N, E, O) and stop bits.
 struct PortLine {
@@ -63,4 +63,4 @@ public:
     virtual void errorFlags(uint16_t /*flags*/) {}
 };
 
-}  // namespace snctl
+}  // namespace snrelay

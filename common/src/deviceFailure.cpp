@@ -1,4 +1,4 @@
-#include "failure.h"
+#include "sncommon/deviceFailure.h"
 
 #include <modbus.h>
 
@@ -6,18 +6,18 @@
 
 #include "sncommon/modbusErrors.h"
 
-namespace snctl {
+namespace sncommon {
 
 namespace {
 
 // Words for the Modbus kinds of failure that need no finer telling.
 const char* wordsForKind(int errorNumber) {
-    switch (sncommon::classifyModbusError(errorNumber)) {
-        case sncommon::ModbusFailure::NodeException:
+    switch (classifyModbusError(errorNumber)) {
+        case ModbusFailure::NodeException:
             return "the node refused the request";
-        case sncommon::ModbusFailure::TargetFailed:
+        case ModbusFailure::TargetFailed:
             return "no answer from the node behind the bus daemon";
-        case sncommon::ModbusFailure::PathUnavailable:
+        case ModbusFailure::PathUnavailable:
             return "the bus daemon has lost its serial line";
         default:
             return nullptr;
@@ -84,4 +84,4 @@ std::string describeDeviceError(const DeviceError& error) {
     return what + ": " + words + " (" + text + ")";
 }
 
-}  // namespace snctl
+}  // namespace sncommon

@@ -1,13 +1,13 @@
 #include "portReader.h"
 
-#include "failure.h"
+#include "sncommon/deviceFailure.h"
 
 #include <cerrno>
 #include <chrono>
 #include <string>
 #include <thread>
 
-namespace snctl {
+namespace snrelay {
 
 namespace {
 
@@ -38,4 +38,4 @@ void receiveFor(SnSerial* port, long ms, std::vector<uint8_t>& received) {
     }
 }
 
-}  // namespace snctl
+}  // namespace snrelay

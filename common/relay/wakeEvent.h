@@ -3,7 +3,7 @@
 // no nudge is ever lost.
 #pragma once
 
-namespace snctl {
+namespace snrelay {
 
 class WakeEvent {
 public:
@@ -20,4 +20,4 @@ private:
     int fd_;
 };
 
-}  // namespace snctl
+}  // namespace snrelay

@@ -12,9 +12,10 @@
 
 #include <mutex>
 #include <optional>
+#include <string>
 #include <thread>
 
-namespace snctl {
+namespace snrelay {
 
 struct Relayed {
     uint64_t toNode = 0;
@@ -24,8 +25,9 @@ struct Relayed {
 
 class Relay {
 public:
-    // The port's line must already be `line`.
-    Relay(SnSerial* port, RelayPeer& peer, const PortLine& line);
+    // The port's line must already be `line`; `who` begins the reports on
+    // the node's health ("snctl: bridge").
+    Relay(SnSerial* port, RelayPeer& peer, const PortLine& line, const std::string& who);
     ~Relay();  // stops and joins if finish() was not called
     Relay(const Relay&) = delete;
     Relay& operator=(const Relay&) = delete;
@@ -53,4 +55,4 @@ private:
     std::optional<DeviceError> error_;
 };
 
-}  // namespace snctl
+}  // namespace snrelay

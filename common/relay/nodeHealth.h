@@ -2,17 +2,23 @@
 // node is visible without flooding the log.
 #pragma once
 
-#include "failure.h"
+#include "sncommon/deviceFailure.h"
 
 #include <cstdint>
 #include <cstdio>
 #include <mutex>
+#include <string>
+#include <utility>
 
-namespace snctl {
+namespace snrelay {
+
+using sncommon::DeviceError;
 
 class NodeHealth {
 public:
-    NodeHealth(uint16_t port, std::FILE* out) : port_(port), out_(out) {}
+    // `who` begins each report ("snctl: bridge").
+    NodeHealth(uint16_t port, std::FILE* out, std::string who)
+        : port_(port), out_(out), who_(std::move(who)) {}
 
     void failed(const DeviceError& error);
     void answered();
@@ -21,8 +27,9 @@ public:
 private:
     uint16_t port_;
     std::FILE* out_;
+    std::string who_;
     mutable std::mutex mutex_;
     bool down_ = false;
 };
 
-}  // namespace snctl
+}  // namespace snrelay

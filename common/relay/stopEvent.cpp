@@ -1,6 +1,6 @@
 #include "stopEvent.h"
 
-#include "failure.h"
+#include "sncommon/deviceFailure.h"
 
 #include <poll.h>
 #include <sys/eventfd.h>
@@ -8,10 +8,10 @@
 
 #include <cerrno>
 
-namespace snctl {
+namespace snrelay {
 
 StopEvent::StopEvent() : eventFd_(eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {
-    if (eventFd_ < 0) throw DeviceError("cannot create an event descriptor", errno);
+    if (eventFd_ < 0) throw sncommon::DeviceError("cannot create an event descriptor", errno);
 }
 
 StopEvent::~StopEvent() { close(eventFd_); }
@@ -32,4 +32,4 @@ short StopEvent::waitFor(int fd, short events, std::chrono::milliseconds timeout
     return fd >= 0 ? fds[1].revents : 0;
 }
 
-}  // namespace snctl
+}  // namespace snrelay

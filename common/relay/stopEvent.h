@@ -5,7 +5,7 @@
 #include <atomic>
 #include <chrono>
 
-namespace snctl {
+namespace snrelay {
 
 class StopEvent {
 public:
@@ -26,4 +26,4 @@ private:
     std::atomic<bool> raised_{false};
 };
 
-}  // namespace snctl
+}  // namespace snrelay
