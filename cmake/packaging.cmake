@@ -42,9 +42,11 @@ set(SN_SYSTEMD_UNIT_DIR "lib/systemd/system" CACHE STRING
     "Where the systemd unit of snbusd is installed (relative: below the prefix)")
 install(FILES ${PROJECT_SOURCE_DIR}/packaging/snbusd@.service DESTINATION ${SN_SYSTEMD_UNIT_DIR})
 
-# The licence of uPlot, which snweb carries inside it.
+# The licences of uPlot and xterm.js, which snweb carries inside it.
 install(FILES ${PROJECT_SOURCE_DIR}/snweb/web/node_modules/uplot/LICENSE
         DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/snlib RENAME uPlot.LICENSE)
+install(FILES ${PROJECT_SOURCE_DIR}/snweb/web/node_modules/@xterm/xterm/LICENSE
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/snlib RENAME xterm.js.LICENSE)
 
 # The Python package snlib (pure Python over the shared library) where
 # Debian's python3 looks for it, and its sn:// handler beside pyserial's

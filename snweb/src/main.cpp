@@ -32,9 +32,14 @@ int serve(const snweb::WebOptions& options) {
     // The pollers tell the server through this, once it exists.
     std::atomic<snweb::WebServer*> listener{nullptr};
     for (const sncommon::NodeTarget& target : options.targets) {
-        nodes.push_back(std::make_unique<snweb::NodePoller>(target, options.rate, [&listener] {
-            if (snweb::WebServer* s = listener.load()) s->nodeChanged();
-        }));
+        nodes.push_back(std::make_unique<snweb::NodePoller>(
+            target, options.rate,
+            [&listener] {
+                if (snweb::WebServer* s = listener.load()) s->nodeChanged();
+            },
+            [&listener] {
+                if (snweb::WebServer* s = listener.load()) s->terminalNews();
+            }));
     }
     snweb::WebServer web(options.listenHost, options.listenPort, token, options.allowedHosts,
                          options.readOnly, nodes);

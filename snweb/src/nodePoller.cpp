@@ -3,6 +3,7 @@
 #include <snLib.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 
 namespace snweb {
@@ -13,18 +14,30 @@ using Clock = std::chrono::steady_clock;
 constexpr auto kIdentityPeriod = std::chrono::seconds(2);
 constexpr auto kReopenPeriod = std::chrono::seconds(1);
 constexpr uint32_t kDrainBudget = 200;  // hundredths of a second
+// A line no page has set since snweb started is left as it is; the relay
+// paces what it sends as if it were this (the node holds back the rest).
+constexpr snrelay::PortLine kAssumedLine{115200, 'N', 1};
 
 double wallSeconds() {
     return std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch())
         .count();
 }
 
+std::array<std::unique_ptr<TerminalFeed>, kPorts> makeFeeds(const std::function<void()>& news) {
+    std::array<std::unique_ptr<TerminalFeed>, kPorts> feeds;
+    const std::function<void()> tell = news ? news : [] {};
+    for (auto& feed : feeds) feed = std::make_unique<TerminalFeed>(tell, tell);
+    return feeds;
+}
+
 }  // namespace
 
-NodePoller::NodePoller(sncommon::NodeTarget target, double rate, std::function<void()> changed)
+NodePoller::NodePoller(sncommon::NodeTarget target, double rate, std::function<void()> changed,
+                       std::function<void()> terminalNews)
     : target_(std::move(target)),
       period_(std::chrono::nanoseconds(static_cast<long long>(1e9 / rate))),
       changed_(std::move(changed)),
+      feeds_(makeFeeds(terminalNews)),
       window_(windowCapacity(rate, kWindowSeconds)),
       thread_([this] { run(); }) {}
 
@@ -35,6 +48,8 @@ NodePoller::~NodePoller() {
     }
     wake_.notify_all();
     thread_.join();
+    for (std::size_t p = 0; p < kPorts; ++p)
+        if (relays_[p]) stopTerminal(p);
     for (SnSerial* port : ports_)
         if (port != nullptr) snCloseSerial(port);
     if (node_ != nullptr) closeSensorNode(node_);
@@ -65,6 +80,11 @@ std::string NodePoller::csv() const {
     return window_.csv();
 }
 
+void NodePoller::wake() {
+    { std::lock_guard<std::mutex> lock(mutex_); }  // a waiting poller is in wait_until now
+    wake_.notify_all();
+}
+
 bool NodePoller::call(int result) {
     std::lock_guard<std::mutex> lock(mutex_);
     ++status_.transactions;
@@ -84,6 +104,10 @@ void NodePoller::run() {
     auto nextIdentity = Clock::now();
     std::unique_lock<std::mutex> lock(mutex_);
     while (!stopping_) {
+        lock.unlock();
+        syncTerminals();
+        lock.lock();
+        if (stopping_) break;
         if (!commands_.empty()) {
             const Command command = commands_.front();
             commands_.pop_front();
@@ -197,6 +221,47 @@ void NodePoller::execute(const Command& c) {
     status_.lastAction = describe(c) + ": " + outcome;
 }
 
+// A port's relay runs while a terminal page is open on it, with a port
+// handle of its own (the library counts the opens of a port).
+void NodePoller::syncTerminals() {
+    for (std::size_t p = 0; p < kPorts; ++p) {
+        const bool wanted = feeds_[p]->viewers() > 0;
+        if (wanted && !relays_[p]) startTerminal(p);
+        if (!wanted && relays_[p]) stopTerminal(p);
+    }
+}
+
+void NodePoller::startTerminal(std::size_t p) {
+    if (!ensureOpen()) return;
+    SnSerial* port = snOpenSerial(node_, static_cast<uint16_t>(p));
+    if (!call(port != nullptr ? 0 : -1)) return;  // tried again next round
+    terminalPorts_[p] = port;
+    relays_[p] = std::make_unique<snrelay::Relay>(port, *feeds_[p], lineOf(p),
+                                                  "snweb: node " + target_.name);
+    relays_[p]->start();
+    std::lock_guard<std::mutex> lock(mutex_);
+    status_.ports[p].terminal = true;
+}
+
+void NodePoller::stopTerminal(std::size_t p) {
+    try {
+        relays_[p]->finish();
+    } catch (const sncommon::DeviceError& error) {
+        std::fprintf(stderr, "snweb: node %s: terminal on port %zu: %s\n", target_.name.c_str(), p,
+                     sncommon::describeDeviceError(error).c_str());
+    }
+    relays_[p].reset();
+    snCloseSerial(terminalPorts_[p]);
+    terminalPorts_[p] = nullptr;
+    std::lock_guard<std::mutex> lock(mutex_);
+    status_.ports[p].terminal = false;
+}
+
+snrelay::PortLine NodePoller::lineOf(std::size_t p) const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return status_.ports[p].lineKnown ? status_.ports[p].line : kAssumedLine;
+}
+
 bool NodePoller::executePort(const Command& c) {
     const auto p = static_cast<std::size_t>(c.index);
     if (ports_[p] == nullptr) {
@@ -210,7 +275,7 @@ bool NodePoller::executePort(const Command& c) {
     bool done = false;
     switch (c.action) {
         case Action::PortLine:
-            done = call(snSerInit(port, static_cast<int>(c.value), c.parity, c.stopBits));
+            done = setLine(p, port, snrelay::PortLine{c.value, c.parity, c.stopBits});
             break;
         case Action::PortTxEnable:
             done = call(snSerSetTxEnbl(port, c.value != 0 ? 1 : 0));
@@ -238,6 +303,27 @@ bool NodePoller::executePort(const Command& c) {
             break;
     }
     readPortFlags();
+    return done;
+}
+
+// With a terminal open the change goes through its relay, after the bytes
+// typed before it, so the relay paces by the new line from then on.
+bool NodePoller::setLine(std::size_t p, SnSerial* port, const snrelay::PortLine& line) {
+    bool done = false;
+    if (relays_[p]) {
+        snrelay::NodeAction action;
+        action.kind = snrelay::NodeAction::Kind::SetLine;
+        action.line = line;
+        feeds_[p]->act(action);
+        done = true;
+    } else {
+        done = call(snSerInit(port, static_cast<int>(line.baud), line.parity, line.stopBits));
+    }
+    if (done) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        status_.ports[p].lineKnown = true;
+        status_.ports[p].line = line;
+    }
     return done;
 }
 

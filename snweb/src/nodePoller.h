@@ -1,6 +1,7 @@
 // One node, read by one thread of its own however many pages look at it:
 // the analog channels and outputs at the plot's rate, the identity and
 // settings every couple of seconds, and the pages' commands in between.
+// A port with a terminal page open has a relay of its own beside it.
 #pragma once
 
 #include <array>
@@ -8,13 +9,16 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
 
 #include "actions.h"
 #include "sampleWindow.h"
+#include "relay.h"
 #include "sncommon/nodeTarget.h"
+#include "terminalFeed.h"
 
 struct SensorNode;
 struct SnSerial;
@@ -30,6 +34,9 @@ struct PortStatus {
     bool flagsKnown = false;
     uint16_t flags = 0;
     bool txEnabled = false;
+    bool terminal = false;  // a terminal page's relay runs on it
+    bool lineKnown = false;  // set from a page since snweb started
+    snrelay::PortLine line{};
 };
 
 // What the pages show of a node, as last read back from it.
@@ -53,8 +60,10 @@ struct NodeStatus {
 class NodePoller {
 public:
     // `changed` runs on the poller's thread after each round that read or
-    // did something; it must be quick.
-    NodePoller(sncommon::NodeTarget target, double rate, std::function<void()> changed);
+    // did something; `terminalNews` when a terminal's relay gave bytes or
+    // took keystrokes.  Both must be quick.
+    NodePoller(sncommon::NodeTarget target, double rate, std::function<void()> changed,
+               std::function<void()> terminalNews = {});
     ~NodePoller();
     NodePoller(const NodePoller&) = delete;
     NodePoller& operator=(const NodePoller&) = delete;
@@ -66,6 +75,11 @@ public:
     std::vector<Sample> samplesSince(double after, std::size_t most) const;
     std::string csv() const;
 
+    // The shared feed of port P's terminal pages.  After a page attaches or
+    // detaches, wake() starts or stops the port's relay.
+    TerminalFeed& terminal(int port) { return *feeds_[static_cast<std::size_t>(port)]; }
+    void wake();
+
 private:
     void run();
     bool ensureOpen();
@@ -75,12 +89,20 @@ private:
     void execute(const Command& command);
     bool executePort(const Command& command);
     bool call(int result);  // counts a transaction, true when it succeeded
+    void syncTerminals();
+    void startTerminal(std::size_t port);
+    void stopTerminal(std::size_t port);
+    snrelay::PortLine lineOf(std::size_t port) const;
+    bool setLine(std::size_t port, SnSerial* handle, const snrelay::PortLine& line);
 
     const sncommon::NodeTarget target_;
     const std::chrono::nanoseconds period_;
     const std::function<void()> changed_;
     SensorNode* node_ = nullptr;
     std::array<SnSerial*, kPorts> ports_{};
+    std::array<std::unique_ptr<TerminalFeed>, kPorts> feeds_;
+    std::array<SnSerial*, kPorts> terminalPorts_{};
+    std::array<std::unique_ptr<snrelay::Relay>, kPorts> relays_;
 
     mutable std::mutex mutex_;
     std::condition_variable wake_;

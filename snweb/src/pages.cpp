@@ -11,6 +11,7 @@ std::string pageHtml(const std::string& kind, const std::string& node, int port)
            title +
            "</title>\n"
            "<link rel=\"stylesheet\" href=\"/static/uPlot.min.css\">\n"
+           "<link rel=\"stylesheet\" href=\"/static/xterm.css\">\n"
            "<link rel=\"stylesheet\" href=\"/static/style.css\">\n"
            "<script src=\"/static/uPlot.iife.min.js\"></script>\n"
            "<script type=\"module\" src=\"/static/app.js\"></script>\n"

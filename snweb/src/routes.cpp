@@ -30,12 +30,13 @@ Route named(Page page, std::string_view node, std::string_view detail = {}) {
     return route;
 }
 
-Route nodeRoute(std::string_view rest) {
+// NAME, or NAME/port/P: `whole` for the first, `port` for the second.
+Route nodeRoute(std::string_view rest, Page whole, Page port) {
     const std::string_view name = nextPart(rest);
-    if (rest.empty()) return named(Page::Node, name);
+    if (rest.empty()) return named(whole, name);
     if (nextPart(rest) != "port" || rest.size() != 1 || rest[0] < '0' || rest[0] > '2') return {};
-    Route route = named(Page::Port, name);
-    if (route.page == Page::Port) route.port = rest[0] - '0';
+    Route route = named(port, name);
+    if (route.page == port) route.port = rest[0] - '0';
     return route;
 }
 
@@ -54,11 +55,11 @@ Route routeOf(std::string_view path) {
     if (path.empty() || path[0] != '/') return {};
     std::string_view rest = path.substr(1);
     const std::string_view first = nextPart(rest);
-    if (first == "node") return nodeRoute(rest);
+    if (first == "node") return nodeRoute(rest, Page::Node, Page::Port);
     if (first == "api") return apiRoute(rest);
     if (first == "ws" && rest.empty() && path == "/ws") return {Page::SocketOverview, "", -1, ""};
-    if (first == "ws" && nextPart(rest) == "node" && rest.find('/') == std::string_view::npos)
-        return named(Page::SocketNode, rest);
+    if (first == "ws" && nextPart(rest) == "node")
+        return nodeRoute(rest, Page::SocketNode, Page::SocketTerminal);
     if (first == "static" && rest.find('/') == std::string_view::npos && plainName(rest))
         return {Page::Asset, "", -1, std::string(rest)};
     return {};

@@ -15,13 +15,14 @@ enum class Page {
     Command,         // /api/node/NAME/ACTION (POST)
     SocketOverview,  // /ws
     SocketNode,      // /ws/node/NAME
+    SocketTerminal,  // /ws/node/NAME/port/P
     NotFound,
 };
 
 struct Route {
     Page page = Page::NotFound;
     std::string node;    // a name as targets have them (not yet known to exist)
-    int port = -1;       // 0-2 on Page::Port
+    int port = -1;       // 0-2 on Page::Port and Page::SocketTerminal
     std::string detail;  // the asset's file or the command's action
 };
 

@@ -18,6 +18,7 @@ namespace snweb {
 namespace {
 
 constexpr std::size_t kMostSamplesAMessage = 2000;
+constexpr std::size_t kTerminalFrame = 16 * 1024;  // the node's bytes in one message
 constexpr const char* kProtocolName = "snweb";
 
 using Headers = std::vector<std::pair<std::string, std::string>>;
@@ -109,7 +110,7 @@ void emitLibraryLog(int level, const char* line) {
 }  // namespace
 
 struct WebServer::Session {
-    enum class Kind { Http, Post, Overview, Node } kind = Kind::Http;
+    enum class Kind { Http, Post, Overview, Node, Terminal } kind = Kind::Http;
     NodePoller* node = nullptr;
     std::string action;        // of a POST
     std::string body;          // of a POST, bounded
@@ -117,6 +118,11 @@ struct WebServer::Session {
     std::string lastSent;      // what the page was last told (without readings)
     double lastSample = 0;     // time of the newest reading sent
     std::size_t received = 0;  // bytes of the page's message so far
+    int port = -1;             // a terminal's
+    FeedCursor cursor;         // a terminal's place in its port's stream
+    bool greeted = false;      // a terminal page was told what it may do
+    bool held = false;         // its typing waits for room in the port's queue
+    std::string address;       // the client's, kept for the closing log line
 };
 
 WebServer::WebServer(const std::string& host, int port, std::string token,
@@ -165,7 +171,43 @@ void WebServer::stop() {
 }
 
 void WebServer::nodeChanged() {
+    nodesChanged_ = true;
     if (context_ != nullptr) lws_cancel_service(context_);
+}
+
+void WebServer::terminalNews() {
+    terminalsChanged_ = true;
+    if (context_ != nullptr) lws_cancel_service(context_);
+}
+
+// On the serving thread: pages with news get a writable callback, and held
+// terminal pages may type again once their port's queue has room.
+void WebServer::wakeSessions() {
+    const bool nodes = nodesChanged_.exchange(false);
+    const bool terminals = terminalsChanged_.exchange(false);
+    for (const auto& [socket, open] : sessions_) {
+        const bool page = open->kind == Session::Kind::Overview || open->kind == Session::Kind::Node;
+        if (page && nodes) lws_callback_on_writable(socket);
+        if (open->kind != Session::Kind::Terminal || !terminals) continue;
+        TerminalFeed& feed = open->node->terminal(open->port);
+        if (feed.pending(open->cursor)) lws_callback_on_writable(socket);
+        if (open->held && feed.inputRoom() >= limits_.message) {
+            open->held = false;
+            lws_rx_flow_control(socket, 1);
+        }
+    }
+}
+
+void WebServer::closeSession(lws* wsi, Session& session) {
+    if (session.kind == Session::Kind::Overview || session.kind == Session::Kind::Node) --sockets_;
+    if (session.kind == Session::Kind::Terminal) {
+        --sockets_;
+        session.node->terminal(session.port).detach();
+        session.node->wake();
+        std::fprintf(stderr, "snweb: %s: node %s: terminal on port %d closed\n",
+                     session.address.c_str(), session.node->target().name.c_str(), session.port);
+    }
+    sessions_.erase(wsi);
 }
 
 void WebServer::log(lws* wsi, const std::string& what) const {
@@ -200,19 +242,12 @@ int WebServer::handle(lws* wsi, int reason, void* in, std::size_t len) {
         case LWS_CALLBACK_SERVER_WRITEABLE:
             return session == nullptr ? -1 : onWritable(wsi, *session);
         case LWS_CALLBACK_RECEIVE:
-            return session == nullptr ? -1 : onReceive(wsi, *session, len);
+            return session == nullptr ? -1 : onReceive(wsi, *session, in, len);
         case LWS_CALLBACK_EVENT_WAIT_CANCELLED:
-            for (const auto& [socket, open] : sessions_)
-                if (open->kind == Session::Kind::Overview || open->kind == Session::Kind::Node)
-                    lws_callback_on_writable(socket);
+            wakeSessions();
             return 0;
         case LWS_CALLBACK_WSI_DESTROY:
-            if (session != nullptr) {
-                if (session->kind == Session::Kind::Overview ||
-                    session->kind == Session::Kind::Node)
-                    --sockets_;
-                sessions_.erase(wsi);
-            }
+            if (session != nullptr) closeSession(wsi, *session);
             return 1;
         default:
             return 1;
@@ -371,6 +406,9 @@ bool WebServer::admitSocket(lws* wsi, Session& session) {
         session.kind = Session::Kind::Overview;
     } else if (route.page == Page::SocketNode && (session.node = nodeNamed(route.node))) {
         session.kind = Session::Kind::Node;
+    } else if (route.page == Page::SocketTerminal && (session.node = nodeNamed(route.node))) {
+        session.kind = Session::Kind::Terminal;
+        session.port = route.port;
     } else {
         refusal = "no such stream";
     }
@@ -379,6 +417,15 @@ bool WebServer::admitSocket(lws* wsi, Session& session) {
         return false;
     }
     ++sockets_;
+    if (session.kind == Session::Kind::Terminal) {
+        TerminalFeed& feed = session.node->terminal(session.port);
+        session.cursor = feed.cursorAtEnd();
+        session.address = peer(wsi);
+        feed.attach();
+        session.node->wake();
+        log(wsi, "node " + route.node + ": terminal on port " + std::to_string(route.port) +
+                     " opened" + (readOnly_ ? " (read-only)" : ""));
+    }
     return true;
 }
 
@@ -402,6 +449,7 @@ std::string WebServer::nextMessage(Session& session) {
 }
 
 int WebServer::onWritable(lws* wsi, Session& session) {
+    if (session.kind == Session::Kind::Terminal) return writeTerminal(wsi, session);
     const std::string message = nextMessage(session);
     if (message.empty()) return 0;
     std::vector<unsigned char> buffer(LWS_PRE + message.size());
@@ -410,9 +458,9 @@ int WebServer::onWritable(lws* wsi, Session& session) {
     return written < static_cast<int>(message.size()) ? -1 : 0;
 }
 
-// Pages send nothing that matters; a message beyond the bound ends the
-// connection, so no client holds more than that.
-int WebServer::onReceive(lws* wsi, Session& session, std::size_t len) {
+// Only a terminal page's keystrokes matter; a message beyond the bound ends
+// the connection, so no client holds more than that.
+int WebServer::onReceive(lws* wsi, Session& session, const void* in, std::size_t len) {
     session.received += len;
     if (session.received > limits_.message) {
         log(wsi, "closed WebSocket: message over " + std::to_string(limits_.message) + " bytes");
@@ -420,6 +468,55 @@ int WebServer::onReceive(lws* wsi, Session& session, std::size_t len) {
         return -1;
     }
     if (lws_is_final_fragment(wsi)) session.received = 0;
+    if (session.kind != Session::Kind::Terminal || readOnly_ || len == 0) return 0;
+    return typeInto(wsi, session, in, len) ? 0 : -1;
+}
+
+// The port's queue has room for a whole message from every page whose
+// typing is taken: when it runs short, each of them waits (its socket is
+// not read), so no keystroke is ever dropped.
+bool WebServer::typeInto(lws* wsi, Session& session, const void* in, std::size_t len) {
+    TerminalFeed& feed = session.node->terminal(session.port);
+    if (!feed.type(static_cast<const uint8_t*>(in), len)) {
+        log(wsi, "closed WebSocket: typing beyond the port's queue");
+        lws_close_reason(wsi, LWS_CLOSE_STATUS_POLICY_VIOLATION, nullptr, 0);
+        return false;
+    }
+    if (feed.inputRoom() >= limits_.message) return true;
+    for (const auto& [socket, open] : sessions_) {
+        if (open->kind != Session::Kind::Terminal || &open->node->terminal(open->port) != &feed)
+            continue;
+        if (!open->held) lws_rx_flow_control(socket, 0);
+        open->held = true;
+    }
+    return true;
+}
+
+// First what the page may do, then the node's bytes as they come; a page
+// that fell a whole ring behind is told how many it missed.
+int WebServer::writeTerminal(lws* wsi, Session& session) {
+    std::vector<unsigned char> buffer(LWS_PRE + kTerminalFrame);
+    unsigned char* payload = buffer.data() + LWS_PRE;
+    TerminalFeed& feed = session.node->terminal(session.port);
+    std::size_t length = 0;
+    lws_write_protocol kind = LWS_WRITE_BINARY;
+    FeedCursor ahead = session.cursor;
+    const FeedRead read = feed.read(ahead, payload, kTerminalFrame);
+    if (!session.greeted || read.missed != 0) {
+        const std::string text = !session.greeted ? std::string("{\"typing\":") +
+                                                        (readOnly_ ? "false" : "true") + "}"
+                                                  : "{\"missed\":" + std::to_string(read.missed) + "}";
+        std::memcpy(payload, text.data(), text.size());
+        length = text.size();
+        kind = LWS_WRITE_TEXT;
+        session.greeted = true;
+        session.cursor.position += read.missed;  // the bytes themselves come next time
+    } else {
+        length = read.length;
+        session.cursor = ahead;
+    }
+    if (length != 0 && lws_write(wsi, payload, length, kind) < static_cast<int>(length)) return -1;
+    if (feed.pending(session.cursor)) lws_callback_on_writable(wsi);
     return 0;
 }
 

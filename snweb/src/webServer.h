@@ -40,6 +40,8 @@ public:
     void stop();
     // A node has news: the pages are told on the serving thread.
     void nodeChanged();
+    // A terminal's relay gave bytes or took keystrokes.
+    void terminalNews();
 
     // libwebsockets' callback, for every connection.
     int handle(lws* wsi, int reason, void* in, std::size_t len);
@@ -51,7 +53,11 @@ private:
     int onBodyEnd(lws* wsi, Session& session);
     bool admitSocket(lws* wsi, Session& session);
     int onWritable(lws* wsi, Session& session);
-    int onReceive(lws* wsi, Session& session, std::size_t len);
+    int onReceive(lws* wsi, Session& session, const void* in, std::size_t len);
+    int writeTerminal(lws* wsi, Session& session);
+    bool typeInto(lws* wsi, Session& session, const void* in, std::size_t len);
+    void wakeSessions();
+    void closeSession(lws* wsi, Session& session);
     int servePage(lws* wsi, const Route& route);
     int login(lws* wsi, const std::string& path, const std::string& given);
     bool startPost(lws* wsi, Session& session, const Route& route);
@@ -66,6 +72,8 @@ private:
     std::unordered_map<lws*, std::unique_ptr<Session>> sessions_;
     unsigned sockets_ = 0;
     std::atomic<bool> stopping_{false};
+    std::atomic<bool> nodesChanged_{false};
+    std::atomic<bool> terminalsChanged_{false};
     lws_context* context_ = nullptr;
 };
 

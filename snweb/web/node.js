@@ -2,6 +2,7 @@
 // the live plot with its channels, and each virtual port's line controls.
 import { clockTime, command, el, follow, hex, showLink } from "./common.js";
 import { CHANNELS, LivePlot } from "./plot.js";
+import { openTerminal, screenText } from "./terminal.js";
 
 const OUTPUTS = 4;
 
@@ -37,7 +38,7 @@ export function showNode(app, name) {
     ]),
     el("h2", {}, ["Virtual ports"]),
     el("ul", {}, [0, 1, 2].map((p) =>
-      el("li", {}, [el("a", { href: `/node/${name}/port/${p}` }, [`Port ${p}: line controls`])]))),
+      el("li", {}, [el("a", { href: `/node/${name}/port/${p}` }, [`Port ${p}: terminal`])]))),
   );
   for (let output = 0; output < OUTPUTS; output++) {
     view.switches.append(powerSwitch(name, output, view));
@@ -218,9 +219,12 @@ export function showPort(app, name, port) {
     b.addEventListener("click", action);
     return b;
   };
+  const state = el("span", { class: "link", "data-testid": `terminal-state-${name}-${port}` },
+    ["connecting"]);
+  const box = el("div", { class: "terminal", "data-testid": `terminal-${name}-${port}` });
   app.append(
-    el("h1", {}, [`Node ${name}, port ${port}`]),
-    el("p", {}, ["The terminal on this port comes in a later version; its line controls are here."]),
+    el("h1", {}, [`Node ${name}, port ${port} `, state]),
+    box,
     el("div", { class: "controls" }, [speed, parity, stop, button("Set line", () =>
       send({ do: "line", speed: Number(speed.value), parity: parity.value,
         stop: Number(stop.value) }))]),
@@ -236,6 +240,16 @@ export function showPort(app, name, port) {
       button("Clear flags", () => send({ do: "clearflags", mask: 31 }))]),
     outcome,
   );
+  const opened = openTerminal(box, name, port, (text) => {
+    state.textContent = text;
+    state.className = text === "reconnecting" ? "link down" : "link up";
+  });
+  opened.terminal.focus();
+  window.snweb = {
+    terminal: opened.hook,
+    type: opened.type,
+    screen: () => screenText(opened.terminal),
+  };
   follow(`/ws/node/${name}`, (message) => {
     const state = message.status.ports[port];
     flags.textContent = state.flags === undefined ? "? (read once the port is used)"
