@@ -39,7 +39,9 @@ class TerminalHook {
  * @returns {{hook: TerminalHook, terminal: Terminal, type: function(string): void}}
  */
 export function openTerminal(box, name, port, onState) {
-  const terminal = new Terminal({ scrollback: 5000, fontSize: 14, cursorBlink: true });
+  // Instruments send what they like: xterm.js's complaints about sequences
+  // it cannot parse would only fill the console.
+  const terminal = new Terminal({ scrollback: 5000, fontSize: 14, cursorBlink: true, logLevel: "off" });
   terminal.open(box);
   const hook = new TerminalHook();
   const encoder = new TextEncoder();

@@ -1,15 +1,18 @@
 """A real browser on snweb's pages: headless Chromium driven by Selenium.
 
 Run by snweb_e2e_test (which owns the emulated nodes and checks their log)
-as: browser_check.py URL SNCTL TCP_NAME SCREENSHOT_DIR SERIALS ANALOG
-where SERIALS and ANALOG are comma-separated.  Prints one line per step
+as: browser_check.py URL SNCTL TCP_NAME SCREENSHOT_DIR SERIALS ANALOG INSTRUMENT
+where SERIALS and ANALOG are comma-separated; a shell is behind port 0 of
+node alpha, and INSTRUMENT is the instrument's end of its port 1.  Prints one line per step
 passed; exits non-zero with the reason at the first that fails.
 """
 import json
 import os
 import subprocess
 import sys
+import termios
 import time
+import tty
 import urllib.parse
 
 from selenium import webdriver
@@ -121,18 +124,108 @@ def check_plot(driver, analog):
     print("CSV: holds the readings", flush=True)
 
 
+def screen_has(text):
+    """A condition: the terminal's screen shows `text`."""
+    return lambda d: text in (d.execute_script("return window.snweb && window.snweb.screen();") or "")
+
+
+def open_terminal(driver, base, port):
+    """The terminal page of alpha's port, its socket live."""
+    driver.get(f"{base}/node/alpha/port/{port}")
+    wait_for(driver, f"the terminal on port {port} live", lambda d: d.find_element(
+        By.CSS_SELECTOR, f'[data-testid="terminal-state-alpha-{port}"]').text == "live")
+    driver.find_element(By.CSS_SELECTOR, f'[data-testid="terminal-alpha-{port}"]')
+
+
+def check_shell(driver, base, shots):
+    """Keys typed into the page reach the shell; two tabs see its output."""
+    open_terminal(driver, base, 0)
+    first = driver.current_window_handle
+    driver.find_element(By.CSS_SELECTOR, '[data-testid="terminal-alpha-0"] textarea').send_keys(
+        "echo hi-$((6*7))\n")
+    wait_for(driver, "hi-42 on the screen", screen_has("\nhi-42"))
+    print("terminal: echo hi-$((6*7)) shows hi-42", flush=True)
+    driver.save_screenshot(os.path.join(shots, "terminal.png"))
+    driver.switch_to.new_window("tab")
+    open_terminal(driver, base, 0)
+    driver.execute_script("window.snweb.type('echo two-$((5+5))\\r');")
+    wait_for(driver, "two-10 in the second tab", screen_has("\ntwo-10"))
+    driver.close()
+    driver.switch_to.window(first)
+    wait_for(driver, "two-10 in the first tab too", screen_has("\ntwo-10"))
+    print("terminal: two tabs both see the output", flush=True)
+
+
+def page_hash(data):
+    """The page's hook's hash of `data`."""
+    value = 0
+    for byte in data:
+        value = (value * 31 + byte) & 0xFFFFFFFF
+    return value
+
+
+def set_line(driver, speed):
+    """The port's line set from the page's controls."""
+    field = driver.find_element(By.CSS_SELECTOR, 'input[aria-label="speed"]')
+    field.clear()
+    field.send_keys(str(speed))
+    driver.find_element(By.XPATH, '//button[text()="Set line"]').click()
+    wait_for(driver, "the line change done", lambda d: d.find_element(
+        By.CSS_SELECTOR, "p.outcome").text.endswith(f"line {speed} N1: done"))
+
+
+def write_all(fd, data):
+    """All of `data` into the instrument's end, however little it takes at once."""
+    view = memoryview(data)
+    while view:
+        view = view[os.write(fd, view[:4096]):]
+
+
+def check_bytes(driver, base, instrument):
+    """64 KiB of every byte value in order; a character split between reads."""
+    open_terminal(driver, base, 1)
+    set_line(driver, 230400)
+    fd = os.open(instrument, os.O_RDWR | os.O_NOCTTY)
+    try:
+        tty.setraw(fd)
+        termios.tcflush(fd, termios.TCIOFLUSH)
+        driver.execute_script("window.snweb.terminal.reset();")
+        data = bytes(range(256)) * 256
+        write_all(fd, data)
+        got = wait_for(driver, "64 KiB in the page", lambda d: d.execute_script(
+            "const t = window.snweb.terminal;"
+            "return t.received >= 65536 && {received: t.received, hash: t.hash, missed: t.missed};"),
+            seconds=30)
+        if got != {"received": len(data), "hash": page_hash(data), "missed": 0}:
+            fail(f"the page got {got}, not 65536 bytes hashing to {page_hash(data)}")
+        print("terminal: 64 KiB of all byte values arrived in order", flush=True)
+        write_all(fd, b"\r\n\xc3")  # the first half of an e with an acute accent
+        time.sleep(0.5)
+        write_all(fd, b"\xa9t\xc3\xa9!\r\n")
+        wait_for(driver, "a split UTF-8 character shown whole", screen_has("\u00e9t\u00e9!"))
+        print("terminal: a UTF-8 character split between reads shows right", flush=True)
+    finally:
+        os.close(fd)
+
+
 def check_console(driver):
     """No JavaScript error on any page."""
     errors = [entry for entry in driver.get_log("browser") if entry["level"] == "SEVERE"
               and "/favicon.ico" not in entry["message"]]
     if errors:
-        fail(f"errors in the browser's console: {json.dumps(errors)}")
+        fail(f"{len(errors)} errors in the browser's console, the first: {json.dumps(errors[:3])}")
     print("console: no errors", flush=True)
 
 
 def main():
     """Every step in turn, in one browser."""
-    url, snctl, tcp_name, shots, serials, analog = sys.argv[1:7]
+    started = time.monotonic()
+    print_step = print
+
+    def timed(*args, **kwargs):
+        print_step(f"[{time.monotonic() - started:5.1f} s]", *args, **kwargs)
+    globals()["print"] = timed
+    url, snctl, tcp_name, shots, serials, analog, instrument = sys.argv[1:8]
     os.makedirs(shots, exist_ok=True)
     base = urllib.parse.urlunsplit(urllib.parse.urlsplit(url)._replace(path="", query=""))
     driver = browser()
@@ -140,8 +233,8 @@ def main():
         check_login(driver, url, serials.split(","), shots)
         check_switches(driver, base, snctl, tcp_name, shots)
         check_plot(driver, analog.split(","))
-        driver.get(base + "/node/alpha/port/1")
-        wait_for(driver, "the port page", lambda d: "port 1" in d.find_element(By.TAG_NAME, "h1").text)
+        check_shell(driver, base, shots)
+        check_bytes(driver, base, instrument)
         driver.save_screenshot(os.path.join(shots, "port.png"))
         check_console(driver)
     finally:

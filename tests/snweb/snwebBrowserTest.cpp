@@ -5,6 +5,8 @@
 
 #include <unistd.h>
 
+#include <iostream>
+
 namespace {
 
 std::string joined(const uint16_t* values, std::size_t count) {
@@ -13,14 +15,30 @@ std::string joined(const uint16_t* values, std::size_t count) {
     return text;
 }
 
-TEST_F(SnwebTest, ARealBrowserSeesTheNodesAndSwitchesAnOutput) {
+// A shell behind port 0, an instrument of the test's on port 1.
+class SnwebBrowserTest : public SnwebTest {
+protected:
+    SnwebBrowserTest()
+        : SnwebTest([this](snsim::Options& o) {
+              o.ports[0].kind = snsim::Attachment::Kind::Exec;
+              o.ports[0].command = "PS1='$ ' exec /bin/sh -i";
+              o.ports[1].kind = snsim::Attachment::Kind::Pty;
+              o.ports[1].linkPath = dir + "/instrument1";  // dir: made before the node
+              o.rxFifoSize = 4096;
+          }),
+          instrument(dir + "/instrument1") {}
+    std::string instrument;
+};
+
+TEST_F(SnwebBrowserTest, ARealBrowserSeesTheNodesSwitchesAnOutputAndTypesIntoAPort) {
     if (access("/usr/bin/chromium", X_OK) != 0 || access("/usr/bin/chromedriver", X_OK) != 0)
         GTEST_SKIP() << "needs Debian's chromium and chromium-driver";
     startWeb();
     const auto run =
         sntest::runProgram({"/usr/bin/python3", BROWSER_SCRIPT, url(), SNCTL_PATH, tcpName(),
-                            SCREENSHOT_DIR, joined(kSerial, 2), joined(kAnalog, 8)},
-                           std::chrono::seconds(90));
+                            SCREENSHOT_DIR, joined(kSerial, 2), joined(kAnalog, 8), instrument},
+                           std::chrono::seconds(100));
+    std::cout << run.out;  // the steps with their times, for the log
     EXPECT_EQ(run.status, 0) << run.out << run.err;
     EXPECT_NE(run.out.find("PASSED"), std::string::npos) << run.out << run.err;
 
@@ -34,6 +52,8 @@ TEST_F(SnwebTest, ARealBrowserSeesTheNodesAndSwitchesAnOutput) {
     EXPECT_TRUE(sim.coil(2, 1));
     EXPECT_TRUE(powerWrites(2).empty());
     EXPECT_NE(web.errorsSoFar().find("node alpha: power 3 on"), std::string::npos);
+    EXPECT_NE(web.errorsSoFar().find("node alpha: terminal on port 0 opened"), std::string::npos);
+    EXPECT_NE(web.errorsSoFar().find("node alpha: terminal on port 0 closed"), std::string::npos);
 }
 
 }  // namespace

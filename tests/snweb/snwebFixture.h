@@ -12,6 +12,9 @@
 
 class SnwebTest : public snbusd_test::DaemonTest {
 protected:
+    explicit SnwebTest(const std::function<void(snsim::Options&)>& adjust = {})
+        : DaemonTest(adjust) {}
+
     static constexpr uint16_t kSerial[2] = {4711, 4712};
     static constexpr uint16_t kAnalog[8] = {11, 222, 3333, 44444, 5, 606, 7070, 65535};
 
