@@ -15,8 +15,7 @@ void NodeHealth::answered() {
     std::lock_guard lock(mutex_);
     if (!down_) return;
     down_ = false;
-    std::fprintf(out_, "%s: node answering again on virtual port %u\n", who_.c_str(),
-                 port_);
+    std::fprintf(out_, "%s: node answering again on virtual port %u\n", who_.c_str(), port_);
     std::fflush(out_);
 }
 

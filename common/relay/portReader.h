@@ -2,8 +2,8 @@
 // a failed transaction (snSerRead returns 0 for both).
 #pragma once
 
-#include "sncommon/deviceFailure.h"
 #include "snLib.h"
+#include "sncommon/deviceFailure.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -1,8 +1,8 @@
 // node -> peer: large reads while data flows, a gentle pace when idle.
 #include "relaySides.h"
 
-#include "sncommon/deviceFailure.h"
 #include "portReader.h"
+#include "sncommon/deviceFailure.h"
 
 #include <poll.h>
 

@@ -3,8 +3,8 @@
 // queued before them.
 #include "relaySides.h"
 
-#include "sncommon/deviceFailure.h"
 #include "portReader.h"
+#include "sncommon/deviceFailure.h"
 
 #include <algorithm>
 #include <cerrno>

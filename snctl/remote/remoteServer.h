@@ -5,8 +5,8 @@
 
 #include "bridgeOptions.h"
 #include "clientPeer.h"
-#include "remoteClient.h"
 #include "relayNames.h"
+#include "remoteClient.h"
 
 #include "sncommon/stopSignals.h"
 

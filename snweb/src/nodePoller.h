@@ -15,8 +15,8 @@
 #include <thread>
 
 #include "actions.h"
-#include "sampleWindow.h"
 #include "relay.h"
+#include "sampleWindow.h"
 #include "sncommon/nodeTarget.h"
 #include "terminalFeed.h"
 
@@ -34,7 +34,7 @@ struct PortStatus {
     bool flagsKnown = false;
     uint16_t flags = 0;
     bool txEnabled = false;
-    bool terminal = false;  // a terminal page's relay runs on it
+    bool terminal = false;   // a terminal page's relay runs on it
     bool lineKnown = false;  // set from a page since snweb started
     snrelay::PortLine line{};
 };

@@ -186,7 +186,8 @@ void WebServer::wakeSessions() {
     const bool nodes = nodesChanged_.exchange(false);
     const bool terminals = terminalsChanged_.exchange(false);
     for (const auto& [socket, open] : sessions_) {
-        const bool page = open->kind == Session::Kind::Overview || open->kind == Session::Kind::Node;
+        const bool page =
+            open->kind == Session::Kind::Overview || open->kind == Session::Kind::Node;
         if (page && nodes) lws_callback_on_writable(socket);
         if (open->kind != Session::Kind::Terminal || !terminals) continue;
         TerminalFeed& feed = open->node->terminal(open->port);
@@ -503,9 +504,9 @@ int WebServer::writeTerminal(lws* wsi, Session& session) {
     FeedCursor ahead = session.cursor;
     const FeedRead read = feed.read(ahead, payload, kTerminalFrame);
     if (!session.greeted || read.missed != 0) {
-        const std::string text = !session.greeted ? std::string("{\"typing\":") +
-                                                        (readOnly_ ? "false" : "true") + "}"
-                                                  : "{\"missed\":" + std::to_string(read.missed) + "}";
+        const std::string text =
+            !session.greeted ? std::string("{\"typing\":") + (readOnly_ ? "false" : "true") + "}"
+                             : "{\"missed\":" + std::to_string(read.missed) + "}";
         std::memcpy(payload, text.data(), text.size());
         length = text.size();
         kind = LWS_WRITE_TEXT;

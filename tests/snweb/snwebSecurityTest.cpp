@@ -1,11 +1,13 @@
 // Everything a stranger might try on snweb, from an HTTP client of the
 // test's own: each is refused, nothing is switched on the node (the
 // emulator's log says so), and the server goes on serving its own pages.
+#include "serialClient.h"
 #include "snwebFixture.h"
 
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
+#include <csignal>
 
 #include <functional>
 #include <thread>
@@ -59,6 +61,10 @@ std::pair<int, std::string> openSocket(uint16_t port, const std::string& request
 
 class SnwebSecurityTest : public SnwebTest {
 protected:
+    // An instrument of the test's own on port 1 hears what was typed.
+    SnwebSecurityTest()
+        : SnwebTest([](snsim::Options& o) { o.ports[1].kind = snsim::Attachment::Kind::Pty; }) {}
+
     std::string host() const { return "Host: 127.0.0.1:" + std::to_string(webPort) + "\r\n"; }
     // The server still serves a page to the one who holds the token.
     void expectServing() const {
@@ -210,6 +216,48 @@ TEST_F(SnwebSecurityTest, ReadOnlyShowsButSwitchesNothing) {
 
 // Not a refusal, but the same stream: a node that stops answering shows
 // down on the pages within 3 s, and up again by itself once it answers.
+// A binary message as a browser sends it: masked (with a key of zeros, so
+// the payload reads as it is).
+std::string maskedBinary(const std::string& payload) {
+    std::string frame = {'\x82', static_cast<char>(0x80 | payload.size()), 0, 0, 0, 0};
+    return frame + payload;
+}
+
+TEST_F(SnwebSecurityTest, TerminalsTypeOnlyFromOurOwnPagesAndNeverWhenReadOnly) {
+    startWeb();
+    const std::string path = "/ws/node/alpha/port/1";
+    const std::string foreign = sntest::exchange(
+        "127.0.0.1", webPort, upgrade(path, host() + cookie() + "Origin: http://evil.example\r\n"));
+    EXPECT_FALSE(has(foreign, " 101 ")) << foreign;
+    auto [fd, stream] = openSocket(webPort, upgrade(path, host() + cookie() + ownOrigin()));
+    ASSERT_TRUE(has(stream, " 101 ")) << stream;
+    readUntil(
+        fd, stream, [](const std::string& g) { return has(g, "{\"typing\":true}"); }, 5s);
+    EXPECT_TRUE(has(stream, "{\"typing\":true}"));
+    sntest::SerialClient instrument;
+    ASSERT_TRUE(instrument.open(sim.instrumentPath(1)));
+    sntest::sendAll(fd, maskedBinary("ping-7\r"));
+    const std::vector<uint8_t> typed = instrument.readExactly(7, 5s);
+    EXPECT_EQ(std::string(typed.begin(), typed.end()), "ping-7\r");
+    ::close(fd);
+    web.signal(SIGTERM);
+    const std::string log = web.wait(5s).err;
+    EXPECT_TRUE(has(log, "127.0.0.1: node alpha: terminal on port 1 opened")) << log;
+    EXPECT_TRUE(has(log, "127.0.0.1: node alpha: terminal on port 1 closed")) << log;
+    EXPECT_EQ(log.find("opened"), log.rfind("opened")) << "only our own page's terminal opened";
+
+    startWeb({"--read-only"});
+    auto [watcher, seen] = openSocket(webPort, upgrade(path, host() + cookie() + ownOrigin()));
+    ASSERT_TRUE(has(seen, " 101 ")) << seen;
+    readUntil(
+        watcher, seen, [](const std::string& g) { return has(g, "{\"typing\":false}"); }, 5s);
+    EXPECT_TRUE(has(seen, "{\"typing\":false}"));
+    sntest::sendAll(watcher, maskedBinary("ping-8\r"));
+    EXPECT_TRUE(instrument.readExactly(1, 1500ms).empty()) << "typed into a read-only snweb";
+    ::close(watcher);
+    expectServing();
+}
+
 TEST_F(SnwebSecurityTest, ANodeThatStopsAnsweringShowsDownAndComesBack) {
     startWeb();
     auto [fd, stream] =
