@@ -194,7 +194,7 @@ function showIdentity(view, s) {
 }
 
 /**
- * A virtual port's line controls (its terminal in the browser comes later).
+ * A virtual port: its terminal in the browser and its line controls.
  * @param {HTMLElement} app
  * @param {string} name
  * @param {number} port

@@ -129,12 +129,12 @@ def screen_has(text):
     return lambda d: text in (d.execute_script("return window.snweb && window.snweb.screen();") or "")
 
 
-def open_terminal(driver, base, port):
-    """The terminal page of alpha's port, its socket live."""
-    driver.get(f"{base}/node/alpha/port/{port}")
+def open_terminal(driver, base, port, node="alpha"):
+    """The terminal page of a node's port, its socket live."""
+    driver.get(f"{base}/node/{node}/port/{port}")
     wait_for(driver, f"the terminal on port {port} live", lambda d: d.find_element(
-        By.CSS_SELECTOR, f'[data-testid="terminal-state-alpha-{port}"]').text == "live")
-    driver.find_element(By.CSS_SELECTOR, f'[data-testid="terminal-alpha-{port}"]')
+        By.CSS_SELECTOR, f'[data-testid="terminal-state-{node}-{port}"]').text == "live")
+    driver.find_element(By.CSS_SELECTOR, f'[data-testid="terminal-{node}-{port}"]')
 
 
 def check_shell(driver, base, shots):
