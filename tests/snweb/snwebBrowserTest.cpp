@@ -24,7 +24,7 @@ protected:
               o.ports[0].command = "PS1='$ ' exec /bin/sh -i";
               o.ports[1].kind = snsim::Attachment::Kind::Pty;
               o.ports[1].linkPath = dir + "/instrument1";  // dir: made before the node
-              o.rxFifoSize = 4096;
+              o.rxFifoSize = 128 * 1024;  // a slowed (sanitized) relay never overruns it
           }),
           instrument(dir + "/instrument1") {}
     std::string instrument;
