@@ -289,6 +289,18 @@ std::size_t Emulator::rxPending(int port, int slave) const {
     return n->port(port).rxPending();
 }
 
+std::vector<uint8_t> Emulator::takeAcceptedBytes(int port, int slave) {
+    if (port < 0 || port >= detail::kPorts) return {};
+    std::lock_guard g(impl_->mu);
+    NodeMap* n = impl_->node(slave);
+    if (!n) return {};
+    n->port(port).advance(Clock::now());
+    std::vector<uint8_t> bytes = n->port(port).takeTap();
+    const auto& queued = n->port(port).txQueued();
+    bytes.insert(bytes.end(), queued.begin(), queued.end());
+    return bytes;
+}
+
 std::size_t Emulator::txPending(int port, int slave) const {
     if (port < 0 || port >= detail::kPorts) return 0;
     std::lock_guard g(impl_->mu);

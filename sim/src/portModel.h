@@ -59,6 +59,7 @@ public:
     void clearErrorFlags(uint16_t mask) { errFlags_ = static_cast<uint16_t>(errFlags_ & ~mask); }
 
     std::size_t txPending() const { return tx_.size(); }
+    const std::deque<uint8_t>& txQueued() const { return tx_; }
     std::size_t rxPending() const { return rx_.size(); }
     bool txBusy() const { return !tx_.empty(); }
 

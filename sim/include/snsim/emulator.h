@@ -151,6 +151,10 @@ public:
     std::size_t rxPending(int port, int slave = 1) const;
     // Node-side count of bytes waiting in the transmit FIFO.
     std::size_t txPending(int port, int slave = 1) const;
+    // Everything the node took from the master and still has: the line's
+    // tap (taken out, as takePortOutput) then its transmit FIFO, in one
+    // look, so no byte is on its way from one to the other meanwhile.
+    std::vector<uint8_t> takeAcceptedBytes(int port, int slave = 1);
     // True while a break condition is held on the port.
     bool breakActive(int port, int slave = 1) const;
 
