@@ -53,8 +53,8 @@ bool FairQueue::wouldGoFirst(ClientId client, std::chrono::nanoseconds atLeast) 
     const Stamped& head = other->second.queue.front();
     if (head.cost < atLeast) return false;
     const auto own = accounts_.find(client);
-    const LineTime finish = own == accounts_.end() ? LineTime{0} : own->second.finish;
-    return std::max(lineClock_, finish) < head.start;
+    if (own == accounts_.end()) return false;  // gone
+    return std::max(lineClock_, own->second.finish) < head.start;
 }
 
 std::size_t FairQueue::waitingFor(ClientId client) const {

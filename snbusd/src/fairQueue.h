@@ -43,7 +43,8 @@ public:
 
     // True when a request of `client` added now would go before the job
     // that goes next, a job of another client holding the line for at
-    // least `atLeast`: the client is behind its share of the line.
+    // least `atLeast`: the client is behind its share of the line.  False
+    // for a client that has gone.
     bool wouldGoFirst(ClientId client, std::chrono::nanoseconds atLeast) const;
 
     std::size_t waiting() const { return waiting_; }

@@ -225,6 +225,7 @@ TEST(FairQueue, AClientBehindItsShareIsToldSoAndOneThatGoesTakesItsRequests) {
     queue.add(job(2, 101));
     queue.add(block(1, 2));
     queue.dropClient(1);
+    EXPECT_FALSE(queue.wouldGoFirst(1, {})) << "a client that has gone is not waited for";
     EXPECT_EQ(queue.waiting(), 1u);
     EXPECT_EQ(queue.waitingFor(1), 0u);
     EXPECT_EQ(queue.next()->request.transaction, 101);
