@@ -7,7 +7,11 @@
 
 namespace snbusd {
 
-Bus::Bus() : wakeFd_(eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {
+Bus::Bus(int baud, std::chrono::microseconds hold, std::chrono::microseconds longJob)
+    : queue_(baud),
+      hold_(hold),
+      longJob_(longJob),
+      wakeFd_(eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {
     if (wakeFd_ < 0) throw std::runtime_error("cannot create an event descriptor");
 }
 
@@ -24,6 +28,7 @@ void Bus::submit(Job job) {
 void Bus::dropClient(ClientId client) {
     std::lock_guard lock(mutex_);
     queue_.dropClient(client);
+    if (answered_ == client) answered_.reset();
 }
 
 std::deque<Answer> Bus::takeAnswers() {
@@ -51,13 +56,25 @@ void Bus::stop() {
 std::optional<Job> Bus::nextJob(std::chrono::milliseconds timeout) {
     std::unique_lock lock(mutex_);
     work_.wait_for(lock, timeout, [this] { return stopping_ || queue_.waiting() != 0; });
+    if (!stopping_ && queue_.waiting() != 0) holdForTheAnswered(lock);
     if (stopping_) return std::nullopt;
     return queue_.next();
+}
+
+void Bus::holdForTheAnswered(std::unique_lock<std::mutex>& lock) {
+    if (!answered_) return;
+    const ClientId client = *answered_;
+    answered_.reset();
+    if (queue_.waitingFor(client) != 0 || !queue_.wouldGoFirst(client, longJob_)) return;
+    work_.wait_until(lock, answeredAt_ + hold_,
+                     [&] { return stopping_ || queue_.waitingFor(client) != 0; });
 }
 
 void Bus::deliver(Answer answer) {
     {
         std::lock_guard lock(mutex_);
+        answered_ = answer.client;
+        answeredAt_ = std::chrono::steady_clock::now();
         answers_.push_back(std::move(answer));
     }
     const uint64_t one = 1;

@@ -1,11 +1,17 @@
 // What the network side and the line worker share: the requests waiting for
-// the line and the answers waiting for their clients.
+// the line and the answers waiting for their clients.  A client behind its
+// share of the line that was just answered is waited for a moment before a
+// long transaction of another client starts: a terminal sends its keystroke
+// only once its idle read is answered, a loopback round trip later, and
+// would otherwise wait behind a whole block of a client streaming beside it.
 #pragma once
 
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
 #include <mutex>
+#include <optional>
 #include <vector>
 
 #include "fairQueue.h"
@@ -19,7 +25,9 @@ struct Answer {
 
 class Bus {
 public:
-    Bus();
+    // `hold`: the longest wait for a client just answered, before a
+    // transaction of another client that holds the line for `longJob` or more.
+    Bus(int baud, std::chrono::microseconds hold, std::chrono::microseconds longJob);
     ~Bus();
     Bus(const Bus&) = delete;
     Bus& operator=(const Bus&) = delete;
@@ -39,10 +47,16 @@ public:
     bool stopped();
 
 private:
+    void holdForTheAnswered(std::unique_lock<std::mutex>& lock);
+
     std::mutex mutex_;
     std::condition_variable work_;
     FairQueue queue_;
     std::deque<Answer> answers_;
+    const std::chrono::microseconds hold_;
+    const std::chrono::microseconds longJob_;
+    std::optional<ClientId> answered_;  // the client last answered, until the next job is taken
+    std::chrono::steady_clock::time_point answeredAt_{};
     bool stopping_ = false;
     int wakeFd_ = -1;
 };

@@ -1,43 +1,65 @@
 #include "fairQueue.h"
 
 #include <algorithm>
+#include <tuple>
+
+#include "lineTime.h"
 
 namespace snbusd {
 
 void FairQueue::add(Job job) {
-    std::deque<Job>& queue = queues_[job.client];
-    if (queue.empty()) turn_.push_back(job.client);
-    queue.push_back(std::move(job));
+    Account& account = accounts_[job.client];
+    const LineTime cost = lineTime(job.request, baud_);
+    const LineTime start = std::max(lineClock_, account.finish);
+    account.finish = start + cost;
+    account.queue.push_back(Stamped{std::move(job), start, cost, arrivals_++});
     ++waiting_;
 }
 
+std::map<ClientId, FairQueue::Account>::const_iterator FairQueue::nextInTurn(
+    std::optional<ClientId> except) const {
+    auto best = accounts_.end();
+    const auto key = [](const Stamped& s) { return std::tie(s.start, s.cost, s.arrival); };
+    for (auto it = accounts_.begin(); it != accounts_.end(); ++it) {
+        if (it->second.queue.empty() || it->first == except) continue;
+        if (best == accounts_.end() ||
+            key(it->second.queue.front()) < key(best->second.queue.front()))
+            best = it;
+    }
+    return best;
+}
+
 std::optional<Job> FairQueue::next() {
-    if (turn_.empty()) return std::nullopt;
-    const ClientId client = turn_.front();
-    turn_.pop_front();
-    std::deque<Job>& queue = queues_[client];
-    Job job = std::move(queue.front());
+    const auto found = nextInTurn();
+    if (found == accounts_.end()) return std::nullopt;
+    std::deque<Stamped>& queue = accounts_.at(found->first).queue;
+    lineClock_ = queue.front().start;
+    Job job = std::move(queue.front().job);
     queue.pop_front();
     --waiting_;
-    if (queue.empty()) {
-        queues_.erase(client);
-    } else {
-        turn_.push_back(client);  // its next request after everyone else's
-    }
     return job;
 }
 
 void FairQueue::dropClient(ClientId client) {
-    const auto found = queues_.find(client);
-    if (found == queues_.end()) return;
-    waiting_ -= found->second.size();
-    queues_.erase(found);
-    turn_.erase(std::remove(turn_.begin(), turn_.end(), client), turn_.end());
+    const auto found = accounts_.find(client);
+    if (found == accounts_.end()) return;
+    waiting_ -= found->second.queue.size();
+    accounts_.erase(found);
+}
+
+bool FairQueue::wouldGoFirst(ClientId client, std::chrono::nanoseconds atLeast) const {
+    const auto other = nextInTurn(client);
+    if (other == accounts_.end()) return false;
+    const Stamped& head = other->second.queue.front();
+    if (head.cost < atLeast) return false;
+    const auto own = accounts_.find(client);
+    if (own == accounts_.end()) return false;  // gone
+    return std::max(lineClock_, own->second.finish) < head.start;
 }
 
 std::size_t FairQueue::waitingFor(ClientId client) const {
-    const auto found = queues_.find(client);
-    return found == queues_.end() ? 0 : found->second.size();
+    const auto found = accounts_.find(client);
+    return found == accounts_.end() ? 0 : found->second.queue.size();
 }
 
 }  // namespace snbusd

@@ -1,7 +1,14 @@
-// The requests waiting for the line, one queue per client, served in turn:
-// a waiting request goes out after at most one transaction of each other
-// client, so a client streaming blocks never starves a keystroke.  Pure: the
-// owner locks it.
+// The requests waiting for the line, one queue per client, served by
+// start-time fair queuing on line time.  Each request is stamped, when it
+// arrives, with the line time its client has been given so far, but never
+// less than the stamp of the request last taken for the line; the waiting
+// request with the lowest stamp goes next (the shorter first on a tie,
+// then the earlier).  So a client that has used little line time, a
+// terminal's keystroke or idle read, goes before the next block of every
+// client streaming blocks and waits at most for the transaction in
+// progress, while clients that all stream share the line time evenly.
+// (Deficit round robin would put it at the end of the round, behind a
+// block of each streaming client.)  Pure: the owner locks it.
 #pragma once
 
 #include <chrono>
@@ -26,18 +33,44 @@ struct Job {
 
 class FairQueue {
 public:
+    explicit FairQueue(int baud) : baud_(baud) {}
+
     void add(Job job);
     // The next job in turn, or nothing when none waits.
     std::optional<Job> next();
-    // A client that has gone: its waiting jobs go with it.
+    // A client that has gone: its waiting jobs and its account go with it.
     void dropClient(ClientId client);
+
+    // True when a request of `client` added now would go before the job
+    // that goes next, a job of another client holding the line for at
+    // least `atLeast`: the client is behind its share of the line.  False
+    // for a client that has gone.
+    bool wouldGoFirst(ClientId client, std::chrono::nanoseconds atLeast) const;
 
     std::size_t waiting() const { return waiting_; }
     std::size_t waitingFor(ClientId client) const;
 
 private:
-    std::map<ClientId, std::deque<Job>> queues_;
-    std::deque<ClientId> turn_;  // clients with work, the next to be served first
+    using LineTime = std::chrono::nanoseconds;
+    struct Stamped {
+        Job job;
+        LineTime start{0};
+        LineTime cost{0};
+        uint64_t arrival = 0;
+    };
+    struct Account {
+        std::deque<Stamped> queue;
+        LineTime finish{0};  // the stamp the client's next request starts from
+    };
+
+    // The account whose first job goes next, skipping `except`; end() when none waits.
+    std::map<ClientId, Account>::const_iterator nextInTurn(
+        std::optional<ClientId> except = std::nullopt) const;
+
+    int baud_;
+    std::map<ClientId, Account> accounts_;
+    LineTime lineClock_{0};  // the stamp of the job last taken
+    uint64_t arrivals_ = 0;
     std::size_t waiting_ = 0;
 };
 

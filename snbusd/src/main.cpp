@@ -24,6 +24,12 @@ namespace {
 
 constexpr int kRunFailure = 1;
 constexpr int kUsageFailure = 2;
+// How long the line waits for a client just answered (see bus.h): a
+// loopback round trip and the client's own turnaround, measured enough on a
+// loaded machine where 250 us was not; and only before a transaction long
+// enough that such a wait is a sliver of it (a block is 23 ms at 115200).
+constexpr std::chrono::microseconds kAnsweredClientHold(500);
+constexpr std::chrono::microseconds kLongTransaction(4000);
 
 sncommon::HttpResponse metricsPage(const sncommon::HttpRequest& request,
                                    const snbusd::Metrics& metrics) {
@@ -71,7 +77,7 @@ int serve(const snbusd::Options& options) {
     snbusd::SerialLine line(options.device, options.baud, options.timeout);
     if (!openTheLine(line, options, log)) return kRunFailure;
     snbusd::Metrics metrics;
-    snbusd::Bus bus;
+    snbusd::Bus bus(options.baud, kAnsweredClientHold, kLongTransaction);
     // The Modbus listeners open before the metrics page: a program refused
     // the device names the lowest-numbered listener as the way in.
     snbusd::Server server(options, bus, metrics, log);

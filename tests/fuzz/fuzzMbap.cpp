@@ -61,7 +61,7 @@ void checkAnswers(const snbusd::Job& job, const uint8_t* data, std::size_t size)
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
-    snbusd::FairQueue queue;
+    snbusd::FairQueue queue(115200);
     std::map<snbusd::ClientId, std::vector<uint8_t>> streams;
     std::map<snbusd::ClientId, uint16_t> sequence, served;
     // Each piece: a byte naming the client (1 to 4), a length byte, the bytes.

@@ -1,12 +1,17 @@
 // The daemon's pure parts: Modbus TCP framing, what may go on the line and
-// what counts as its answer, the fair queue, the command line.
+// what counts as its answer, the fair queue and its hold, the command line.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <chrono>
 #include <stdexcept>
+#include <thread>
 #include <vector>
 
+#include "bus.h"
 #include "clientTimeout.h"
 #include "fairQueue.h"
+#include "lineTime.h"
 #include "mbapFrame.h"
 #include "options.h"
 #include "requestCheck.h"
@@ -114,6 +119,26 @@ snbusd::Job job(snbusd::ClientId client, uint16_t id) {
     return snbusd::Job{client, snbusd::Request{id, 1, {3, 0, 15, 0, 1}}, {}};
 }
 
+// A 240-byte block written to a port with function 23 (its count register
+// first, one register read back), the way a bridge streams.
+snbusd::Job block(snbusd::ClientId client, uint16_t id) {
+    std::vector<uint8_t> pdu{23, 1, 6, 0, 1, 1, 134, 0, 121, 242, 0, 240};
+    pdu.resize(pdu.size() + 240, '7');
+    return snbusd::Job{client, snbusd::Request{id, 1, std::move(pdu)}, {}};
+}
+
+std::chrono::nanoseconds bitsAt(int64_t bits, int baud) {
+    return std::chrono::nanoseconds(bits * 1'000'000'000 / baud);
+}
+
+using Served = std::vector<std::pair<snbusd::ClientId, uint16_t>>;
+
+Served serveAll(snbusd::FairQueue& queue) {
+    Served served;
+    while (auto next = queue.next()) served.emplace_back(next->client, next->request.transaction);
+    return served;
+}
+
 TEST(ClientTimeout, TakesOneWordOfMillisecondsOnlyWithNothingWaiting) {
     const auto ask = [](std::vector<uint8_t> pdu, std::size_t inFlight = 0) {
         return snbusd::answerClientTimeout(snbusd::Request{1, 0, std::move(pdu)}, inFlight);
@@ -136,29 +161,109 @@ TEST(ClientTimeout, TakesOneWordOfMillisecondsOnlyWithNothingWaiting) {
     EXPECT_EQ(busy.timeout.count(), 0);
 }
 
-TEST(FairQueue, ServesClientsInTurnAndEachInItsOwnOrder) {
-    snbusd::FairQueue queue;
-    for (uint16_t i = 0; i < 4; ++i) queue.add(job(1, i));  // a client streaming
-    queue.add(job(2, 100));                                 // one keystroke
-    queue.add(job(3, 200));
-    EXPECT_EQ(queue.waiting(), 6u);
-    std::vector<std::pair<snbusd::ClientId, uint16_t>> served;
-    while (auto next = queue.next()) served.emplace_back(next->client, next->request.transaction);
-    EXPECT_EQ(served, (std::vector<std::pair<snbusd::ClientId, uint16_t>>{
-                          {1, 0}, {2, 100}, {3, 200}, {1, 1}, {1, 2}, {1, 3}}));
-    EXPECT_EQ(queue.waiting(), 0u);
+TEST(LineTime, CountsBothFramesAndTheirSilencesAtTheLineSpeed) {
+    // Out 8 + 3.5 characters, back 7 + 3.5, 10 bits each.
+    const snbusd::Request read{1, 1, {3, 0, 15, 0, 1}};
+    EXPECT_EQ(snbusd::lineTime(read, 9600), bitsAt(220, 9600));
+    EXPECT_EQ(snbusd::lineTime(snbusd::Request{1, 1, {6, 0, 1, 0, 1}}, 9600), bitsAt(230, 9600));
+    EXPECT_EQ(snbusd::lineTime(snbusd::Request{1, 0, {6, 0, 1, 0, 1}}, 9600), bitsAt(115, 9600))
+        << "a broadcast has no answer";
+    EXPECT_EQ(snbusd::lineTime(block(1, 0).request, 115200), bitsAt(2690, 115200));
 }
 
-TEST(FairQueue, AClientThatGoesTakesItsWaitingRequestsWithIt) {
-    snbusd::FairQueue queue;
-    queue.add(job(1, 1));
-    queue.add(job(2, 2));
-    queue.add(job(1, 3));
+TEST(FairQueue, EqualClientsAlternateEachInItsOwnOrder) {
+    snbusd::FairQueue queue(115200);
+    for (uint16_t i = 0; i < 4; ++i) queue.add(job(1, i));  // several requests at once
+    queue.add(job(2, 100));
+    queue.add(job(3, 200));
+    EXPECT_EQ(queue.waiting(), 6u);
+    EXPECT_EQ(serveAll(queue), (Served{{1, 0}, {2, 100}, {3, 200}, {1, 1}, {1, 2}, {1, 3}}));
+    EXPECT_EQ(queue.waiting(), 0u);
+    snbusd::FairQueue streams(115200);
+    for (uint16_t i = 0; i < 3; ++i) {
+        streams.add(block(1, i));
+        streams.add(block(2, i));
+    }
+    EXPECT_EQ(serveAll(streams), (Served{{1, 0}, {2, 0}, {1, 1}, {2, 1}, {1, 2}, {2, 2}}));
+}
+
+TEST(FairQueue, ALightClientGoesBeforeTheNextBlockOfEveryStreamingClient) {
+    snbusd::FairQueue queue(115200);
+    for (uint16_t i = 0; i < 3; ++i) {
+        queue.add(block(1, i));
+        queue.add(block(2, i));
+    }
+    ASSERT_EQ(queue.next()->client, 1u);  // on the line
+    queue.add(job(3, 100));               // a terminal's read
+    EXPECT_EQ(queue.next()->request.transaction, 100);
+    EXPECT_EQ(queue.next()->client, 2u);
+    queue.add(job(3, 101));  // its keystroke, once the read was answered
+    EXPECT_EQ(serveAll(queue), (Served{{3, 101}, {1, 1}, {2, 1}, {1, 2}, {2, 2}}));
+    // Turns go by line time: a block weighs 2690 bits, a small read 220, so
+    // the reads stamped 0 to 12 reads' time go before the second block.
+    snbusd::FairQueue weighed(115200);
+    for (uint16_t i = 0; i < 20; ++i) weighed.add(job(3, i));
+    weighed.add(block(1, 0));
+    weighed.add(block(1, 1));
+    const Served served = serveAll(weighed);
+    const auto second = std::find(served.begin(), served.end(), Served::value_type{1, 1});
+    EXPECT_EQ(std::count_if(served.begin(), second, [](const auto& s) { return s.first == 3; }),
+              13);
+}
+
+TEST(FairQueue, AClientBehindItsShareIsToldSoAndOneThatGoesTakesItsRequests) {
+    snbusd::FairQueue queue(115200);
+    queue.add(block(1, 0));
+    queue.next();
+    queue.add(job(2, 100));
+    queue.add(block(1, 1));
+    queue.next();  // the read on the line, the next block waiting
+    const auto blockTime = bitsAt(2690, 115200);
+    EXPECT_TRUE(queue.wouldGoFirst(2, blockTime));
+    EXPECT_FALSE(queue.wouldGoFirst(2, blockTime * 2)) << "only before a long transaction";
+    EXPECT_FALSE(queue.wouldGoFirst(1, {})) << "nothing of another client waits";
+    queue.add(job(2, 101));
+    queue.add(block(1, 2));
     queue.dropClient(1);
+    EXPECT_FALSE(queue.wouldGoFirst(1, {})) << "a client that has gone is not waited for";
     EXPECT_EQ(queue.waiting(), 1u);
     EXPECT_EQ(queue.waitingFor(1), 0u);
-    EXPECT_EQ(queue.next()->client, 2u);
+    EXPECT_EQ(queue.next()->request.transaction, 101);
     EXPECT_FALSE(queue.next());
+    queue.add(block(1, 3));  // back with a clean account: first in turn
+    queue.add(job(2, 102));
+    EXPECT_EQ(queue.next()->client, 1u);
+}
+
+TEST(Bus, WaitsAMomentForAClientJustAnsweredOnlyWhileItIsBehindItsShare) {
+    using namespace std::chrono_literals;
+    using Clock = std::chrono::steady_clock;
+    snbusd::Bus bus(115200, 1s, 4ms);  // long, so that no scheduling delay runs it out
+    bus.submit(block(1, 0));
+    ASSERT_EQ(bus.nextJob(1s)->client, 1u);
+    bus.submit(job(2, 100));  // a terminal's idle read
+    bus.submit(block(1, 1));
+    ASSERT_EQ(bus.nextJob(1s)->client, 2u);
+    bus.deliver(snbusd::Answer{2, {}});
+    std::thread terminal([&] {
+        std::this_thread::sleep_for(20ms);
+        bus.submit(job(2, 101));  // and the key typed meanwhile
+    });
+    EXPECT_EQ(bus.nextJob(1s)->request.transaction, 101) << "the keystroke before the block";
+    terminal.join();
+    const auto answered = Clock::now();
+    bus.deliver(snbusd::Answer{2, {}});
+    EXPECT_EQ(bus.nextJob(1s)->client, 1u) << "nothing more came";
+    EXPECT_GE(Clock::now() - answered, 1s);
+
+    snbusd::Bus ahead(115200, 1s, 4ms);
+    ahead.submit(job(2, 100));
+    ahead.submit(block(1, 0));
+    ASSERT_EQ(ahead.nextJob(1s)->client, 2u);  // the shorter of two equal stamps
+    const auto start = Clock::now();
+    ahead.deliver(snbusd::Answer{2, {}});
+    EXPECT_EQ(ahead.nextJob(1s)->client, 1u);
+    EXPECT_LT(Clock::now() - start, 500ms) << "a client ahead of its share is not waited for";
 }
 
 snbusd::Options parse(std::vector<std::string> args) {
