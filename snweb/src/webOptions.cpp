@@ -69,11 +69,11 @@ const char* usageText() {
     return "usage: snweb [--listen [HOST:]PORT] --target NAME=DEVICE[,slave=N][,baud=B]...\n"
            "             [--rate HZ] [--read-only] [--token-file FILE] [--allow-host NAME]...\n"
            "  The nodes in a browser: status, live plots of the analog inputs, power\n"
-           "  switches and the virtual ports' line controls.\n"
+           "  switches, and a terminal on each virtual port with its line controls.\n"
            "  --listen     address of the pages (default 127.0.0.1:9741, loopback only)\n"
            "  --target     a node by name: a serial DEVICE or tcp:HOST:PORT through snbusd\n"
            "  --rate       analog readings a second, 0.2 to 10 (default 2)\n"
-           "  --read-only  the pages look but change nothing\n"
+           "  --read-only  the pages look but change nothing and type nothing\n"
            "  --token-file the access token from FILE (default: a new random one)\n"
            "  --allow-host another name the pages are reached by (behind a proxy)\n"
            "  Prints the URL to open, token included, then serves until SIGINT/SIGTERM.\n";
