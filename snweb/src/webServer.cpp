@@ -122,7 +122,8 @@ struct WebServer::Session {
     FeedCursor cursor;         // a terminal's place in its port's stream
     bool greeted = false;      // a terminal page was told what it may do
     bool held = false;         // its typing waits for room in the port's queue
-    std::string address;       // the client's, kept for the closing log line
+    std::string address;       // the client's and the node's, kept for the closing log line
+    std::string nodeName;
 };
 
 WebServer::WebServer(const std::string& host, int port, std::string token,
@@ -158,6 +159,7 @@ WebServer::WebServer(const std::string& host, int port, std::string token,
 WebServer::~WebServer() {
     lws_context* context = context_;
     context_ = nullptr;
+    tearingDown_ = true;  // the nodes may be gone: closing sockets leave them be
     lws_context_destroy(context);
 }
 
@@ -203,10 +205,12 @@ void WebServer::closeSession(lws* wsi, Session& session) {
     if (session.kind == Session::Kind::Overview || session.kind == Session::Kind::Node) --sockets_;
     if (session.kind == Session::Kind::Terminal) {
         --sockets_;
-        session.node->terminal(session.port).detach();
-        session.node->wake();
-        std::fprintf(stderr, "snweb: %s: node %s: terminal on port %d closed\n",
-                     session.address.c_str(), session.node->target().name.c_str(), session.port);
+        if (!tearingDown_) {
+            session.node->terminal(session.port).detach();
+            session.node->wake();
+        }
+        std::fprintf(stderr, "snweb: %s: %s: terminal on port %d closed\n",
+                     session.address.c_str(), session.nodeName.c_str(), session.port);
     }
     sessions_.erase(wsi);
 }
@@ -422,6 +426,7 @@ bool WebServer::admitSocket(lws* wsi, Session& session) {
         TerminalFeed& feed = session.node->terminal(session.port);
         session.cursor = feed.cursorAtEnd();
         session.address = peer(wsi);
+        session.nodeName = "node " + route.node;
         feed.attach();
         session.node->wake();
         log(wsi, "node " + route.node + ": terminal on port " + std::to_string(route.port) +

@@ -74,6 +74,7 @@ private:
     std::atomic<bool> stopping_{false};
     std::atomic<bool> nodesChanged_{false};
     std::atomic<bool> terminalsChanged_{false};
+    bool tearingDown_ = false;
     lws_context* context_ = nullptr;
 };
 

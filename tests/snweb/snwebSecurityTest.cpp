@@ -239,9 +239,12 @@ TEST_F(SnwebSecurityTest, TerminalsTypeOnlyFromOurOwnPagesAndNeverWhenReadOnly) 
     sntest::sendAll(fd, maskedBinary("ping-7\r"));
     const std::vector<uint8_t> typed = instrument.readExactly(7, 5s);
     EXPECT_EQ(std::string(typed.begin(), typed.end()), "ping-7\r");
-    ::close(fd);
+    // Stopped with the terminal still open: it ends cleanly all the same.
     web.signal(SIGTERM);
-    const std::string log = web.wait(5s).err;
+    const sntest::RunResult ended = web.wait(5s);
+    ::close(fd);
+    EXPECT_EQ(ended.status, 0) << ended.err;
+    const std::string& log = ended.err;
     EXPECT_TRUE(has(log, "127.0.0.1: node alpha: terminal on port 1 opened")) << log;
     EXPECT_TRUE(has(log, "127.0.0.1: node alpha: terminal on port 1 closed")) << log;
     EXPECT_EQ(log.find("opened"), log.rfind("opened")) << "only our own page's terminal opened";
