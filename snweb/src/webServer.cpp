@@ -209,8 +209,8 @@ void WebServer::closeSession(lws* wsi, Session& session) {
             session.node->terminal(session.port).detach();
             session.node->wake();
         }
-        std::fprintf(stderr, "snweb: %s: %s: terminal on port %d closed\n",
-                     session.address.c_str(), session.nodeName.c_str(), session.port);
+        std::fprintf(stderr, "snweb: %s: %s: terminal on port %d closed\n", session.address.c_str(),
+                     session.nodeName.c_str(), session.port);
     }
     sessions_.erase(wsi);
 }
