@@ -101,7 +101,7 @@ std::size_t TerminalFeed::takeInput(uint8_t* buffer, std::size_t room,
         while (!typed_.empty() && !action) {
             Typed& front = typed_.front();
             const std::size_t n = std::min(room - taken, front.bytes.size());
-            std::memcpy(buffer + taken, front.bytes.data(), n);
+            std::copy_n(front.bytes.begin(), n, buffer + taken);  // a line change alone has none
             front.bytes.erase(front.bytes.begin(), front.bytes.begin() + static_cast<long>(n));
             taken += n;
             typedBytes_ -= n;

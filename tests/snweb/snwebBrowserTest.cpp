@@ -39,7 +39,7 @@ TEST_F(SnwebBrowserTest, ARealBrowserSeesTheNodesSwitchesAnOutputAndTypesIntoAPo
                             SCREENSHOT_DIR, joined(kSerial, 2), joined(kAnalog, 8), instrument},
                            std::chrono::seconds(100));
     std::cout << run.out;  // the steps with their times, for the log
-    EXPECT_EQ(run.status, 0) << run.out << run.err;
+    EXPECT_EQ(run.status, 0) << run.out << run.err << "snweb:\n" << web.errorsSoFar();
     EXPECT_NE(run.out.find("PASSED"), std::string::npos) << run.out << run.err;
 
     // The click reached the node as one write of coil 3 on, to slave 1 only.

@@ -92,6 +92,11 @@ TEST(TerminalFeed, TypingIsWholeOrRefusedAndALineChangeWaitsForTheBytesBeforeIt)
     EXPECT_EQ(feed.takeInput(buffer, 8, action), 0u);
     EXPECT_EQ(feed.inputRoom(), 8u);
     EXPECT_EQ(taken, 3);
+
+    feed.act(change);  // with nothing typed before it: the change alone
+    EXPECT_EQ(feed.takeInput(buffer, 8, action), 0u);
+    EXPECT_TRUE(action);
+    EXPECT_EQ(taken, 4);
 }
 
 TEST(TerminalFeed, OnlyPortsZeroToTwoHaveATerminalSocket) {
