@@ -12,7 +12,6 @@ Usage: bench_web_terminal.py BUILD_DIR
 """
 import os
 import random
-import re
 import select
 import statistics
 import subprocess
@@ -26,24 +25,11 @@ from selenium.webdriver.common.by import By
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "snweb"))
 from browser_check import browser, open_terminal, set_line  # noqa: E402 (the shared browser steps)
+from bench_web import wait_for  # noqa: E402 (beside this file)
 
 BAUD = 115200
 RECEIVE_SECONDS = 8
 KEYS = 200
-
-
-def wait_for_text(path, pattern, process, seconds=10):
-    """The first match of `pattern` in the file at `path`, once it appears."""
-    deadline = time.monotonic() + seconds
-    while time.monotonic() < deadline:
-        with open(path, encoding="utf-8", errors="replace") as text:
-            found = re.search(pattern, text.read())
-        if found:
-            return found
-        if process.poll() is not None:
-            break
-        time.sleep(0.05)
-    sys.exit(f"bench_web_terminal: no '{pattern}' in {path}")
 
 
 def line_limit():
@@ -61,16 +47,16 @@ class Rig:
                                  "--baud", str(BAUD), "--rx-fifo", "1048576", "--tx-fifo", "1048576",
                                  "--port1", f"pty:{self.instrument[0]}",
                                  "--port2", f"pty:{self.instrument[1]}"])
-        wait_for_text(f"{work}/sim.log", r"snsim ready on ", sim)
+        wait_for(f"{work}/sim.log", r"snsim ready on ", sim)
         self.device = f"{work}/node"
         if through_daemon:
             bus = self.spawn("bus", [f"{build}/snbusd/snbusd", "-p", self.device,
                                      "--listen", "127.0.0.1:0"])
-            port = wait_for_text(f"{work}/bus.log", r"listening on 127\.0\.0\.1:(\d+)", bus).group(1)
+            port = wait_for(f"{work}/bus.log", r"listening on 127\.0\.0\.1:(\d+)", bus).group(1)
             self.device = f"tcp:127.0.0.1:{port}"
         web = self.spawn("web", [f"{build}/snweb/snweb", "--listen", "127.0.0.1:0",
                                  "--target", f"n={self.device},slave=1"])
-        self.url = "http://" + wait_for_text(f"{work}/web.log", r"127\.0\.0\.1:\d+/\?token=\w+",
+        self.url = "http://" + wait_for(f"{work}/web.log", r"127\.0\.0\.1:\d+/\?token=\w+",
                                              web).group(0)
 
     def spawn(self, name, argv):
