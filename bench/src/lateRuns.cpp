@@ -14,7 +14,7 @@
 
 #include "nodeRig.h"
 #include "snLib.h"
-#include "sncommon/lineRecovery.h"
+#include "snline/lineRecovery.h"
 #include "snsim/emulator.h"
 
 namespace snbench {
@@ -96,13 +96,13 @@ void peerRounds(const std::string& device, int perThread, WrongValues& out) {
     std::mutex line;
     auto write = [&](int c, const uint16_t* words) {
         std::lock_guard lock(line);
-        return sncommon::recoverFromLineFailure(
+        return snline::recoverFromLineFailure(
                    ctx, modbus_write_registers(ctx, 47 + 2 * c, 2, words)) > 0;
     };
     auto read = [&](int c, uint16_t* words) {
         std::lock_guard lock(line);
-        return sncommon::recoverFromLineFailure(
-                   ctx, modbus_read_registers(ctx, 47 + 2 * c, 2, words)) > 0;
+        return snline::recoverFromLineFailure(ctx,
+                                              modbus_read_registers(ctx, 47 + 2 * c, 2, words)) > 0;
     };
     inThreads(perThread, write, read, out.peerReadBacks, out.peerWrong);
     modbus_close(ctx);

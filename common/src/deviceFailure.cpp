@@ -4,9 +4,12 @@
 
 #include <cerrno>
 
-#include "sncommon/modbusErrors.h"
+#include "snline/modbusErrors.h"
 
 namespace sncommon {
+
+using snline::classifyModbusError;
+using snline::ModbusFailure;
 
 namespace {
 

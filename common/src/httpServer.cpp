@@ -15,6 +15,8 @@
 
 namespace sncommon {
 
+using snline::parseHostPort;
+
 namespace {
 
 constexpr const char* kAllowed = "GET, HEAD";

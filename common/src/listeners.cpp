@@ -9,7 +9,7 @@
 #include <cstring>
 #include <stdexcept>
 
-#include "sncommon/hostPort.h"
+#include "snline/hostPort.h"
 
 namespace sncommon {
 
@@ -29,8 +29,8 @@ int listenOn(const addrinfo& address) {
 }
 
 int listenOn(const std::string& text) {
-    sncommon::HostPort hostPort;
-    if (!sncommon::parseListenAddress(text.c_str(), hostPort)) {
+    snline::HostPort hostPort;
+    if (!snline::parseListenAddress(text.c_str(), hostPort)) {
         throw std::runtime_error("cannot listen on " + text + ": not HOST:PORT");
     }
     addrinfo hints{};

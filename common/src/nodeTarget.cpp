@@ -2,13 +2,17 @@
 
 #include "snLimits.h"
 #include "sncommon/comName.h"
-#include "sncommon/hostPort.h"
 #include "sncommon/integerParsing.h"
+#include "snline/hostPort.h"
 
 #include <algorithm>
 #include <cctype>
 
 namespace sncommon {
+
+using snline::HostPort;
+using snline::isTcpLinkName;
+using snline::parseTcpLinkName;
 
 namespace {
 

@@ -9,12 +9,12 @@ namespace {
 
 SensorNode sNode[kMaxNodes];
 bool sTcpLink[kMaxNodes];  // entry i's link is a TCP connection
-sncommon::OwedAnswers sOwed[kMaxNodes];
+snline::OwedAnswers sOwed[kMaxNodes];
 struct LineLock {
     int fd = -1;
 };
 LineLock sLineLock[kMaxNodes];
-sncommon::OwedAnswers sNoEntry;  // a context outside the table: kept for the call only
+snline::OwedAnswers sNoEntry;  // a context outside the table: kept for the call only
 pthread_mutex_t snMutex = PTHREAD_MUTEX_INITIALIZER;
 // Atomic so that a debug level set from another thread is seen safely.
 std::atomic<int16_t> snDebug{0};
@@ -31,7 +31,7 @@ void markTcpLink(const SensorNode& entry, bool tcp) {
 
 int& lineLockOf(const SensorNode& entry) { return sLineLock[&entry - sNode].fd; }
 
-sncommon::OwedAnswers* owedAnswersOf(const modbus_t* ctx) {
+snline::OwedAnswers* owedAnswersOf(const modbus_t* ctx) {
     for (int i = 0; i < kMaxNodes; ++i) {
         if (sNode[i].ctx == ctx) return &sOwed[i];
     }

@@ -7,7 +7,7 @@
 
 #include <pthread.h>
 
-#include "sncommon/owedAnswers.h"
+#include "snline/owedAnswers.h"
 
 namespace snlib {
 
@@ -29,7 +29,7 @@ int& lineLockOf(const SensorNode& entry);
 
 // What the node of a serial link owes after a failure (never null for an
 // open link's context).  Cleared when the entry is opened.
-sncommon::OwedAnswers* owedAnswersOf(const modbus_t* ctx);
+snline::OwedAnswers* owedAnswersOf(const modbus_t* ctx);
 
 // Holds the library lock for one scope.  The lock is never nested.
 class LibLock {

@@ -5,8 +5,8 @@
 #include "trace.h"
 #include "transactions.h"
 
-#include "sncommon/deviceLock.h"
-#include "sncommon/hostPort.h"
+#include "snline/deviceLock.h"
+#include "snline/hostPort.h"
 
 #include <modbus.h>
 
@@ -46,12 +46,12 @@ SensorNode* findFreeEntry() {
 
 // "tcp:HOST:PORT" names a Modbus TCP connection (to the bus daemon, whose
 // unit id is the slave address); any other name is a serial device.
-bool isTcpName(const char* name) { return sncommon::isTcpLinkName(name); }
+bool isTcpName(const char* name) { return snline::isTcpLinkName(name); }
 
 // What a new link needs: a TCP name that parses, or a serial line speed the
 // driver can set (libmodbus would silently run another one at 9600).
-bool validNewLink(const char* name, int speed, sncommon::HostPort& address) {
-    if (isTcpName(name)) return sncommon::parseTcpLinkName(name, address);
+bool validNewLink(const char* name, int speed, snline::HostPort& address) {
+    if (isTcpName(name)) return snline::parseTcpLinkName(name, address);
     return isSupportedLineSpeed(speed);
 }
 
@@ -60,7 +60,7 @@ SensorNode* lockHolderOf(const char* name) {
     SensorNode* table = nodeTable();
     for (int i = 0; i < kMaxNodes; ++i) {
         const int fd = lineLockOf(table[i]);
-        if (table[i].refCount != 0 && fd >= 0 && sncommon::isSameDevice(fd, name)) return &table[i];
+        if (table[i].refCount != 0 && fd >= 0 && snline::isSameDevice(fd, name)) return &table[i];
     }
     return nullptr;
 }
@@ -71,7 +71,7 @@ SensorNode* lockHolderOf(const char* name) {
 bool lockLine(SensorNode& entry, const char* name) {
     lineLockOf(entry) = -1;
     if (isTcpName(name) || lockHolderOf(name) != nullptr) return true;
-    const int fd = sncommon::lockDevice(name);
+    const int fd = snline::lockDevice(name);
     if (fd < 0) {
         if (errno == EBUSY) debugNote("%s is in use by another program\n", name);
         return false;
@@ -90,7 +90,7 @@ void releaseLine(SensorNode& entry) {
         char name[kPortNameSize + 1] = {};
         std::memcpy(name, table[i].portName, kPortNameSize);  // may fill the field
         if (&table[i] != &entry && table[i].refCount != 0 && !isTcpName(name) &&
-            sncommon::isSameDevice(fd, name)) {
+            snline::isSameDevice(fd, name)) {
             lineLockOf(table[i]) = fd;
             fd = -1;
             return;
@@ -100,7 +100,7 @@ void releaseLine(SensorNode& entry) {
     fd = -1;
 }
 
-modbus_t* newContext(const char* name, int speed, const sncommon::HostPort& address) {
+modbus_t* newContext(const char* name, int speed, const snline::HostPort& address) {
     if (isTcpName(name)) {
         modbus_t* ctx = modbus_new_tcp_pi(address.host, address.port);
         if (ctx == nullptr) debugNote("Failed modbus_new_tcp_pi(): %s\n", modbus_strerror(errno));
@@ -113,7 +113,7 @@ modbus_t* newContext(const char* name, int speed, const sncommon::HostPort& addr
 
 // Creates and connects the context; on failure leaves the entry free.
 bool connectEntry(SensorNode& entry, const char* name, int speed, int slave,
-                  const sncommon::HostPort& address) {
+                  const snline::HostPort& address) {
     if (!lockLine(entry, name)) return false;
     entry.ctx = newContext(name, speed, address);
     if (entry.ctx == nullptr) {
@@ -208,7 +208,7 @@ extern "C" SensorNode* openSensorNode(const char* name, int speed, int slave) {
         return open;
     }
     // Only a new context runs at the speed (a TCP link has none).
-    sncommon::HostPort address;
+    snline::HostPort address;
     if (!validNewLink(name, speed, address)) {
         errno = EINVAL;
         return nullptr;

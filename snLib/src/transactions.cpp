@@ -1,8 +1,8 @@
 #include "transactions.h"
 
 #include "libState.h"
-#include "sncommon/lineExchange.h"
-#include "sncommon/lineRecovery.h"
+#include "snline/lineExchange.h"
+#include "snline/lineRecovery.h"
 #include "trace.h"
 
 #include <cerrno>
@@ -55,15 +55,15 @@ int settle(modbus_t* ctx, int rc) {
         errno = failure;
         return rc;
     }
-    return sncommon::recoverFromLineFailure(ctx, rc);
+    return snline::recoverFromLineFailure(ctx, rc);
 }
 
 // A serial link's debts: each entry's context addresses one slave, so one
 // slave's debts are kept per entry, beside the table.
-class EntryBook : public sncommon::LineBook {
+class EntryBook : public snline::LineBook {
 public:
-    EntryBook(sncommon::OwedAnswers& owed, uint8_t slave) : owed_(owed), slave_(slave) {}
-    sncommon::OwedAnswers* owedBy(uint8_t slave) override {
+    EntryBook(snline::OwedAnswers& owed, uint8_t slave) : owed_(owed), slave_(slave) {}
+    snline::OwedAnswers* owedBy(uint8_t slave) override {
         return slave == slave_ ? &owed_ : nullptr;
     }
     void lateAnswer(uint8_t slave, std::chrono::milliseconds afterTimeout) override {
@@ -72,7 +72,7 @@ public:
     }
 
 private:
-    sncommon::OwedAnswers& owed_;
+    snline::OwedAnswers& owed_;
     uint8_t slave_;
 };
 
@@ -89,9 +89,9 @@ uint16_t wordAt(const uint8_t* at) { return static_cast<uint16_t>((at[0] << 8) |
 int onSerialLink(modbus_t* ctx, const uint8_t* pdu, std::size_t size, uint8_t* answer) {
     const int slave = modbus_get_slave(ctx);
     EntryBook book(*owedAnswersOf(ctx), static_cast<uint8_t>(slave));
-    const sncommon::Exchanged done =
-        sncommon::exchange(ctx, book, static_cast<uint8_t>(slave), pdu, size, answer);
-    if (done.kind != sncommon::Exchanged::Kind::Answer) return -1;
+    const snline::Exchanged done =
+        snline::exchange(ctx, book, static_cast<uint8_t>(slave), pdu, size, answer);
+    if (done.kind != snline::Exchanged::Kind::Answer) return -1;
     if ((answer[0] & 0x80) == 0) return static_cast<int>(done.length);
     const int code = answer[1];
     errno = code >= 1 && code < MODBUS_EXCEPTION_MAX ? MODBUS_ENOBASE + code : EMBBADEXC;

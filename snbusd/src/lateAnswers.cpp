@@ -10,7 +10,7 @@ constexpr std::chrono::minutes kTellPace(1);
 
 }  // namespace
 
-sncommon::OwedAnswers* LateAnswerBook::owedBy(uint8_t slave) {
+snline::OwedAnswers* LateAnswerBook::owedBy(uint8_t slave) {
     return slave > 0 && slave < kSlaves ? &owed_[slave] : nullptr;
 }
 

@@ -8,19 +8,19 @@
 
 #include "eventLog.h"
 #include "metrics.h"
-#include "sncommon/owedAnswers.h"
+#include "snline/owedAnswers.h"
 
 namespace snbusd {
 
-class LateAnswerBook : public sncommon::LineBook {
+class LateAnswerBook : public snline::LineBook {
 public:
     LateAnswerBook(Metrics& metrics, EventLog& log) : metrics_(metrics), log_(log) {}
-    sncommon::OwedAnswers* owedBy(uint8_t slave) override;
+    snline::OwedAnswers* owedBy(uint8_t slave) override;
     void lateAnswer(uint8_t slave, std::chrono::milliseconds afterTimeout) override;
 
 private:
     static constexpr std::size_t kSlaves = 248;  // 0 (broadcast, never owed) to 247
-    std::array<sncommon::OwedAnswers, kSlaves> owed_{};
+    std::array<snline::OwedAnswers, kSlaves> owed_{};
     std::array<std::chrono::steady_clock::time_point, kSlaves> lastTold_{};
     Metrics& metrics_;
     EventLog& log_;

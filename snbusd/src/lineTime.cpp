@@ -2,7 +2,7 @@
 
 #include <cstdint>
 
-#include "sncommon/pduShape.h"
+#include "snline/pduShape.h"
 
 namespace snbusd {
 
@@ -14,7 +14,7 @@ constexpr double kRtuChars = 3;        // slave address and CRC around the PDU
 
 std::size_t answerLength(const Request& request) {
     if (request.pdu.empty()) return 2;
-    if (const std::size_t read = sncommon::readAnswerLength(request.pdu.data(), request.pdu.size()))
+    if (const std::size_t read = snline::readAnswerLength(request.pdu.data(), request.pdu.size()))
         return read;
     switch (request.pdu[0]) {
         case 5:

@@ -41,8 +41,8 @@ std::unique_ptr<sncommon::HttpServer> serveMetrics(const snbusd::Options& option
                                                    const snbusd::Metrics& metrics,
                                                    snbusd::EventLog& log) {
     if (options.metrics.empty()) return nullptr;
-    sncommon::HostPort where;
-    sncommon::parseListenAddress(options.metrics.c_str(), where);  // checked with the options
+    snline::HostPort where;
+    snline::parseListenAddress(options.metrics.c_str(), where);  // checked with the options
     auto server = std::make_unique<sncommon::HttpServer>(
         where,
         [&metrics](const sncommon::HttpRequest& request) { return metricsPage(request, metrics); });

@@ -6,8 +6,8 @@
 
 #include "snLimits.h"
 #include "sncommon/comName.h"
-#include "sncommon/hostPort.h"
 #include "sncommon/integerParsing.h"
+#include "snline/hostPort.h"
 
 namespace snbusd {
 
@@ -49,8 +49,8 @@ long number(const char* text, long min, long max, const char* what) {
 }
 
 std::string hostPort(const char* text, const char* what) {
-    sncommon::HostPort parsed;
-    if (!sncommon::parseListenAddress(text, parsed)) {
+    snline::HostPort parsed;
+    if (!snline::parseListenAddress(text, parsed)) {
         throw std::invalid_argument(std::string(what) + " must be HOST:PORT (an IPv6 host in " +
                                     "brackets), not '" + text + "'");
     }

@@ -1,6 +1,6 @@
 #include "requestCheck.h"
 
-#include "sncommon/pduShape.h"
+#include "snline/pduShape.h"
 
 namespace snbusd {
 
@@ -17,7 +17,7 @@ bool unitServed(uint8_t unit, const Policy& policy) {
 
 uint8_t refusal(const Request& request, const Policy& policy) {
     const std::vector<uint8_t>& pdu = request.pdu;
-    const std::size_t length = sncommon::requestLength(pdu.data(), pdu.size());
+    const std::size_t length = snline::requestLength(pdu.data(), pdu.size());
     if (length == 0) return kIllegalFunction;
     if (policy.readOnly && !isRead(pdu[0])) return kIllegalFunction;
     if (pdu.size() != length) return kIllegalDataValue;

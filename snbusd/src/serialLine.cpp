@@ -5,8 +5,8 @@
 #include <cerrno>
 #include <thread>
 
-#include "sncommon/deviceLock.h"
-#include "sncommon/lineExchange.h"
+#include "snline/deviceLock.h"
+#include "snline/lineExchange.h"
 
 namespace snbusd {
 
@@ -51,7 +51,7 @@ void SerialLine::close() {
 bool SerialLine::open() {
     if (ctx_ != nullptr) return true;
     // The lock first: a line another program holds is never touched.
-    if (lockFd_ < 0 && (lockFd_ = sncommon::lockDevice(device_.c_str())) < 0) return false;
+    if (lockFd_ < 0 && (lockFd_ = snline::lockDevice(device_.c_str())) < 0) return false;
     ctx_ = modbus_new_rtu(device_.c_str(), baud_, 'N', 8, 1);
     if (ctx_ == nullptr || modbus_connect(ctx_) < 0) {
         const int failure = errno;
@@ -95,28 +95,28 @@ bool SerialLine::send(uint8_t unit, const std::vector<uint8_t>& pdu, Outcome& ou
     return false;
 }
 
-Outcome SerialLine::transact(uint8_t unit, const std::vector<uint8_t>& pdu,
-                             sncommon::LineBook& book, std::chrono::milliseconds timeout) {
+Outcome SerialLine::transact(uint8_t unit, const std::vector<uint8_t>& pdu, snline::LineBook& book,
+                             std::chrono::milliseconds timeout) {
     Outcome outcome;
     if (!open()) return lost(errno);
     uint8_t answer[MODBUS_RTU_MAX_ADU_LENGTH];
     const bool shorter = timeout.count() > 0 && timeout < responseTimeout_;
     if (shorter) setResponseTimeout(timeout);
-    const sncommon::Exchanged done =
-        sncommon::exchange(ctx_, book, unit, pdu.data(), pdu.size(), answer);
+    const snline::Exchanged done =
+        snline::exchange(ctx_, book, unit, pdu.data(), pdu.size(), answer);
     if (shorter) setResponseTimeout(responseTimeout_);
     switch (done.kind) {
-        case sncommon::Exchanged::Kind::Answer:
+        case snline::Exchanged::Kind::Answer:
             outcome.kind = Outcome::Kind::Answer;
             outcome.pdu.assign(answer, answer + done.length);
             return outcome;
-        case sncommon::Exchanged::Kind::NoAnswer:
+        case snline::Exchanged::Kind::NoAnswer:
             outcome.kind = Outcome::Kind::NoAnswer;
             break;
-        case sncommon::Exchanged::Kind::Garbled:
+        case snline::Exchanged::Kind::Garbled:
             outcome.kind = Outcome::Kind::Garbled;
             break;
-        case sncommon::Exchanged::Kind::Failed:
+        case snline::Exchanged::Kind::Failed:
             if (isDeviceGone(done.errorNumber)) return lost(done.errorNumber);
             outcome.kind = Outcome::Kind::Garbled;
             break;

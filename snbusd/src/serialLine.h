@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "sncommon/owedAnswers.h"
+#include "snline/owedAnswers.h"
 
 namespace snbusd {
 
@@ -41,7 +41,7 @@ public:
     // One request to `unit` and its answer, kept in step with the nodes
     // by `book` (what each owes after a failure), waiting at most `timeout`
     // for it when that is shorter than the line's own (0: the line's own).
-    Outcome transact(uint8_t unit, const std::vector<uint8_t>& pdu, sncommon::LineBook& book,
+    Outcome transact(uint8_t unit, const std::vector<uint8_t>& pdu, snline::LineBook& book,
                      std::chrono::milliseconds timeout = {});
     // A broadcast write: sent, no answer awaited; Gone if the device failed.
     Outcome broadcast(const std::vector<uint8_t>& pdu);

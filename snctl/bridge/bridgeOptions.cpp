@@ -34,10 +34,10 @@ char parityOf(const std::string& text) {
 }
 
 // "PORT" alone listens on loopback.
-sncommon::HostPort listenAddress(const std::string& text) {
+snline::HostPort listenAddress(const std::string& text) {
     const bool portOnly = !text.empty() && text.find(':') == std::string::npos;
-    sncommon::HostPort where;
-    if (!sncommon::parseListenAddress((portOnly ? "127.0.0.1:" + text : text).c_str(), where))
+    snline::HostPort where;
+    if (!snline::parseListenAddress((portOnly ? "127.0.0.1:" + text : text).c_str(), where))
         throw UsageError("bridge: --listen needs [HOST:]PORT, not '" + text + "'");
     return where;
 }

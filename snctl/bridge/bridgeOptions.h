@@ -3,7 +3,7 @@
 #pragma once
 
 #include "relayNames.h"
-#include "sncommon/hostPort.h"
+#include "snline/hostPort.h"
 
 #include <cstdint>
 #include <optional>
@@ -24,7 +24,7 @@ struct BridgeOptions {
     PortLine line;
     std::string link;
     // --listen: served over TCP instead of a pseudo-terminal.
-    std::optional<sncommon::HostPort> listen;
+    std::optional<snline::HostPort> listen;
     bool raw = false;   // plain bytes instead of Telnet with COM-PORT-OPTION
     bool keep = false;  // hold what the node sends while no client is there
     std::vector<AllowedNetwork> allowed;

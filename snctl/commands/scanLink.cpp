@@ -4,10 +4,10 @@
 #include "failure.h"
 
 #include "sncommon/deviceHolder.h"
-#include "sncommon/deviceLock.h"
-#include "sncommon/hostPort.h"
-#include "sncommon/lineRecovery.h"
-#include "sncommon/modbusErrors.h"
+#include "snline/deviceLock.h"
+#include "snline/hostPort.h"
+#include "snline/lineRecovery.h"
+#include "snline/modbusErrors.h"
 
 #include <unistd.h>
 
@@ -38,18 +38,18 @@ void setTimeout(modbus_t* ctx, milliseconds timeout, int (*set)(modbus_t*, uint3
 }
 
 modbus_t* newContext(const std::string& device, int baud) {
-    if (!sncommon::isTcpLinkName(device.c_str()))
+    if (!snline::isTcpLinkName(device.c_str()))
         return modbus_new_rtu(device.c_str(), baud, 'N', 8, 1);
     checkTcpName(device, "scan: ");
-    sncommon::HostPort address;
-    sncommon::parseTcpLinkName(device.c_str(), address);
+    snline::HostPort address;
+    snline::parseTcpLinkName(device.c_str(), address);
     return modbus_new_tcp_pi(address.host, address.port);
 }
 
 }  // namespace
 
 ScanLink::ScanLink(const std::string& device, int baud, milliseconds timeout)
-    : ctx_(newContext(device, baud)), daemon_(sncommon::isTcpLinkName(device.c_str())) {
+    : ctx_(newContext(device, baud)), daemon_(snline::isTcpLinkName(device.c_str())) {
     const std::string what = "scan: cannot open " + device;
     if (ctx_ == nullptr) throw DeviceError(what, errno);
     if (daemon_) {
@@ -62,7 +62,7 @@ ScanLink::ScanLink(const std::string& device, int baud, milliseconds timeout)
     }
     // One master per bus, as every program of ours: the lock before the
     // line is touched, and who holds it when another does.
-    if (!daemon_ && (lockFd_ = sncommon::lockDevice(device.c_str())) < 0 && errno == EBUSY) {
+    if (!daemon_ && (lockFd_ = snline::lockDevice(device.c_str())) < 0 && errno == EBUSY) {
         modbus_free(ctx_);
         throw DeviceError(sncommon::deviceHolderSentence(device), 0);
     }
@@ -104,7 +104,7 @@ ScanAnswer ScanLink::ask(int slave) {
     uint16_t identity[kIdentityCount] = {};
     modbus_set_slave(ctx_, slave);
     errno = 0;
-    const int rc = sncommon::recoverFromLineFailure(
+    const int rc = snline::recoverFromLineFailure(
         ctx_, modbus_read_registers(ctx_, kIdentityRegister, kIdentityCount, identity));
     if (rc == kIdentityCount) {
         answer.kind = ScanAnswer::Kind::Identity;
@@ -124,17 +124,17 @@ ScanAnswer::Kind ScanLink::kindOf(int errorNumber, int slave) const {
         throw DeviceError("scan: the bus daemon did not answer within " +
                               std::to_string(kDaemonWait.count() / 1000) + " s",
                           0);
-    switch (sncommon::classifyModbusError(errorNumber)) {
-        case sncommon::ModbusFailure::NoAnswer:
-        case sncommon::ModbusFailure::TargetFailed:
+    switch (snline::classifyModbusError(errorNumber)) {
+        case snline::ModbusFailure::NoAnswer:
+        case snline::ModbusFailure::TargetFailed:
             return ScanAnswer::Kind::Silent;
-        case sncommon::ModbusFailure::PathUnavailable:
+        case snline::ModbusFailure::PathUnavailable:
             throw DeviceError("scan: the bus daemon cannot reach its line", errorNumber);
-        case sncommon::ModbusFailure::NodeException:
+        case snline::ModbusFailure::NodeException:
             return ScanAnswer::Kind::Refused;
-        case sncommon::ModbusFailure::Garbled:
+        case snline::ModbusFailure::Garbled:
             return ScanAnswer::Kind::Garbled;
-        case sncommon::ModbusFailure::Other:
+        case snline::ModbusFailure::Other:
             break;
     }
     throw DeviceError("scan: cannot ask slave " + std::to_string(slave), errorNumber);

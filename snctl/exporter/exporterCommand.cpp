@@ -2,16 +2,16 @@
 // node in each scrape (/probe?target=NAME); only nodes named on the command
 // line are ever opened.
 #include "exporterCommand.h"
-#include "sncommon/hostPort.h"
+#include "snline/hostPort.h"
 
 #include "exporter.h"
 #include "exporterOptions.h"
 #include "failure.h"
 
 #include "sncommon/deviceHolder.h"
-#include "sncommon/deviceLock.h"
 #include "sncommon/httpServer.h"
 #include "sncommon/stopSignals.h"
+#include "snline/deviceLock.h"
 
 #include <unistd.h>
 
@@ -26,8 +26,8 @@ namespace snctl {
 namespace {
 
 std::unique_ptr<sncommon::HttpServer> serve(const std::string& listen, Exporter& exporter) {
-    sncommon::HostPort where;
-    sncommon::parseListenAddress(listen.c_str(), where);  // checked with the options
+    snline::HostPort where;
+    snline::parseListenAddress(listen.c_str(), where);  // checked with the options
     try {
         return std::make_unique<sncommon::HttpServer>(
             where,
@@ -41,8 +41,8 @@ std::unique_ptr<sncommon::HttpServer> serve(const std::string& listen, Exporter&
 // holds it: every probe of it would only fail.
 void refuseHeldDevices(const ExporterOptions& options) {
     for (const ProbeTarget& target : options.targets) {
-        if (sncommon::isTcpLinkName(target.device.c_str())) continue;
-        const int fd = sncommon::lockDevice(target.device.c_str());
+        if (snline::isTcpLinkName(target.device.c_str())) continue;
+        const int fd = snline::lockDevice(target.device.c_str());
         if (fd >= 0) {
             ::close(fd);
         } else if (errno == EBUSY) {
@@ -52,8 +52,8 @@ void refuseHeldDevices(const ExporterOptions& options) {
 }
 
 void reportReady(const CommandContext& context, const ExporterOptions& options, uint16_t port) {
-    sncommon::HostPort where;
-    sncommon::parseListenAddress(options.listen.c_str(), where);
+    snline::HostPort where;
+    snline::parseListenAddress(options.listen.c_str(), where);
     const bool v6 = std::strchr(where.host, ':') != nullptr;
     std::string targets;
     for (const ProbeTarget& target : options.targets)

@@ -3,7 +3,7 @@
 #include "failure.h"
 #include "namedOptions.h"
 #include "snLimits.h"
-#include "sncommon/hostPort.h"
+#include "snline/hostPort.h"
 
 namespace snctl {
 
@@ -24,8 +24,8 @@ auto asUsage(Parse parse) {
 
 void applyOption(ExporterOptions& options, const std::string& name, const std::string& value) {
     if (name == "--listen") {
-        sncommon::HostPort where;
-        if (!sncommon::parseListenAddress(value.c_str(), where))
+        snline::HostPort where;
+        if (!snline::parseListenAddress(value.c_str(), where))
             throw UsageError("exporter: --listen needs HOST:PORT (port 0 to 65535), not '" + value +
                              "'");
         options.listen = value;

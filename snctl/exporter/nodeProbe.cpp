@@ -7,7 +7,7 @@
 #include <cerrno>
 #include <iterator>
 
-#include "sncommon/modbusErrors.h"
+#include "snline/modbusErrors.h"
 
 namespace snctl {
 
@@ -99,16 +99,16 @@ std::optional<microseconds> readTimeout(microseconds remaining, std::size_t read
 }
 
 ProbeFailure classifyFailure(int errorNumber) {
-    switch (sncommon::classifyModbusError(errorNumber)) {
-        case sncommon::ModbusFailure::NoAnswer:
-        case sncommon::ModbusFailure::TargetFailed:  // the daemon's word for a silent node
+    switch (snline::classifyModbusError(errorNumber)) {
+        case snline::ModbusFailure::NoAnswer:
+        case snline::ModbusFailure::TargetFailed:  // the daemon's word for a silent node
             return ProbeFailure::Timeout;
-        case sncommon::ModbusFailure::NodeException:
+        case snline::ModbusFailure::NodeException:
             return ProbeFailure::Refused;
-        case sncommon::ModbusFailure::Garbled:
+        case snline::ModbusFailure::Garbled:
             return ProbeFailure::BadAnswer;
-        case sncommon::ModbusFailure::PathUnavailable:  // the daemon has lost its line
-        case sncommon::ModbusFailure::Other:
+        case snline::ModbusFailure::PathUnavailable:  // the daemon has lost its line
+        case snline::ModbusFailure::Other:
             break;
     }
     return ProbeFailure::Link;

@@ -1,5 +1,5 @@
 #include "targetNode.h"
-#include "sncommon/hostPort.h"
+#include "snline/hostPort.h"
 
 #include <utility>
 
@@ -53,7 +53,7 @@ NodeReadings TargetNode::probe(ProbeClock::time_point deadline, const ProbeProgr
         return readings;
     }
     readNode(node_, own_, deadline, readings, progress);
-    if (readings.failure == ProbeFailure::Link && !sncommon::isTcpLinkName(target_.device.c_str()))
+    if (readings.failure == ProbeFailure::Link && !snline::isTcpLinkName(target_.device.c_str()))
         close();
     return readings;
 }

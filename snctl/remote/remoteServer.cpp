@@ -26,7 +26,7 @@ constexpr int kSendBuffer = 32 * 1024;  // what the kernel holds for a slow read
 // its bytes still queue is noticed within about a second of line time.
 constexpr int kReceiveBuffer = 16 * 1024;
 
-std::string hostPortText(const sncommon::HostPort& where) {
+std::string hostPortText(const snline::HostPort& where) {
     const bool v6 = std::strchr(where.host, ':') != nullptr;
     return (v6 ? "[" + std::string(where.host) + "]" : std::string(where.host)) + ":" + where.port;
 }

@@ -1,7 +1,7 @@
 #include "deviceHints.h"
 
-#include "sncommon/hostPort.h"
-#include "sncommon/modbusErrors.h"
+#include "snline/hostPort.h"
+#include "snline/modbusErrors.h"
 
 #include <cerrno>
 #include <cstring>
@@ -28,8 +28,8 @@ bool isTcpName(const std::string& device) { return device.rfind(kTcpPrefix, 0) =
 void checkTcpName(const std::string& device, const std::string& what) {
     if (!isTcpName(device)) return;
     const std::string address = device.substr(kTcpPrefixLength);
-    sncommon::HostPort parsed;
-    if (sncommon::parseHostPort(address.c_str(), parsed)) return;
+    snline::HostPort parsed;
+    if (snline::parseHostPort(address.c_str(), parsed)) return;
     if (portMissing(address)) {
         throw UsageError(what + device + ": the port is missing (tcp:HOST:PORT, as in " +
                          "tcp:127.0.0.1:1502)");
@@ -53,9 +53,9 @@ DeviceError openFailure(const std::string& what, const std::string& device, int 
 
 std::string describeNodeFailure(const DeviceError& error, int slave, const std::string& device,
                                 bool deviceGiven) {
-    const sncommon::ModbusFailure kind = sncommon::classifyModbusError(error.errorNumber());
-    if (error.errorNumber() == 0 || (kind != sncommon::ModbusFailure::NoAnswer &&
-                                     kind != sncommon::ModbusFailure::TargetFailed))
+    const snline::ModbusFailure kind = snline::classifyModbusError(error.errorNumber());
+    if (error.errorNumber() == 0 ||
+        (kind != snline::ModbusFailure::NoAnswer && kind != snline::ModbusFailure::TargetFailed))
         return describeDeviceError(error);
     if (!deviceGiven) {
         return "no answer from a node at slave " + std::to_string(slave) + " on " + device +

@@ -1,7 +1,7 @@
 #include "webOptions.h"
 
 #include "snLimits.h"
-#include "sncommon/hostPort.h"
+#include "snline/hostPort.h"
 
 #include <cstdlib>
 
@@ -10,12 +10,12 @@ namespace snweb {
 namespace {
 
 void setListen(WebOptions& options, const std::string& value) {
-    sncommon::HostPort where;
+    snline::HostPort where;
     const std::string text = value.find(':') == std::string::npos && !value.empty() &&
                                      value.find_first_not_of("0123456789") == std::string::npos
                                  ? "127.0.0.1:" + value
                                  : value;
-    if (!sncommon::parseListenAddress(text.c_str(), where))
+    if (!snline::parseListenAddress(text.c_str(), where))
         throw OptionError("--listen needs [HOST:]PORT (port 0 to 65535), not '" + value + "'");
     options.listenHost = where.host;
     options.listenPort = std::atoi(where.port);

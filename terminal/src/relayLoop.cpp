@@ -12,8 +12,8 @@
 #include <cstring>
 
 #include "sncommon/fdTransfer.h"
-#include "sncommon/hostPort.h"
 #include "sncommon/linePacer.h"
+#include "snline/hostPort.h"
 
 namespace snterm {
 
@@ -124,7 +124,7 @@ private:
 // snterm opened the node by its -p name, which the node's entry holds as
 // given: a "tcp:" name is a connection to the bus daemon.
 bool throughDaemon(const SnSerial* port) {
-    return port->node != nullptr && sncommon::isTcpLinkName(port->node->portName);
+    return port->node != nullptr && snline::isTcpLinkName(port->node->portName);
 }
 
 // Hands the node what its line has drained room for.  Bytes the node does

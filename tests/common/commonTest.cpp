@@ -16,9 +16,9 @@
 
 #include "sncommon/childProcess.h"
 #include "sncommon/fdTransfer.h"
-#include "sncommon/hostPort.h"
 #include "sncommon/pseudoTerminal.h"
 #include "sncommon/stopSignals.h"
+#include "snline/hostPort.h"
 
 namespace {
 
@@ -186,21 +186,21 @@ TEST(WholeTransfers, GoOnAfterShortWritesAndStopAtTheirTimeout) {
 namespace {
 
 TEST(HostPorts, TakeNamesAddressesAndBracketedIpv6WithAPortInRange) {
-    sncommon::HostPort hp;
-    ASSERT_TRUE(sncommon::parseHostPort("127.0.0.1:1502", hp));
+    snline::HostPort hp;
+    ASSERT_TRUE(snline::parseHostPort("127.0.0.1:1502", hp));
     EXPECT_STREQ(hp.host, "127.0.0.1");
     EXPECT_STREQ(hp.port, "1502");
-    ASSERT_TRUE(sncommon::parseHostPort("[::1]:65535", hp));
+    ASSERT_TRUE(snline::parseHostPort("[::1]:65535", hp));
     EXPECT_STREQ(hp.host, "::1");
     EXPECT_STREQ(hp.port, "65535");
-    ASSERT_TRUE(sncommon::parseHostPort("gateway.local:1", hp));
+    ASSERT_TRUE(snline::parseHostPort("gateway.local:1", hp));
     EXPECT_STREQ(hp.host, "gateway.local");
     for (const char* bad : {"", ":1502", "host", "host:", "host:0", "host:65536", "host:15x2",
                             "::1:1502", "[::1]1502", "[::1:1502", "[]:1502", "host:+1", "h:-1"}) {
-        EXPECT_FALSE(sncommon::parseHostPort(bad, hp)) << bad;
+        EXPECT_FALSE(snline::parseHostPort(bad, hp)) << bad;
     }
     const std::string longName(300, 'a');
-    EXPECT_FALSE(sncommon::parseHostPort((longName + ":1").c_str(), hp));
+    EXPECT_FALSE(snline::parseHostPort((longName + ":1").c_str(), hp));
 }
 
 }  // namespace

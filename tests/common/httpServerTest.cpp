@@ -30,8 +30,8 @@ using sntest::exchange;
 using sntest::parseReply;
 using sntest::request;
 
-sncommon::HostPort at(const char* host) {
-    sncommon::HostPort where;
+snline::HostPort at(const char* host) {
+    snline::HostPort where;
     std::strcpy(where.host, host);
     std::strcpy(where.port, "0");
     return where;

@@ -1,24 +1,24 @@
 // NAME=DEVICE targets and tcp: names, as every program reads them.
-#include "sncommon/hostPort.h"
 #include "sncommon/nodeTarget.h"
+#include "snline/hostPort.h"
 
 #include <gtest/gtest.h>
 
 namespace {
 
 TEST(TcpLinkName, TellsDaemonNamesFromDevicesAndParsesTheAddress) {
-    sncommon::HostPort address;
-    EXPECT_TRUE(sncommon::parseTcpLinkName("tcp:[::1]:1502", address));
+    snline::HostPort address;
+    EXPECT_TRUE(snline::parseTcpLinkName("tcp:[::1]:1502", address));
     EXPECT_STREQ(address.host, "::1");
     EXPECT_STREQ(address.port, "1502");
-    EXPECT_TRUE(sncommon::isTcpLinkName("tcp:nohost"));
-    EXPECT_FALSE(sncommon::parseTcpLinkName("tcp:nohost", address));
+    EXPECT_TRUE(snline::isTcpLinkName("tcp:nohost"));
+    EXPECT_FALSE(snline::parseTcpLinkName("tcp:nohost", address));
     EXPECT_STREQ(address.host, "");  // nothing of a failed parse is left behind
     for (const char* device : {"/dev/ttyUSB0", "TCP:1.2.3.4:5", "tc", "", "/tmp/tcp:x:1"}) {
-        EXPECT_FALSE(sncommon::isTcpLinkName(device)) << device;
-        EXPECT_FALSE(sncommon::parseTcpLinkName(device, address)) << device;
+        EXPECT_FALSE(snline::isTcpLinkName(device)) << device;
+        EXPECT_FALSE(snline::parseTcpLinkName(device, address)) << device;
     }
-    EXPECT_FALSE(sncommon::isTcpLinkName(nullptr));
+    EXPECT_FALSE(snline::isTcpLinkName(nullptr));
 }
 
 TEST(NodeTarget, ParsesSettingsInAnyOrderAndSaysWhatIsWrongWithoutAProgramName) {

@@ -14,7 +14,7 @@
 #include "fairQueue.h"
 #include "mbapFrame.h"
 #include "requestCheck.h"
-#include "sncommon/pduShape.h"
+#include "snline/pduShape.h"
 
 namespace {
 
@@ -51,7 +51,7 @@ void checkAnswers(const snbusd::Job& job, const uint8_t* data, std::size_t size)
     // As the line worker does: only a request the daemon would send is
     // ever matched against an answer.
     if (snbusd::refusal(job.request, snbusd::Policy{}) == 0)
-        sncommon::answers(pdu.data(), pdu.size(), data, size);
+        snline::answers(pdu.data(), pdu.size(), data, size);
     const std::vector<uint8_t> frame = snbusd::answerFrame(job.request, pdu);
     const snbusd::Frame back = snbusd::takeFrame(frame.data(), frame.size());
     if (pdu.empty() || pdu.size() > 253) return;

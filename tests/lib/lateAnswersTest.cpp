@@ -2,7 +2,7 @@
 // the library gets its own request's answer or a failure, never another's.
 #include "libTestSupport.h"
 
-#include "sncommon/deviceLock.h"
+#include "snline/deviceLock.h"
 
 #include <modbus.h>
 #include <unistd.h>
@@ -106,15 +106,15 @@ TEST_F(LateAnswers, ThreadsReadOnlyTheirOwnValuesUnderLateAndTornAnswers) {
 // one process on one device share the lock, and it goes with the last.
 TEST_F(LateAnswers, TheDeviceIsLockedWhileAnyOfItsNodesIsOpen) {
     const std::string device = sim.devicePath();
-    EXPECT_EQ(sncommon::lockDevice(device.c_str()), -1);
+    EXPECT_EQ(snline::lockDevice(device.c_str()), -1);
     EXPECT_EQ(errno, EBUSY);
     SensorNode* second = openSensorNode(device.c_str(), 115200, 2);
     ASSERT_NE(second, nullptr) << "another slave on the same device, same process";
     while (node->refCount > 0) closeSensorNode(node);
-    EXPECT_EQ(sncommon::lockDevice(device.c_str()), -1) << "held for the second node";
+    EXPECT_EQ(snline::lockDevice(device.c_str()), -1) << "held for the second node";
     EXPECT_EQ(errno, EBUSY);
     closeSensorNode(second);
-    const int fd = sncommon::lockDevice(device.c_str());
+    const int fd = snline::lockDevice(device.c_str());
     EXPECT_GE(fd, 0) << "free once the last node is closed";
     sim.clearLog();
     EXPECT_EQ(openSensorNode(device.c_str(), 115200, 1), nullptr) << "held by another open";

@@ -15,7 +15,7 @@
 #include "mbapFrame.h"
 #include "options.h"
 #include "requestCheck.h"
-#include "sncommon/pduShape.h"
+#include "snline/pduShape.h"
 
 namespace {
 
@@ -88,31 +88,30 @@ TEST(RequestCheck, RefusesWhatMustNotReachTheLine) {
 
 TEST(RequestCheck, TakesOnlyAnAnswerThatFitsItsRequest) {
     const Bytes read{3, 0, 31, 0, 2};
-    EXPECT_TRUE(sncommon::answers(read.data(), read.size(), Bytes{3, 4, 0, 1, 0, 2}.data(), 6));
-    EXPECT_TRUE(sncommon::answers(read.data(), read.size(), Bytes{0x83, 2}.data(), 2))
+    EXPECT_TRUE(snline::answers(read.data(), read.size(), Bytes{3, 4, 0, 1, 0, 2}.data(), 6));
+    EXPECT_TRUE(snline::answers(read.data(), read.size(), Bytes{0x83, 2}.data(), 2))
         << "the node's exception";
-    EXPECT_FALSE(sncommon::answers(read.data(), read.size(), Bytes{3, 2, 0, 1}.data(), 4))
+    EXPECT_FALSE(snline::answers(read.data(), read.size(), Bytes{3, 2, 0, 1}.data(), 4))
         << "one register short";
-    EXPECT_FALSE(sncommon::answers(read.data(), read.size(), Bytes{4, 4, 0, 1, 0, 2}.data(), 6))
+    EXPECT_FALSE(snline::answers(read.data(), read.size(), Bytes{4, 4, 0, 1, 0, 2}.data(), 6))
         << "other function";
-    EXPECT_FALSE(sncommon::answers(read.data(), read.size(), Bytes{0x83, 2, 0}.data(), 3));
+    EXPECT_FALSE(snline::answers(read.data(), read.size(), Bytes{0x83, 2, 0}.data(), 3));
     const Bytes coils{1, 0, 0, 0, 9};  // 9 coils: 2 bytes
-    EXPECT_TRUE(sncommon::answers(coils.data(), coils.size(), Bytes{1, 2, 0xFF, 1}.data(), 4));
+    EXPECT_TRUE(snline::answers(coils.data(), coils.size(), Bytes{1, 2, 0xFF, 1}.data(), 4));
     const Bytes single{6, 0, 21, 0, 200};
-    EXPECT_TRUE(sncommon::answers(single.data(), single.size(), single.data(), 5));
-    EXPECT_FALSE(sncommon::answers(single.data(), single.size(), Bytes{6, 0, 21, 0, 201}.data(), 5))
+    EXPECT_TRUE(snline::answers(single.data(), single.size(), single.data(), 5));
+    EXPECT_FALSE(snline::answers(single.data(), single.size(), Bytes{6, 0, 21, 0, 201}.data(), 5))
         << "not the echo";
     const Bytes many{16, 0, 47, 0, 2, 4, 0, 1, 0, 2};
-    EXPECT_TRUE(sncommon::answers(many.data(), many.size(), Bytes{16, 0, 47, 0, 2}.data(), 5));
-    EXPECT_FALSE(sncommon::answers(many.data(), many.size(), Bytes{16, 0, 47, 0, 1}.data(), 5));
+    EXPECT_TRUE(snline::answers(many.data(), many.size(), Bytes{16, 0, 47, 0, 2}.data(), 5));
+    EXPECT_FALSE(snline::answers(many.data(), many.size(), Bytes{16, 0, 47, 0, 1}.data(), 5));
     const Bytes both{23, 1, 6, 0, 1, 1, 134, 0, 1, 2, 0, 0};
-    EXPECT_TRUE(sncommon::answers(both.data(), both.size(), Bytes{23, 2, 0, 5}.data(), 4));
+    EXPECT_TRUE(snline::answers(both.data(), both.size(), Bytes{23, 2, 0, 5}.data(), 4));
     EXPECT_EQ(snbusd::broadcastAnswer(many), (Bytes{16, 0, 47, 0, 2}));
     // A request too short for its function has no answer to fit (and is not
     // read past its end).
     const Bytes shortRead{3, 0};
-    EXPECT_FALSE(
-        sncommon::answers(shortRead.data(), shortRead.size(), Bytes{3, 2, 0, 1}.data(), 4));
+    EXPECT_FALSE(snline::answers(shortRead.data(), shortRead.size(), Bytes{3, 2, 0, 1}.data(), 4));
 }
 
 snbusd::Job job(snbusd::ClientId client, uint16_t id) {

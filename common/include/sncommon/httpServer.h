@@ -15,11 +15,14 @@
 #include <string_view>
 #include <vector>
 
-#include "sncommon/hostPort.h"
+#include "snline/hostPort.h"
 
 struct MHD_Daemon;
 
 namespace sncommon {
+
+// Addresses are HOST:PORT as the library and every program take them.
+using snline::HostPort;
 
 struct HttpField {
     std::string name;

@@ -1,14 +1,14 @@
-#include "sncommon/lineExchange.h"
+#include "snline/lineExchange.h"
 
-#include "sncommon/lineRecovery.h"
-#include "sncommon/pduShape.h"
+#include "snline/lineRecovery.h"
+#include "snline/pduShape.h"
 
 #include <poll.h>
 
 #include <cerrno>
 #include <cstring>
 
-namespace sncommon {
+namespace snline {
 
 namespace {
 
@@ -223,4 +223,4 @@ Exchanged exchange(modbus_t* ctx, LineBook& book, uint8_t slave, const uint8_t* 
     return transactOnce(ctx, book, slave, pdu, size, answer);
 }
 
-}  // namespace sncommon
+}  // namespace snline

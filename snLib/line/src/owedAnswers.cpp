@@ -1,6 +1,6 @@
-#include "sncommon/owedAnswers.h"
+#include "snline/owedAnswers.h"
 
-namespace sncommon {
+namespace snline {
 
 void OwedAnswers::owe(uint8_t function, std::size_t answerLength, StepClock::time_point failedAt) {
     for (std::size_t i = 0; i < count_; ++i) {
@@ -60,4 +60,4 @@ bool OwedAnswers::owesShape(uint8_t function, std::size_t answerLength) const {
     return false;
 }
 
-}  // namespace sncommon
+}  // namespace snline

@@ -6,7 +6,7 @@
 
 #include <modbus.h>
 
-namespace sncommon {
+namespace snline {
 
 // True for the errno values of a failure on the line itself, after which
 // answer bytes may still arrive (a timeout, a bad CRC, another slave's or a
@@ -17,4 +17,4 @@ bool isLineFailure(int errorNumber);
 // has been silent for two byte timeouts.  Returns rc, with errno as it was.
 int recoverFromLineFailure(modbus_t* ctx, int rc);
 
-}  // namespace sncommon
+}  // namespace snline

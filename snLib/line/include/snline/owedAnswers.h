@@ -10,7 +10,7 @@
 #include <chrono>
 #include <cstdint>
 
-namespace sncommon {
+namespace snline {
 
 using StepClock = std::chrono::steady_clock;
 
@@ -63,4 +63,4 @@ public:
     virtual void lateAnswer(uint8_t slave, std::chrono::milliseconds afterTimeout) = 0;
 };
 
-}  // namespace sncommon
+}  // namespace snline

@@ -1,8 +1,8 @@
-#include "sncommon/pduShape.h"
+#include "snline/pduShape.h"
 
 #include <algorithm>
 
-namespace sncommon {
+namespace snline {
 
 namespace {
 
@@ -76,4 +76,4 @@ std::size_t readAnswerLength(const uint8_t* request, std::size_t size) {
     return 2 + readAnswerBytes(request);
 }
 
-}  // namespace sncommon
+}  // namespace snline

@@ -1,6 +1,6 @@
-#include "sncommon/lineRecovery.h"
+#include "snline/lineRecovery.h"
 
-#include "sncommon/modbusErrors.h"
+#include "snline/modbusErrors.h"
 
 #include <poll.h>
 
@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <ctime>
 
-namespace sncommon {
+namespace snline {
 
 namespace {
 
@@ -57,4 +57,4 @@ int recoverFromLineFailure(modbus_t* ctx, int rc) {
     return rc;
 }
 
-}  // namespace sncommon
+}  // namespace snline

@@ -1,4 +1,4 @@
-#include "sncommon/deviceLock.h"
+#include "snline/deviceLock.h"
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -7,7 +7,7 @@
 
 #include <cerrno>
 
-namespace sncommon {
+namespace snline {
 
 int lockDevice(const char* device) {
     // Non-blocking, so a port whose modem lines are down still opens; the
@@ -32,4 +32,4 @@ bool isSameDevice(int fd, const char* device) {
     return held.st_dev == named.st_dev && held.st_ino == named.st_ino;
 }
 
-}  // namespace sncommon
+}  // namespace snline

@@ -14,9 +14,9 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "sncommon/owedAnswers.h"
+#include "snline/owedAnswers.h"
 
-namespace sncommon {
+namespace snline {
 
 struct Exchanged {
     enum class Kind {
@@ -40,4 +40,4 @@ Exchanged exchange(modbus_t* ctx, LineBook& book, uint8_t slave, const uint8_t* 
 // at least ten seconds) is taken to have dropped what it owed.
 StepClock::duration debtHorizon(modbus_t* ctx);
 
-}  // namespace sncommon
+}  // namespace snline

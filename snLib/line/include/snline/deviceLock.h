@@ -3,7 +3,7 @@
 // device another program holds is refused before anything touches its line.
 #pragma once
 
-namespace sncommon {
+namespace snline {
 
 // Opens `device` and takes the lock on it without waiting.  Returns the
 // descriptor that holds the lock (close it to let go), or -1 with errno:
@@ -13,4 +13,4 @@ int lockDevice(const char* device);
 // True when `device` names the same file as the open descriptor `fd`.
 bool isSameDevice(int fd, const char* device);
 
-}  // namespace sncommon
+}  // namespace snline

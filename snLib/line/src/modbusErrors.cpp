@@ -1,10 +1,10 @@
-#include "sncommon/modbusErrors.h"
+#include "snline/modbusErrors.h"
 
 #include <modbus.h>
 
 #include <cerrno>
 
-namespace sncommon {
+namespace snline {
 
 ModbusFailure classifyModbusError(int errorNumber) {
     switch (errorNumber) {
@@ -35,4 +35,4 @@ ModbusFailure classifyModbusError(int errorNumber) {
     }
 }
 
-}  // namespace sncommon
+}  // namespace snline

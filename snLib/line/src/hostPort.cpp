@@ -1,8 +1,8 @@
-#include "sncommon/hostPort.h"
+#include "snline/hostPort.h"
 
 #include <cstring>
 
-namespace sncommon {
+namespace snline {
 
 namespace {
 
@@ -61,4 +61,4 @@ bool parseTcpLinkName(const char* name, HostPort& out) {
     return isTcpLinkName(name) && parseHostPort(name + sizeof kTcpLinkPrefix - 1, out);
 }
 
-}  // namespace sncommon
+}  // namespace snline

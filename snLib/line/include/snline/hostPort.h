@@ -4,7 +4,7 @@
 
 #include <cstddef>
 
-namespace sncommon {
+namespace snline {
 
 struct HostPort {
     char host[256] = {};  // without the brackets
@@ -28,4 +28,4 @@ bool isTcpLinkName(const char* name);
 // The address of a "tcp:" name; false for another name or a bad address.
 bool parseTcpLinkName(const char* name, HostPort& out);
 
-}  // namespace sncommon
+}  // namespace snline

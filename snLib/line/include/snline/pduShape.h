@@ -5,7 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 
-namespace sncommon {
+namespace snline {
 
 // The length a request PDU of its function must have (for 15, 16 and 23
 // from its byte count), or 0 for a function not carried (1 to 6, 15, 16,
@@ -22,4 +22,4 @@ bool answers(const uint8_t* request, std::size_t requestSize, const uint8_t* ans
 // when it is not refused; 0 for other functions.
 std::size_t readAnswerLength(const uint8_t* request, std::size_t size);
 
-}  // namespace sncommon
+}  // namespace snline

@@ -2,7 +2,7 @@
 // act on.
 #pragma once
 
-namespace sncommon {
+namespace snline {
 
 enum class ModbusFailure {
     NoAnswer,         // nothing within the response timeout
@@ -15,4 +15,4 @@ enum class ModbusFailure {
 
 ModbusFailure classifyModbusError(int errorNumber);
 
-}  // namespace sncommon
+}  // namespace snline
