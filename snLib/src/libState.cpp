@@ -26,7 +26,7 @@ int16_t debugLevel() { return snDebug.load(std::memory_order_relaxed); }
 
 void markTcpLink(const SensorNode& entry, bool tcp) {
     sTcpLink[&entry - sNode] = tcp;
-    sOwed[&entry - sNode].settle();
+    sOwed[&entry - sNode].clear();
 }
 
 int& lineLockOf(const SensorNode& entry) { return sLineLock[&entry - sNode].fd; }
@@ -35,7 +35,7 @@ snline::OwedAnswers* owedAnswersOf(const modbus_t* ctx) {
     for (int i = 0; i < kMaxNodes; ++i) {
         if (sNode[i].ctx == ctx) return &sOwed[i];
     }
-    sNoEntry.settle();
+    sNoEntry.clear();
     return &sNoEntry;
 }
 

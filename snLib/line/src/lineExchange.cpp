@@ -29,8 +29,6 @@ constexpr uint8_t kProbes[][5] = {{3, 0, 15, 0, 1}, {1, 0, 0, 0, 1},  {4, 0, 0, 
 // Frames that came while nobody waited are looked at up to this many.
 constexpr int kMostSwept = 64;
 constexpr std::size_t kRtuOverhead = 3;  // slave address in front, CRC behind
-// A wait extended by late answers lasts this many response timeouts at most.
-constexpr int kMostWaits = 10;
 
 Clock::duration timeoutOf(modbus_t* ctx, int (*get)(modbus_t*, uint32_t*, uint32_t*)) {
     uint32_t sec = 0, usec = 0;
@@ -53,18 +51,18 @@ int receiveWithin(modbus_t* ctx, uint8_t* frame, Clock::duration within) {
 }
 
 // A frame that is not the awaited answer: if its slave owes an answer of
-// its function, it is that answer, late.  (A frame of a slave the context
-// does not address comes back unchecked, but its first two bytes are read.)
-// True when it was such a late answer.  `length` is the frame's PDU
-// length, 0 when unknown (a frame of a slave the context does not address).
+// its function, it is a late answer, and when it can be only one debt's it
+// pays that debt.  (A frame of a slave the context does not address comes
+// back unchecked, with its first two bytes read: `length` is then 0.)
+// True when it was such a late answer.
 bool noteDropped(LineBook& book, const uint8_t* frame, std::size_t length, Clock::time_point now) {
     OwedAnswers* owed = book.owedBy(frame[0]);
     if (owed == nullptr) return false;
     const auto function = static_cast<uint8_t>(frame[1] & 0x7F);
-    const Clock::time_point* failedAt = owed->owes(function, now, Clock::duration::max());
+    const Clock::time_point* failedAt = owed->owes(function);
     if (failedAt == nullptr) return false;
     book.lateAnswer(frame[0], duration_cast<milliseconds>(now - *failedAt));
-    if (length > 0 && (frame[1] & 0x80) == 0) owed->paidByShape(function, length);
+    owed->answeredLate(frame + 1, length, book, frame[0]);
     return true;
 }
 
@@ -99,10 +97,13 @@ void sweep(modbus_t* ctx, LineBook& book, uint8_t* frame) {
 
 Exchanged unanswered(LineBook& book, uint8_t slave, const uint8_t* pdu, std::size_t size,
                      Exchanged::Kind kind, int errorNumber) {
-    if (OwedAnswers* owed = book.owedBy(slave))
-        owed->owe(pdu[0], readAnswerLength(pdu, size), Clock::now());
+    Exchanged done{kind, 0, errorNumber};
+    if (OwedAnswers* owed = book.owedBy(slave)) {
+        done.debt = owed->owe(pdu, size, kind != Exchanged::Kind::NoAnswer, Clock::now());
+        done.owed = true;
+    }
     errno = errorNumber;
-    return Exchanged{kind, 0, errorNumber};
+    return done;
 }
 
 Exchanged failed(int errorNumber) {
@@ -133,13 +134,13 @@ Exchanged afterFailedFrame(modbus_t* ctx, LineBook& book, uint8_t slave, const u
 bool ambiguousException(LineBook& book, uint8_t slave, const uint8_t* pdu) {
     OwedAnswers* owed = book.owedBy(slave);
     return (pdu[0] & 0x80) != 0 && owed != nullptr &&
-           owed->owes(static_cast<uint8_t>(pdu[0] & 0x7F), Clock::now(), Clock::duration::max()) !=
-               nullptr;
+           owed->owes(static_cast<uint8_t>(pdu[0] & 0x7F)) != nullptr;
 }
 
-// Sends one request and waits for the frame that answers it.
+// Sends one request and waits for the frame that answers it; a wait that
+// late answers extend ends `longest` after the request at most.
 Exchanged transactOnce(modbus_t* ctx, LineBook& book, uint8_t slave, const uint8_t* pdu,
-                       std::size_t size, uint8_t* answer) {
+                       std::size_t size, uint8_t* answer, Clock::duration longest) {
     uint8_t raw[MODBUS_MAX_PDU_LENGTH + 1];
     raw[0] = slave;
     std::memcpy(raw + 1, pdu, size);
@@ -157,15 +158,15 @@ Exchanged transactOnce(modbus_t* ctx, LineBook& book, uint8_t slave, const uint8
         if (length > kRtuOverhead && answer[0] == slave &&
             answers(pdu, size, answer + 1, length - kRtuOverhead) &&
             !ambiguousException(book, slave, answer + 1)) {
-            if (OwedAnswers* owed = book.owedBy(slave)) owed->settle();
+            if (OwedAnswers* owed = book.owedBy(slave)) owed->settle(book, slave);
             std::memmove(answer, answer + 1, length - kRtuOverhead);
             return Exchanged{Exchanged::Kind::Answer, length - kRtuOverhead, 0};
         }
         // A node still sending what it owed is busy working through what
         // it was asked, in order: its answer to this request comes after
-        // them, so the wait goes on (up to ten timeouts in all).
+        // them, so the wait goes on.
         if (noteDropped(book, answer, pduLength(rc), Clock::now()) && answer[0] == slave)
-            deadline = std::min(Clock::now() + timeout, sent + kMostWaits * timeout);
+            deadline = std::max(deadline, std::min(Clock::now() + timeout, sent + longest));
     }
 }
 
@@ -185,12 +186,85 @@ void listenForOwed(modbus_t* ctx, LineBook& book, uint8_t* frame) {
 
 // A probe whose answer no owed answer can look like, or nullptr when there
 // is none.
-const uint8_t* freeProbe(OwedAnswers& owed, Clock::duration horizon) {
-    owed.owes(0, Clock::now(), horizon);  // forgets the debts past the horizon
+const uint8_t* freeProbe(const OwedAnswers& owed) {
     for (const auto& probe : kProbes) {
         if (!owed.owesShape(probe[0], readAnswerLength(probe, sizeof probe))) return probe;
     }
     return nullptr;
+}
+
+// The wait for a probe sent to settle a failed request: one response
+// timeout, and a quarter more for an answer that late answers held up.
+Clock::duration settleWait(Clock::duration timeout) { return timeout + timeout / 4; }
+
+// Before a request of a function the slave owes an answer of: a probe of
+// another shape, answered, shows every owed answer has come or never will.
+// An Answer when the line is in step for the request.
+Exchanged inStepFor(modbus_t* ctx, LineBook& book, uint8_t slave, uint8_t function,
+                    uint8_t* scratch) {
+    const Exchanged inStep{Exchanged::Kind::Answer, 0, 0};
+    OwedAnswers* owed = book.owedBy(slave);
+    if (owed == nullptr) return inStep;
+    owed->forget(Clock::now(), debtHorizon(ctx), book, slave);
+    if (owed->owes(function) == nullptr) return inStep;
+    const uint8_t* probe = freeProbe(*owed);
+    if (probe == nullptr) {
+        listenForOwed(ctx, book, scratch);
+        probe = freeProbe(*owed);
+    }
+    if (probe == nullptr) {  // not sent, so nothing more is owed
+        errno = ETIMEDOUT;
+        return Exchanged{Exchanged::Kind::NoAnswer, 0, ETIMEDOUT};
+    }
+    const Clock::duration timeout = timeoutOf(ctx, modbus_get_response_timeout);
+    return transactOnce(ctx, book, slave, probe, sizeof kProbes[0], scratch, settleWait(timeout));
+}
+
+// Passes everything on to the line's book, but keeps the late answer of
+// one request: the caller still waiting for it takes it as its own.
+class CatchingBook : public LineBook {
+public:
+    CatchingBook(LineBook& book, uint8_t slave, uint64_t debt, uint8_t* answer)
+        : book_(book), slave_(slave), debt_(debt), answer_(answer) {}
+    OwedAnswers* owedBy(uint8_t slave) override { return book_.owedBy(slave); }
+    void lateAnswer(uint8_t slave, std::chrono::milliseconds afterTimeout) override {
+        book_.lateAnswer(slave, afterTimeout);
+    }
+    void paid(uint8_t slave, const Debt& debt, const uint8_t* pdu, std::size_t length) override {
+        if (slave != slave_ || debt.order != debt_) return book_.paid(slave, debt, pdu, length);
+        std::memcpy(answer_, pdu, length);
+        length_ = length;
+    }
+    void unpaid(uint8_t slave, const Debt& debt, DebtEnd why) override {
+        book_.unpaid(slave, debt, why);
+    }
+    std::size_t caught() const { return length_; }
+
+private:
+    LineBook& book_;
+    uint8_t slave_;
+    uint64_t debt_;
+    uint8_t* answer_;
+    std::size_t length_ = 0;
+};
+
+// After a request went unanswered or garbled: a probe at once, answered
+// in order, tells its fate before the call returns.  A frame that comes
+// before the probe's answer and can only be the request's is its answer.
+Exchanged settleAfterFailure(modbus_t* ctx, LineBook& book, uint8_t slave, const Exchanged& failure,
+                             uint8_t* answer) {
+    const OwedAnswers* owed = book.owedBy(slave);
+    const uint8_t* probe = owed != nullptr ? freeProbe(*owed) : nullptr;
+    if (probe == nullptr) return failure;
+    CatchingBook catching(book, slave, failure.debt, answer);
+    uint8_t frame[MODBUS_RTU_MAX_ADU_LENGTH];
+    const Clock::duration timeout = timeoutOf(ctx, modbus_get_response_timeout);
+    const Exchanged probed =
+        transactOnce(ctx, catching, slave, probe, sizeof kProbes[0], frame, settleWait(timeout));
+    if (catching.caught() != 0) return Exchanged{Exchanged::Kind::Answer, catching.caught(), 0};
+    if (probed.kind == Exchanged::Kind::Failed) return probed;
+    errno = failure.errorNumber;
+    return failure;
 }
 
 }  // namespace
@@ -203,24 +277,48 @@ StepClock::duration debtHorizon(modbus_t* ctx) {
 Exchanged exchange(modbus_t* ctx, LineBook& book, uint8_t slave, const uint8_t* pdu,
                    std::size_t size, uint8_t* answer) {
     if (size == 0 || size > MODBUS_MAX_PDU_LENGTH) return failed(EINVAL);
+    const int callersErrno = errno;
     modbus_set_slave(ctx, slave);
     sweep(ctx, book, answer);
+    const Exchanged inStep = inStepFor(ctx, book, slave, pdu[0], answer);
+    if (inStep.kind != Exchanged::Kind::Answer) return inStep;
+    const Clock::duration timeout = timeoutOf(ctx, modbus_get_response_timeout);
+    Exchanged done = transactOnce(ctx, book, slave, pdu, size, answer, settleWait(timeout));
+    if (done.owed && done.kind != Exchanged::Kind::Failed)
+        done = settleAfterFailure(ctx, book, slave, done, answer);
+    // A call that succeeded says nothing in errno, whatever the sweep and
+    // the waits met on the way.
+    if (done.kind == Exchanged::Kind::Answer) errno = callersErrno;
+    return done;
+}
+
+bool settleOwed(modbus_t* ctx, LineBook& book, uint8_t slave) {
+    const int callersErrno = errno;
+    modbus_set_slave(ctx, slave);
+    uint8_t frame[MODBUS_RTU_MAX_ADU_LENGTH];
+    sweep(ctx, book, frame);
     OwedAnswers* owed = book.owedBy(slave);
-    const Clock::duration horizon = debtHorizon(ctx);
-    if (owed != nullptr && owed->owes(pdu[0], Clock::now(), horizon) != nullptr) {
-        const uint8_t* probe = freeProbe(*owed, horizon);
-        if (probe == nullptr) {
-            listenForOwed(ctx, book, answer);
-            probe = freeProbe(*owed, horizon);
-        }
-        if (probe == nullptr) {  // not sent, so nothing more is owed
-            errno = ETIMEDOUT;
-            return Exchanged{Exchanged::Kind::NoAnswer, 0, ETIMEDOUT};
-        }
-        const Exchanged inStep = transactOnce(ctx, book, slave, probe, sizeof kProbes[0], answer);
-        if (inStep.kind != Exchanged::Kind::Answer) return inStep;
+    if (owed == nullptr) return true;
+    owed->forget(Clock::now(), debtHorizon(ctx), book, slave);
+    if (owed->empty()) {
+        errno = callersErrno;
+        return true;
     }
-    return transactOnce(ctx, book, slave, pdu, size, answer);
+    const uint8_t* probe = freeProbe(*owed);
+    if (probe == nullptr) {
+        listenForOwed(ctx, book, frame);
+        probe = freeProbe(*owed);
+    }
+    if (probe == nullptr) {
+        errno = ETIMEDOUT;
+        return false;
+    }
+    const Clock::duration timeout = timeoutOf(ctx, modbus_get_response_timeout);
+    const Exchanged done =
+        transactOnce(ctx, book, slave, probe, sizeof kProbes[0], frame, settleWait(timeout));
+    if (done.kind != Exchanged::Kind::Answer) return false;
+    errno = callersErrno;
+    return true;
 }
 
 }  // namespace snline

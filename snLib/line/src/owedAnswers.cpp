@@ -1,63 +1,129 @@
 #include "snline/owedAnswers.h"
 
+#include "snline/pduShape.h"
+
+#include <algorithm>
+#include <cstring>
+
 namespace snline {
 
-void OwedAnswers::owe(uint8_t function, std::size_t answerLength, StepClock::time_point failedAt) {
+uint64_t OwedAnswers::owe(const uint8_t* request, std::size_t size, bool garbled,
+                          StepClock::time_point failedAt) {
+    Debt debt;
+    std::memcpy(debt.head.data(), request, std::min(size, Debt::kHeadSize));
+    debt.requestSize = size;
+    debt.answerLength = readAnswerLength(request, size);
+    debt.failedAt = failedAt;
+    debt.order = nextOrder_++;
+    debt.clouded = garbled;
     for (std::size_t i = 0; i < count_; ++i) {
-        if (debts_[i].function == function && debts_[i].answerLength == answerLength) {
-            debts_[i].failedAt = failedAt;
-            debts_[i].order = nextOrder_++;
-            debts_[i].shared = true;
-            return;
+        Debt& same = debts_[i];
+        if (same.function() == debt.function() && same.answerLength == debt.answerLength) {
+            debt.shared = true;
+            debt.clouded = debt.clouded || same.clouded;
+            same = debt;
+            return debt.order;
         }
     }
     if (count_ == debts_.size()) {  // keep the newest
         for (std::size_t i = 1; i < count_; ++i) debts_[i - 1] = debts_[i];
         --count_;
     }
-    debts_[count_++] = Debt{function, answerLength, failedAt, nextOrder_++, false};
+    debts_[count_++] = debt;
+    return debt.order;
 }
 
-const StepClock::time_point* OwedAnswers::owes(uint8_t function, StepClock::time_point now,
-                                               StepClock::duration horizon) {
+void OwedAnswers::settle(LineBook& book, uint8_t slave) {
+    // Taken out first: the book may look at what is still owed.
+    std::array<Debt, 24> ended = debts_;
+    const std::size_t endedCount = count_;
+    count_ = 0;
+    for (std::size_t i = 0; i < endedCount; ++i) book.unpaid(slave, ended[i], DebtEnd::Overtaken);
+}
+
+void OwedAnswers::forget(StepClock::time_point now, StepClock::duration horizon, LineBook& book,
+                         uint8_t slave) {
     std::size_t kept = 0;
+    std::array<Debt, 24> ended{};
+    std::size_t endedCount = 0;
     for (std::size_t i = 0; i < count_; ++i) {
-        if (now - debts_[i].failedAt < horizon) debts_[kept++] = debts_[i];
+        if (now - debts_[i].failedAt < horizon) {
+            debts_[kept++] = debts_[i];
+        } else {
+            ended[endedCount++] = debts_[i];
+        }
     }
     count_ = kept;
+    for (std::size_t i = 0; i < endedCount; ++i) book.unpaid(slave, ended[i], DebtEnd::Expired);
+}
+
+const StepClock::time_point* OwedAnswers::owes(uint8_t function) const {
     for (std::size_t i = 0; i < count_; ++i) {
-        if (debts_[i].function == function) return &debts_[i].failedAt;
+        if (debts_[i].function() == function) return &debts_[i].failedAt;
     }
     return nullptr;
-}
-
-void OwedAnswers::paidByShape(uint8_t function, std::size_t answerLength) {
-    const Debt* paid = nullptr;
-    for (std::size_t i = 0; i < count_; ++i) {
-        const Debt& debt = debts_[i];
-        if (debt.function != function) continue;
-        if (debt.answerLength == 0) return;  // no read: any of its frames could be it
-        if (debt.answerLength != answerLength) continue;
-        if (paid != nullptr) return;  // two could have it
-        paid = &debt;
-    }
-    if (paid == nullptr || paid->shared) return;
-    const uint64_t upTo = paid->order;
-    std::size_t kept = 0;
-    for (std::size_t i = 0; i < count_; ++i) {
-        if (debts_[i].order > upTo) debts_[kept++] = debts_[i];
-    }
-    count_ = kept;
 }
 
 bool OwedAnswers::owesShape(uint8_t function, std::size_t answerLength) const {
     for (std::size_t i = 0; i < count_; ++i) {
         const Debt& debt = debts_[i];
-        if (debt.function == function &&
+        if (debt.function() == function &&
             (debt.answerLength == 0 || debt.answerLength == answerLength))
             return true;
     }
     return false;
+}
+
+const Debt* OwedAnswers::onlyDebtFor(const uint8_t* pdu, std::size_t length) const {
+    if (length == 0) return nullptr;
+    const Debt* only = nullptr;
+    for (std::size_t i = 0; i < count_; ++i) {
+        const Debt& debt = debts_[i];
+        if (!answers(debt.head.data(), debt.requestSize, pdu, length)) continue;
+        if (only != nullptr) return nullptr;  // two could have it
+        only = &debt;
+    }
+    return only != nullptr && !only->shared ? only : nullptr;
+}
+
+void OwedAnswers::endBefore(uint64_t order, LineBook& book, uint8_t slave) {
+    std::array<Debt, 24> ended{};
+    std::size_t endedCount = 0;
+    std::size_t kept = 0;
+    for (std::size_t i = 0; i < count_; ++i) {
+        if (debts_[i].order >= order) {
+            debts_[kept++] = debts_[i];
+        } else {
+            ended[endedCount++] = debts_[i];
+        }
+    }
+    count_ = kept;
+    for (std::size_t i = 0; i < endedCount; ++i) book.unpaid(slave, ended[i], DebtEnd::Overtaken);
+}
+
+bool OwedAnswers::answeredLate(const uint8_t* pdu, std::size_t length, LineBook& book,
+                               uint8_t slave) {
+    const auto function = static_cast<uint8_t>(pdu[0] & 0x7F);
+    const Debt* only = onlyDebtFor(pdu, length);
+    if (only == nullptr) {
+        // Whatever it answered, that request's outcome can no longer be told.
+        bool owed = false;
+        for (std::size_t i = 0; i < count_; ++i) {
+            if (debts_[i].function() != function) continue;
+            debts_[i].clouded = true;
+            owed = true;
+        }
+        return owed;
+    }
+    const Debt answered = *only;
+    endBefore(answered.order, book, slave);
+    std::size_t kept = 0;
+    for (std::size_t i = 0; i < count_; ++i) {
+        if (debts_[i].order != answered.order) debts_[kept++] = debts_[i];
+    }
+    count_ = kept;
+    book.paid(slave, answered, pdu, length);
+    return true;
 }
 
 }  // namespace snline

@@ -28,13 +28,28 @@ struct Exchanged {
     Kind kind = Kind::NoAnswer;
     std::size_t length = 0;  // of the answer PDU
     int errorNumber = 0;     // ETIMEDOUT, EMBBADCRC, or what the device said
+    bool owed = false;       // the request is owed: its answer may still come
+    uint64_t debt = 0;       // and this names it (Debt::order)
 };
 
 // Sends `pdu` to `slave` and waits for its answer, which lands in
 // `answer` (room for MODBUS_RTU_MAX_ADU_LENGTH bytes).  Debts and late
 // answers are kept in `book`.  Leaves the context's slave set to `slave`.
+// A request that goes unanswered or garbled is settled before the call
+// returns: a probe goes at once, and the request's own answer, when it
+// comes before the probe's, is the call's answer.  A wait that late
+// answers hold up lasts 1.25 response timeouts at most, so a failed call
+// returns within 2.25 of them (3.5 when an answer of the same function
+// was still owed and a probe went first).  An answered call sends nothing
+// extra and leaves errno as it was.
 Exchanged exchange(modbus_t* ctx, LineBook& book, uint8_t slave, const uint8_t* pdu,
                    std::size_t size, uint8_t* answer);
+
+// Brings the line in step with `slave` without a request of the caller's:
+// debts past their life end, and while any is left a probe goes and is
+// answered.  True when nothing is owed any more (the book has had the news
+// of every debt); false when the slave did not answer.
+bool settleOwed(modbus_t* ctx, LineBook& book, uint8_t slave);
 
 // How long a debt is kept: a node silent for ten response timeouts (and
 // at least ten seconds) is taken to have dropped what it owed.
