@@ -9,8 +9,8 @@ void FaultDice::configure(const RandomFaults& faults) {
     injected_ = InjectedFaults{};
 }
 
-Fault FaultDice::draw(std::chrono::milliseconds& delay) {
-    if (!active_) return Fault::None;
+Fault FaultDice::draw(std::chrono::milliseconds& delay, bool portTransfer) {
+    if (!active_ || (faults_.portsOnly && !portTransfer)) return Fault::None;
     ++injected_.requests;
     double roll = std::uniform_real_distribution<double>(0.0, 1.0)(rng_);
     if ((roll -= faults_.noAnswer) < 0) {

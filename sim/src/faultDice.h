@@ -12,8 +12,9 @@ class FaultDice {
 public:
     void configure(const RandomFaults& faults);
     // The fault for one request (Fault::None mostly); for a late answer
-    // `delay` is set to how late.
-    Fault draw(std::chrono::milliseconds& delay);
+    // `delay` is set to how late.  `portTransfer`: the request moves a
+    // virtual port's data.
+    Fault draw(std::chrono::milliseconds& delay, bool portTransfer);
     InjectedFaults injected() const { return injected_; }
 
 private:

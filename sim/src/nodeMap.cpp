@@ -50,6 +50,12 @@ bool validCoil(int address) {
            (address >= kCoilBlinkA && address <= kCoilResetConfig);
 }
 
+bool isPortTransfer(const Request& r) {
+    if ((r.function != 3 && r.function != 23) || r.address < 255 || r.address >= kRegCount)
+        return false;
+    return offsetOf(r.address) == (r.function == 23 ? kOffTxBlock : kOffRxBlock);
+}
+
 NodeMap::NodeMap(int slave, std::size_t txFifo, std::size_t rxFifo, Clock::time_point epoch)
     : slave_(slave),
       ports_{PortModel(txFifo, rxFifo), PortModel(txFifo, rxFifo), PortModel(txFifo, rxFifo)},

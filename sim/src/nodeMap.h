@@ -94,5 +94,8 @@ private:
 // Address validity of the map, for reads and for writes.
 bool validRegister(int address, bool forWrite);
 bool validCoil(int address);
+// A virtual port's data transaction: a transmit block written by function
+// 23, or a receive block read by function 3.
+bool isPortTransfer(const Request& r);
 
 }  // namespace snsim::detail

@@ -181,7 +181,8 @@ void Emulator::Impl::serveFrame(const uint8_t* frame, std::size_t len, Clock::ti
         seq = logRequest(req, arrival);
         flt = fault;
         delay = faultDelay;
-        if (flt == Fault::None && req.slave != 0 && node(req.slave)) flt = dice.draw(delay);
+        if (flt == Fault::None && req.slave != 0 && node(req.slave))
+            flt = dice.draw(delay, detail::isPortTransfer(req));
         timing = lineTiming;
         baud = modbusBaud;
         if (flt == Fault::NoAnswer) return;

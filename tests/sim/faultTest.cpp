@@ -72,6 +72,51 @@ TEST_F(FaultTest, ALateAnswerComesEvenAfterTheMasterMovedOn) {
     EXPECT_EQ(client().readReg(21), emu().reg(21)) << "and then the node is in step";
 }
 
+// Faults drawn for the ports' data alone: every transmit and receive block
+// answers late, everything else (the same functions at other registers
+// too) on time and without a draw; a late block answer is a busy node's.
+TEST_F(FaultTest, PortsOnlyFaultsMakeJustTheBlockTransactionsLate) {
+    snsim::RandomFaults faults;
+    faults.late = 1.0;
+    faults.lateBy = 1000ms;
+    faults.portsOnly = true;
+    emu().setRandomFaults(faults);
+    client().timeout(kAnswered);
+    std::vector<uint16_t> regs;
+    uint16_t status = 0, word = 7;
+    auto t0 = Clock::now();
+    EXPECT_GE(client().readReg(15), 0);
+    EXPECT_EQ(client().writeCoil(6, true), 1);
+    EXPECT_EQ(client().readRegs(256 + 259, 1, regs), 1);
+    EXPECT_EQ(modbus_write_and_read_registers(client().ctx(), 21, 1, &word, 256 + 386, 1, &status),
+              1);
+    EXPECT_LT(Clock::now() - t0, 1000ms) << "four requests, none of them late";
+    EXPECT_EQ(emu().injectedFaults().requests, 0u) << "only port blocks are drawn for";
+
+    t0 = Clock::now();
+    EXPECT_EQ(client().send(2, bytesOf("ab")), 2);
+    EXPECT_GE(Clock::now() - t0, 1000ms) << "the transmit block";
+    emu().feedPort(1, bytesOf("xyz"));
+    t0 = Clock::now();
+    EXPECT_EQ(client().fetch(1, 10), bytesOf("xyz"));
+    EXPECT_GE(Clock::now() - t0, 1000ms) << "the receive block";
+    EXPECT_EQ(emu().injectedFaults().requests, 2u);
+    EXPECT_EQ(emu().injectedFaults().late, 2u);
+
+    // Given up on, the block still comes, before the answer to what the
+    // master asked next: a read of the same shape takes it for its own.
+    emu().feedPort(1, bytesOf("uvw"));
+    client().timeout(80ms);
+    EXPECT_EQ(client().readRegs(256 + 262, 11, regs), -1);
+    client().timeout(kAnswered);
+    ASSERT_EQ(client().readRegs(47, 11, regs), 11);
+    EXPECT_EQ(regs[0], 3) << "the late receive block: its count";
+    EXPECT_EQ(regs[1], ('u' << 8) | 'v');
+    ASSERT_EQ(client().readRegs(47, 11, regs), 11);
+    EXPECT_EQ(regs[0], emu().reg(47)) << "and then the node is in step";
+    EXPECT_EQ(emu().rxPending(1), 0u);
+}
+
 TEST_F(FaultTest, CorruptedAnswersAreRejectedByTheMaster) {
     client().timeout(kAnswered);
     emu().setFault(Fault::BadCrc);

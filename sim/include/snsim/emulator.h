@@ -87,6 +87,10 @@ enum class Fault {
 // Probabilities from 0 to 1; a late answer comes `lateBy` after it is due
 // (or, when `alsoLateBy` is set, half of them that late instead), and the
 // node, busy meanwhile, answers what came in the meantime after it.
+// With `portsOnly`, only the virtual ports' data transactions are drawn for
+// (a transmit block written by function 23, a receive block read by
+// function 3); every other request is answered on time and draws nothing,
+// so the same seed gives the same faults to the same port traffic.
 struct RandomFaults {
     double noAnswer = 0;
     double late = 0;
@@ -95,6 +99,7 @@ struct RandomFaults {
     std::chrono::milliseconds lateBy{1000};
     std::chrono::milliseconds alsoLateBy{0};
     unsigned seed = 1;
+    bool portsOnly = false;
 };
 
 // What the random faults did so far.
