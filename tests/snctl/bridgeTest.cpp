@@ -1,37 +1,21 @@
 // snctl bridge: an ordinary serial client on the bridge's link talks to
 // the instrument behind virtual port 1 of the emulated node.
-#include "capturedProcess.h"
-#include "serialClient.h"
-
-#include "snsim/emulator.h"
-
-#include <gtest/gtest.h>
-
-#include <signal.h>
-#include <stdlib.h>
+#include "bridgeFixture.h"
 
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
-#include <functional>
 #include <thread>
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
-using sntest::CapturedProcess;
+using bridgetest::Bytes;
+using bridgetest::kPort;
+using bridgetest::waitUntil;
 using sntest::RunResult;
-using sntest::SerialClient;
-using Bytes = std::vector<uint8_t>;
 
 namespace {
-
-constexpr int kPort = 1;
-
-std::string makeTempDir() {
-    char dir[] = "/tmp/snctl-bridge-XXXXXX";
-    return mkdtemp(dir) != nullptr ? dir : "";
-}
 
 // Deterministic bytes covering every value, in no simple order.
 Bytes pattern(std::size_t size, uint32_t seed) {
@@ -49,69 +33,6 @@ std::size_t firstDifference(const Bytes& got, const Bytes& expected) {
     const auto [at, _] = std::mismatch(got.begin(), got.end(), expected.begin(), expected.end());
     return static_cast<std::size_t>(at - got.begin());
 }
-
-bool waitUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout) {
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() >= deadline) return false;
-        std::this_thread::sleep_for(10ms);
-    }
-    return true;
-}
-
-class BridgeTest : public ::testing::Test {
-protected:
-    BridgeTest() : dir(makeTempDir()), sim(nodeOptions(dir)) {}
-
-    static snsim::Options nodeOptions(const std::string& dir) {
-        snsim::Options options;
-        for (auto& port : options.ports) port.kind = snsim::Attachment::Kind::None;
-        options.ports[kPort].kind = snsim::Attachment::Kind::Pty;
-        options.ports[kPort].linkPath = dir + "/instrument";
-        // A node buffer of 4 KiB lasts 180 ms at 230400 bit/s, so a busy
-        // test machine's scheduling cannot overrun it between polls.
-        options.rxFifoSize = 4096;
-        return options;
-    }
-
-    void SetUp() override {
-        ASSERT_FALSE(dir.empty());
-        ASSERT_TRUE(sim.start());
-        ASSERT_TRUE(instrument.open(dir + "/instrument"));
-    }
-
-    void TearDown() override {
-        bridge.signal(SIGKILL);
-        fs::remove_all(dir);
-    }
-
-    // Starts the bridge and waits for its link.
-    void startBridge(const std::vector<std::string>& extra = {"-b", "230400"}) {
-        std::vector<std::string> argv{SNCTL_PATH, "-p", sim.devicePath(), "bridge",
-                                      std::to_string(kPort)};
-        argv.insert(argv.end(), extra.begin(), extra.end());
-        argv.insert(argv.end(), {"--link", link()});
-        ASSERT_TRUE(bridge.start(argv));
-        // Ready once it says so: the link comes first, the port's line after.
-        ASSERT_TRUE(waitUntil(
-            [this] { return bridge.outputSoFar().find("pty: ") != std::string::npos; }, 10s))
-            << bridge.errorsSoFar();
-        ASSERT_TRUE(client.open(link()));
-    }
-
-    RunResult stopBridge(int signal = SIGTERM) {
-        bridge.signal(signal);
-        return bridge.wait(10s);
-    }
-
-    std::string link() const { return dir + "/link"; }
-
-    std::string dir;
-    snsim::Emulator sim;
-    SerialClient instrument;  // the device wired to the node's port
-    CapturedProcess bridge;
-    SerialClient client;  // the user's serial program
-};
 
 TEST_F(BridgeTest, SetsTheLineAndPassesAllByteValuesBothWays) {
     startBridge({"-b", "230400", "--parity", "E", "--stop", "2"});
