@@ -16,6 +16,7 @@
 #include <chrono>
 #include <filesystem>
 #include <functional>
+#include <regex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -73,14 +74,22 @@ protected:
         std::filesystem::remove_all(dir);
     }
 
-    // Starts the bridge (snctl -p NODE GLOBAL... bridge 1 EXTRA... --link)
-    // and waits for its link; NODE is the emulator's device unless named.
-    void startBridge(const std::vector<std::string>& extra = {"-b", "230400"},
-                     const std::vector<std::string>& global = {}, const std::string& node = "") {
+    // snctl -p NODE GLOBAL... bridge 1 EXTRA...; NODE is the emulator's
+    // device unless named.
+    std::vector<std::string> bridgeCommand(const std::vector<std::string>& extra,
+                                           const std::vector<std::string>& global,
+                                           const std::string& node) const {
         std::vector<std::string> argv{SNCTL_PATH, "-p", node.empty() ? sim.devicePath() : node};
         argv.insert(argv.end(), global.begin(), global.end());
         argv.insert(argv.end(), {"bridge", std::to_string(bridgetest::kPort)});
         argv.insert(argv.end(), extra.begin(), extra.end());
+        return argv;
+    }
+
+    // Starts the bridge on the link and waits for it; the client opens it.
+    void startBridge(const std::vector<std::string>& extra = {"-b", "230400"},
+                     const std::vector<std::string>& global = {}, const std::string& node = "") {
+        std::vector<std::string> argv = bridgeCommand(extra, global, node);
         argv.insert(argv.end(), {"--link", link()});
         ASSERT_TRUE(bridge.start(argv));
         // Ready once it says so: the link comes first, the port's line after.
@@ -93,6 +102,27 @@ protected:
             std::chrono::seconds(10)))
             << bridge.errorsSoFar();
         ASSERT_TRUE(client.open(link()));
+    }
+
+    // Starts the bridge with --listen 127.0.0.1:0 instead; the port it
+    // serves on (0 when it did not start).
+    uint16_t startServedBridge(const std::vector<std::string>& extra = {},
+                               const std::vector<std::string>& global = {},
+                               const std::string& node = "") {
+        std::vector<std::string> argv = bridgeCommand(extra, global, node);
+        argv.insert(argv.end(), {"--listen", "127.0.0.1:0"});
+        // "listen: 127.0.0.1:PORT", or "listen":"127.0.0.1:PORT" in JSON.
+        const std::regex listening("listen\"?: ?\"?127\\.0\\.0\\.1:([0-9]+)");
+        const auto served = [&] {
+            const std::string out = bridge.outputSoFar();
+            std::smatch found;
+            return std::regex_search(out, found, listening) ? std::stoi(found[1]) : 0;
+        };
+        const bool ready =
+            bridge.start(argv) &&
+            bridgetest::waitUntil([&] { return served() != 0; }, std::chrono::seconds(10));
+        EXPECT_TRUE(ready) << bridge.errorsSoFar();
+        return ready ? static_cast<uint16_t>(served()) : 0;
     }
 
     sntest::RunResult stopBridge(int signal = SIGTERM) {

@@ -12,9 +12,14 @@ Modes:
             at 19200 even 2.
   echo      open with ?ign_set_control, 4 KiB through a loopback, close:
             the same script any RFC 2217 server must pass.
+  numbered  PORT LINES BAUD OUT STALL: open at BAUD, send LINES numbered
+            lines ("000123\\n") while reading the far end's until their last
+            line came or nothing came for STALL seconds; what came is left in
+            the file OUT for the test to check.
 """
 import socket
 import sys
+import threading
 import time
 
 import serial
@@ -101,8 +106,36 @@ def echo(tcp_port):
     say("ok closed")
 
 
+def numbered(tcp_port, lines, baud, out_path, stall):
+    """A numbered stream both ways at once, as a terminal program's user
+    would send a file while a listing comes back."""
+    url = "rfc2217://127.0.0.1:%d?timeout=3" % tcp_port
+    port = serial.serial_for_url(url, baudrate=baud, timeout=0.2)
+    say("ok open")
+    stream = b"".join(b"%06d\n" % i for i in range(lines))
+    writer = threading.Thread(target=port.write, args=(stream,))
+    writer.start()
+    got = bytearray()
+    last = time.monotonic()
+    while not got.endswith(stream[-7:]) and time.monotonic() - last < stall:
+        chunk = port.read(4096)
+        if chunk:
+            got += chunk
+            last = time.monotonic()
+    writer.join()
+    with open(out_path, "wb") as out:
+        out.write(got)
+    port.close()
+    say("ok numbered")
+
+
 if __name__ == "__main__":
     MODES = {"scenario": scenario, "echo": echo}
-    if len(sys.argv) != 3 or sys.argv[1] not in MODES:
-        sys.exit("usage: rfc2217Client.py scenario|echo PORT")
-    MODES[sys.argv[1]](int(sys.argv[2]))
+    if len(sys.argv) == 7 and sys.argv[1] == "numbered":
+        numbered(int(sys.argv[2]), int(sys.argv[3]), int(sys.argv[4]), sys.argv[5],
+                 float(sys.argv[6]))
+    elif len(sys.argv) != 3 or sys.argv[1] not in MODES:
+        sys.exit("usage: rfc2217Client.py scenario|echo PORT, "
+                 "or numbered PORT LINES BAUD OUT STALL")
+    else:
+        MODES[sys.argv[1]](int(sys.argv[2]))

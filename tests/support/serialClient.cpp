@@ -1,6 +1,7 @@
 #include "serialClient.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -52,6 +53,21 @@ std::vector<uint8_t> SerialClient::readExactly(std::size_t count, std::chrono::m
         have += n;
     }
     got.resize(have);
+    return got;
+}
+
+std::vector<uint8_t> SerialClient::readUntil(
+    const std::function<bool(const std::vector<uint8_t>&)>& complete,
+    std::chrono::milliseconds stall) {
+    std::vector<uint8_t> got;
+    uint8_t buffer[4096];
+    while (fd_ >= 0 && !complete(got)) {
+        pollfd in{fd_, POLLIN, 0};
+        if (poll(&in, 1, static_cast<int>(stall.count())) <= 0) break;
+        const ssize_t n = ::read(fd_, buffer, sizeof buffer);
+        if (n <= 0) break;
+        got.insert(got.end(), buffer, buffer + n);
+    }
     return got;
 }
 

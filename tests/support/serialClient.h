@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -26,6 +27,10 @@ public:
     bool writeAll(const std::vector<uint8_t>& data, std::chrono::milliseconds stall);
     // Reads until `count` bytes came, or none came for `stall`.
     std::vector<uint8_t> readExactly(std::size_t count, std::chrono::milliseconds stall);
+    // Reads until what came so far is `complete`, or none came for `stall`:
+    // for a stream that may arrive shorter or longer than it was sent.
+    std::vector<uint8_t> readUntil(const std::function<bool(const std::vector<uint8_t>&)>& complete,
+                                   std::chrono::milliseconds stall);
 
 private:
     int fd_ = -1;
