@@ -18,7 +18,8 @@ std::chrono::milliseconds idleWaitWhileTransmitting(const PortLine& line) {
 }  // namespace
 
 Relay::Relay(SnSerial* port, RelayPeer& peer, const PortLine& line, const std::string& who)
-    : health_(port->port, stderr, who),
+    : port_(port),
+      health_(port->port, stderr, who),
       transmit_(port, peer, stop_, health_, line),
       receive_(port, peer, stop_, health_, transmit_, idleWaitWhileTransmitting(line)) {}
 
@@ -49,7 +50,9 @@ Relayed Relay::finish() {
     if (transmitter_.joinable()) transmitter_.join();
     if (receiver_.joinable()) receiver_.join();
     if (error_) throw *error_;
-    return Relayed{transmit_.delivered(), receive_.delivered(), health_.down()};
+    Relayed relayed{transmit_.delivered(), receive_.delivered(), health_.down()};
+    snSerGetUnknown(port_, &relayed.unknownFromNode, &relayed.unknownToNode);
+    return relayed;
 }
 
 }  // namespace snrelay

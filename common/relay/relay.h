@@ -21,6 +21,10 @@ struct Relayed {
     uint64_t toNode = 0;
     uint64_t fromNode = 0;
     bool nodeDown = false;  // the node was not answering at the end
+    // What the node never told (snSerGetUnknown): receive blocks that may
+    // have held bytes, and bytes that may have reached it twice.
+    uint32_t unknownFromNode = 0;
+    uint32_t unknownToNode = 0;
 };
 
 class Relay {
@@ -45,6 +49,7 @@ private:
     template <typename Side>
     void runSide(Side& side);
 
+    SnSerial* port_;
     StopEvent stop_;
     NodeHealth health_;
     TransmitSide transmit_;

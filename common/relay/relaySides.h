@@ -45,6 +45,8 @@ private:
     // wait on (the caller loops, reading the peer meanwhile).
     bool lineReady();
     void sendQueued(std::size_t count);
+    // The queue's first `n` bytes reached the node.
+    void takeFromQueue(std::size_t n);
     void perform(const NodeAction& action);
     // Until what the node was handed has left it on its line.
     void waitUntilSent();

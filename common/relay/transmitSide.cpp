@@ -90,15 +90,18 @@ void TransmitSide::fillFromPeer() {
 
 void TransmitSide::sendQueued(std::size_t count) {
     errno = 0;
+    // What a failed write's chunk left in doubt is settled first: the bytes
+    // the node took after all leave the queue instead of going twice.
+    const int takenLate = snSerWriteSettle(port_);
+    if (takenLate > 0) takeFromQueue(static_cast<std::size_t>(takenLate));
+    count = std::min(count, used_);
     // snSerWrite takes exactly a prefix: the rest stays queued in order.
-    const int taken = snSerWrite(port_, queue_.data(), static_cast<uint32_t>(count));
+    const int taken = takenLate < 0 || count == 0
+                          ? 0
+                          : snSerWrite(port_, queue_.data(), static_cast<uint32_t>(count));
     const int failure = errno;
-    if (taken > 0) {
-        const auto n = static_cast<std::size_t>(taken);
-        std::memmove(queue_.data(), queue_.data() + n, used_ - n);
-        used_ -= n;
-        delivered_ += n;
-        pacer_.spent(n);
+    if (taken > 0 || takenLate > 0) {
+        takeFromQueue(static_cast<std::size_t>(std::max(taken, 0)));
         health_.answered();
         return;
     }
@@ -109,6 +112,14 @@ void TransmitSide::sendQueued(std::size_t count) {
     }
     // Otherwise the node answered but kept its buffer full; the library has
     // already waited for it, so simply try again.
+}
+
+void TransmitSide::takeFromQueue(std::size_t n) {
+    n = std::min(n, used_);
+    std::memmove(queue_.data(), queue_.data() + n, used_ - n);
+    used_ -= n;
+    delivered_ += n;
+    pacer_.spent(n);
 }
 
 void TransmitSide::perform(const NodeAction& action) {

@@ -99,7 +99,20 @@ int closeSensorNode(SensorNode* node);
 /* libmodbus's protocol debug output for the node's link: non-zero = on. */
 void snModbusSetDebug(SensorNode* node, int16_t flag);
 
-/* Link timeouts of an open node; getters accept a NULL destination. */
+/*
+ * Link timeouts of an open node; getters accept a NULL destination.
+ * A call whose answer does not come within the response timeout (600 ms
+ * unless set), or comes garbled, is settled before it returns: a short read
+ * of another shape (a probe) goes to the node at once, and since a node
+ * answers in order, the call's own answer, when it comes before the
+ * probe's, is taken after all.  So a call to a node that answers late
+ * still returns the node's answer, and one to a node that does not answer
+ * fails within 2.25 response timeouts (3.5 when an answer of the same
+ * function was still owed, and a probe went before the request).  Over
+ * "tcp:" the response timeout is the wait on the daemon's line, which the
+ * daemon is told; the library waits for the daemon's own answer up to
+ * 3.5 times that plus 5 s for the clients queued before it.
+ */
 void snModbusGetResponseTimeout(SensorNode* node, struct timeval* tv);
 void snModbusSetResponseTimeout(SensorNode* node, const struct timeval* tv);
 void snModbusGetByteTimeout(SensorNode* node, struct timeval* tv);
@@ -135,7 +148,11 @@ int snSerSetTxEnbl(SnSerial* ser, int16_t flag);
 /*
  * Read up to `count` bytes the port has received into `buf`.  Never waits
  * for data: returns what is buffered plus what the node has now (0 to
- * count).  0 with EINVAL for a NULL or closed port or a NULL buffer.
+ * count).  0 with EINVAL for a NULL or closed port or a NULL buffer.  A
+ * call that found nothing and failed nothing leaves errno as it was.
+ * A receive block whose answer came only after the call gave up is kept
+ * and handed out first by the port's next read, in order: the node handed
+ * its bytes out already.
  */
 int snSerRead(SnSerial* ser, void* buf, uint32_t count);
 
@@ -144,8 +161,34 @@ int snSerRead(SnSerial* ser, void* buf, uint32_t count);
  * takes less than a whole chunk and gives up after 11 chunks in a row from
  * which it took nothing.  Returns how many bytes the node accepted: exactly
  * a prefix of `data`.  0 with EINVAL for a NULL or closed port or NULL data.
+ * A chunk whose answer did not come before the call gave up may have been
+ * taken: the next write settles it first and sends nothing until the node
+ * tells (0 with errno while it does not answer), so nothing is sent twice
+ * unasked; what the node took of it is told by snSerWriteSettle.
  */
 int snSerWrite(SnSerial* ser, const void* data, uint32_t len);
+
+/*
+ * Bytes of earlier failed writes that the node took after all: their
+ * answers came only after those calls gave up.  A caller that sends again
+ * what it was not told was taken (a relay) drops that many from the head
+ * of it first.  Settles a chunk still in doubt (a probe, answered): -1
+ * with errno while the node does not answer, and nothing must be sent
+ * then.  Each byte is told once; 0 when nothing was in doubt, without
+ * traffic.  -1 with EINVAL for a NULL or closed port.
+ */
+int snSerWriteSettle(SnSerial* ser);
+
+/*
+ * What the node never told about the port's transfers since its node was
+ * opened: receive blocks it may have handed out that never came
+ * (their bytes, if any, are lost), and bytes of chunks whose taking stayed
+ * unknown (they were sent again, so the far side may have them twice).
+ * Both stay 0 unless a node garbles its answers or goes silent for good in
+ * the middle of a transfer.  0, or -1 with EINVAL for a NULL handle; either
+ * destination may be NULL.
+ */
+int snSerGetUnknown(SnSerial* ser, uint32_t* rxBlocks, uint32_t* txBytes);
 
 /* Bytes buffered and not yet read; 0 for a NULL handle.  No traffic. */
 int snSerRxCount(SnSerial* ser);

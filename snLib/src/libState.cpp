@@ -1,5 +1,7 @@
 #include "libState.h"
 
+#include <sys/stat.h>
+
 #include <atomic>
 #include <cerrno>
 #include <cstring>
@@ -14,6 +16,13 @@ struct LineLock {
     int fd = -1;
 };
 LineLock sLineLock[kMaxNodes];
+struct DeviceIdentity {
+    bool known = false;
+    dev_t device = 0;
+    ino_t inode = 0;
+};
+DeviceIdentity sDevice[kMaxNodes];
+PortLedger sLedger[kMaxNodes][kPortsPerNode];
 snline::OwedAnswers sNoEntry;  // a context outside the table: kept for the call only
 pthread_mutex_t snMutex = PTHREAD_MUTEX_INITIALIZER;
 // Atomic so that a debug level set from another thread is seen safely.
@@ -26,10 +35,55 @@ int16_t debugLevel() { return snDebug.load(std::memory_order_relaxed); }
 
 void markTcpLink(const SensorNode& entry, bool tcp) {
     sTcpLink[&entry - sNode] = tcp;
+    // A link opened anew owes nothing, and its ports start with clean books.
     sOwed[&entry - sNode].clear();
+    for (auto& ledger : sLedger[&entry - sNode]) ledger = PortLedger{};
 }
 
 int& lineLockOf(const SensorNode& entry) { return sLineLock[&entry - sNode].fd; }
+
+namespace {
+
+DeviceIdentity identityOf(const char* name) {
+    struct stat named {};
+    if (::stat(name, &named) < 0) return {};
+    return DeviceIdentity{true, named.st_dev, named.st_ino};
+}
+
+bool sameDevice(const DeviceIdentity& a, const DeviceIdentity& b) {
+    return a.known && b.known && a.device == b.device && a.inode == b.inode;
+}
+
+}  // namespace
+
+void markDevice(const SensorNode& entry, const char* name) {
+    sDevice[&entry - sNode] = isTcpLink(entry.ctx) ? DeviceIdentity{} : identityOf(name);
+}
+
+bool isOnDeviceOf(const SensorNode& entry, const char* name) {
+    return sameDevice(sDevice[&entry - sNode], identityOf(name));
+}
+
+SensorNode* entryOnSameDevice(const SensorNode& entry, uint16_t slave) {
+    const DeviceIdentity& device = sDevice[&entry - sNode];
+    for (int i = 0; i < kMaxNodes; ++i) {
+        SensorNode& other = sNode[i];
+        if (other.refCount == 0 || other.slaveId != slave) continue;
+        if (&other == &entry || sameDevice(sDevice[i], device)) return &other;
+    }
+    return nullptr;
+}
+
+PortLedger& ledgerOf(const SnSerial& ser) {
+    // The record sits inside its node's entry, whether or not it is open.
+    for (int i = 0; i < kMaxNodes; ++i) {
+        if (&ser >= sNode[i].serial && &ser < sNode[i].serial + kPortsPerNode)
+            return sLedger[i][&ser - sNode[i].serial];
+    }
+    static PortLedger outside;  // a record outside the table: kept for the call only
+    outside = PortLedger{};
+    return outside;
+}
 
 snline::OwedAnswers* owedAnswersOf(const modbus_t* ctx) {
     for (int i = 0; i < kMaxNodes; ++i) {
@@ -37,6 +91,14 @@ snline::OwedAnswers* owedAnswersOf(const modbus_t* ctx) {
     }
     sNoEntry.clear();
     return &sNoEntry;
+}
+
+SensorNode* entryOf(const modbus_t* ctx) {
+    if (ctx == nullptr) return nullptr;
+    for (int i = 0; i < kMaxNodes; ++i) {
+        if (sNode[i].ctx == ctx) return &sNode[i];
+    }
+    return nullptr;
 }
 
 // Ports carry a copy of their node's context, so the context itself is
@@ -98,6 +160,9 @@ int failWith(int err) {
 extern "C" void initSensorNodeLib(void) {
     std::memset(snlib::sNode, 0, sizeof snlib::sNode);
     std::memset(snlib::sTcpLink, 0, sizeof snlib::sTcpLink);
+    for (auto& ledgers : snlib::sLedger) {
+        for (auto& ledger : ledgers) ledger = snlib::PortLedger{};
+    }
     pthread_mutex_init(&snlib::snMutex, nullptr);
 }
 

@@ -20,7 +20,8 @@ int16_t debugLevel();
 
 // Which open links are Modbus TCP connections (to the bus daemon), kept
 // beside the table: only those are closed after a lost connection and
-// connected again before the next transaction.  Under the lock.
+// connected again before the next transaction.  Marking a new link also
+// clears what the entry's node owed and its ports' ledgers.  Under the lock.
 void markTcpLink(const SensorNode& entry, bool tcp);
 bool isTcpLink(const modbus_t* ctx);
 // The descriptor holding the lock on an entry's serial device, or -1: the
@@ -30,6 +31,37 @@ int& lineLockOf(const SensorNode& entry);
 // What the node of a serial link owes after a failure (never null for an
 // open link's context).  Cleared when the entry is opened.
 snline::OwedAnswers* owedAnswersOf(const modbus_t* ctx);
+// The entry whose link `ctx` is, or nullptr.
+SensorNode* entryOf(const modbus_t* ctx);
+
+// The entries of one serial device share its line: its identity is kept
+// beside the table, so that a device opened under two names (a symlink, a
+// by-id name) is one device.  Under the lock.
+void markDevice(const SensorNode& entry, const char* name);
+bool isOnDeviceOf(const SensorNode& entry, const char* name);
+// The open entry on `entry`'s device (itself included) that addresses
+// `slave`, or nullptr.
+SensorNode* entryOnSameDevice(const SensorNode& entry, uint16_t slave);
+
+// What a port's transfers left open when a transaction failed, and what
+// the node never told.  Kept beside the table.  Under the lock.
+struct PortLedger {
+    enum class Chunk {
+        None,      // no transmit chunk in doubt
+        InFlight,  // being sent now
+        Unknown,   // its answer is owed: the node may have taken some of it
+        Taken,     // the late answer came: `taken` bytes
+        NotTaken,  // the node answered later requests, never this one
+    };
+    Chunk chunk = Chunk::None;
+    uint16_t chunkLength = 0;  // bytes of the chunk, packed in txRegs
+    uint16_t taken = 0;
+    uint32_t takenLate = 0;    // taken of failed writes, not yet collected
+    bool receiveOwed = false;  // a receive block's answer is owed
+    uint32_t unknownRxBlocks = 0;
+    uint32_t unknownTxBytes = 0;
+};
+PortLedger& ledgerOf(const SnSerial& ser);
 
 // Holds the library lock for one scope.  The lock is never nested.
 class LibLock {

@@ -1,4 +1,5 @@
 // Opening and closing nodes, and the link and device timeouts.
+#include "daemonWait.h"
 #include "libState.h"
 #include "lineSpeeds.h"
 #include "registerMap.h"
@@ -24,14 +25,17 @@ constexpr int kMaxSlave = SN_MAX_SLAVE;
 constexpr uint32_t kResponseTimeoutUs = 600000;
 constexpr uint32_t kByteTimeoutUs = 50000;
 
+// The same name, or another name of the same serial device (a symlink,
+// a by-id name): one node on one line has one entry, so that what it owes
+// after a failure is known whichever name asks it next.
 SensorNode* findOpenEntry(const char* name, int slave) {
     SensorNode* table = nodeTable();
+    const bool serial = !snline::isTcpLinkName(name);
     for (int i = 0; i < kMaxNodes; ++i) {
         SensorNode& n = table[i];
-        if (n.refCount != 0 && n.slaveId == slave &&
-            std::strncmp(n.portName, name, kPortNameSize) == 0) {
-            return &n;
-        }
+        if (n.refCount == 0 || n.slaveId != slave) continue;
+        if (std::strncmp(n.portName, name, kPortNameSize) == 0) return &n;
+        if (serial && !isTcpLink(n.ctx) && isOnDeviceOf(n, name)) return &n;
     }
     return nullptr;
 }
@@ -130,6 +134,7 @@ bool connectEntry(SensorNode& entry, const char* name, int speed, int slave,
     }
     if (failure == nullptr) {
         markTcpLink(entry, isTcpName(name));
+        markDevice(entry, name);
         return true;
     }
     const int error = errno;
@@ -151,7 +156,12 @@ void setUpOpenedEntry(SensorNode& entry, const char* name, int slave) {
     std::memcpy(entry.portName, name, length);
     std::memset(entry.portName + length, 0, kPortNameSize - length);
     if (!isTcpName(name)) modbus_rtu_set_serial_mode(entry.ctx, MODBUS_RTU_RS232);
-    modbus_set_response_timeout(entry.ctx, 0, kResponseTimeoutUs);
+    if (isTcpName(name)) {
+        daemon::connected(entry);
+        daemon::setLineWait(entry, kResponseTimeoutUs);
+    } else {
+        modbus_set_response_timeout(entry.ctx, 0, kResponseTimeoutUs);
+    }
     modbus_set_byte_timeout(entry.ctx, 0, kByteTimeoutUs);
     // Whether the node answers is not checked here: the open succeeds as
     // soon as the device is open.
@@ -244,12 +254,22 @@ extern "C" void snModbusSetDebug(SensorNode* node, int16_t flag) {
     modbus_set_debug(node->ctx, flag != 0 ? TRUE : FALSE);
 }
 
+// Over TCP the response timeout is the wait on the daemon's line; the
+// library's wait for the daemon's answer is sized from it.
 extern "C" void snModbusGetResponseTimeout(SensorNode* node, struct timeval* tv) {
-    readLinkTimeout(node, tv, modbus_get_response_timeout);
+    if (node == nullptr || node->ctx == nullptr || !isTcpLink(node->ctx))
+        return readLinkTimeout(node, tv, modbus_get_response_timeout);
+    if (tv == nullptr) return;
+    const uint64_t us = daemon::lineWait(*node);
+    tv->tv_sec = static_cast<time_t>(us / 1000000);
+    tv->tv_usec = static_cast<suseconds_t>(us % 1000000);
 }
 
 extern "C" void snModbusSetResponseTimeout(SensorNode* node, const struct timeval* tv) {
-    writeLinkTimeout(node, tv, modbus_set_response_timeout);
+    if (node == nullptr || node->ctx == nullptr || tv == nullptr || !isTcpLink(node->ctx))
+        return writeLinkTimeout(node, tv, modbus_set_response_timeout);
+    daemon::setLineWait(
+        *node, static_cast<uint64_t>(tv->tv_sec) * 1000000 + static_cast<uint64_t>(tv->tv_usec));
 }
 
 extern "C" void snModbusGetByteTimeout(SensorNode* node, struct timeval* tv) {

@@ -28,12 +28,38 @@ int fetchRegsFor(uint32_t count) {
     return static_cast<int>(std::clamp<uint32_t>(half, kMinFetchRegs, reg::kBlockDataRegs));
 }
 
+// A receive read over TCP that failed where the daemon may have read the
+// block on the line: its bytes, if any, are gone.
+bool mayHaveBeenRead(int errorNumber) {
+    return errorNumber == ETIMEDOUT ||
+           errorNumber == MODBUS_ENOBASE + MODBUS_EXCEPTION_GATEWAY_TARGET;
+}
+
+// Under the lock.  A receive block whose answer the node still owes is
+// settled first: when it comes, it is the next block (the node handed its
+// bytes out already).  False when the node does not answer.
+bool settleOwedBlock(SnSerial& ser, PortLedger& ledger) {
+    if (!ledger.receiveOwed) return true;
+    if (!mb::settle(ser.ctx)) return false;
+    ledger.receiveOwed = false;
+    return true;
+}
+
 // Under the lock.  Refills the port's buffer; false when the read failed or
 // the node has nothing.
 bool fetchBlock(SnSerial& ser, uint32_t count) {
+    PortLedger& ledger = ledgerOf(ser);
+    if (!settleOwedBlock(ser, ledger)) return false;
+    if (ser.rxAvail != 0) return true;  // the owed block came
     const int n = fetchRegsFor(count);
+    // Owed until the node tells: news of it during the call lands here too.
+    ledger.receiveOwed = true;
     const int rc =
         mb::readRegisters(ser.ctx, reg::portRegister(ser.port, reg::kRxBlock), n + 1, ser.rxRegs);
+    const int failure = errno;
+    if (rc != -1 || !mb::lastRequestOwed()) ledger.receiveOwed = false;
+    if (rc == -1 && isTcpLink(ser.ctx) && mayHaveBeenRead(failure)) ++ledger.unknownRxBlocks;
+    errno = failure;
     const uint16_t c = ser.rxRegs[0];
     if (c != 0) trace("snSerRead got %d chars\n", c);
     if (rc == -1 || c == 0) return false;
@@ -53,6 +79,19 @@ void traceSending(const uint8_t* cursor, uint32_t remaining) {
           reinterpret_cast<const char*>(cursor));
 }
 
+// After the transaction of a chunk failed: the chunk is in doubt while
+// its answer is owed (the node may have taken some of it).
+void afterFailedChunk(SnSerial& ser, PortLedger& ledger, uint16_t n) {
+    const int failure = errno;
+    if (ledger.chunk == PortLedger::Chunk::InFlight) {
+        ledger.chunk = mb::lastRequestOwed() ? PortLedger::Chunk::Unknown : PortLedger::Chunk::None;
+    } else if (ledger.chunk == PortLedger::Chunk::NotTaken) {
+        ledger.chunk = PortLedger::Chunk::None;
+    }
+    if (isTcpLink(ser.ctx) && mayHaveBeenRead(failure)) ledger.unknownTxBytes += n;
+    errno = failure;
+}
+
 // One chunk under the lock: the bytes the node took (at most the chunk), or
 // -1 when the transaction failed.
 int sendChunk(SnSerial& ser, const uint8_t* cursor, uint16_t n, uint32_t remaining) {
@@ -60,13 +99,34 @@ int sendChunk(SnSerial& ser, const uint8_t* cursor, uint16_t n, uint32_t remaini
     if (!portIsOpenLocked(&ser)) return -1;
     traceSending(cursor, remaining);
     packBlock(ser.txRegs, cursor, n);
+    PortLedger& ledger = ledgerOf(ser);
+    ledger.chunk = PortLedger::Chunk::InFlight;
+    ledger.chunkLength = n;
     uint16_t status = 0;
     const int rc = mb::writeAndReadRegisters(
         ser.ctx, reg::portRegister(ser.port, reg::kTxBlock), (n + 3) / 2, ser.txRegs,
         reg::portRegister(ser.port, reg::kTxStatus), 1, &status);
-    if (rc < 0) return -1;
+    if (rc < 0) {
+        afterFailedChunk(ser, ledger, n);
+        return -1;
+    }
+    ledger.chunk = PortLedger::Chunk::None;
     // A node claiming more than it was given must not make us skip data.
     return std::min<int>(status & 0xFF, n);
+}
+
+// Under the lock, before a write: a chunk whose fate was in doubt is
+// settled first, and what the node took of it is kept for the caller to
+// collect.  False with errno when the node does not answer: nothing may
+// be sent then, or the node might have those bytes twice.
+bool settleChunk(SnSerial& ser) {
+    PortLedger& ledger = ledgerOf(ser);
+    if (ledger.chunk == PortLedger::Chunk::Unknown && !mb::settle(ser.ctx)) return false;
+    // In step, yet no news of it (its debt was crowded out): counted.
+    if (ledger.chunk == PortLedger::Chunk::Unknown) ledger.unknownTxBytes += ledger.chunkLength;
+    if (ledger.chunk == PortLedger::Chunk::Taken) ledger.takenLate += ledger.taken;
+    ledger.chunk = PortLedger::Chunk::None;
+    return true;
 }
 
 }  // namespace
@@ -107,6 +167,10 @@ extern "C" int snSerWrite(SnSerial* ser, const void* data, uint32_t len) {
           static_cast<unsigned long>(len));
     const auto* cursor = static_cast<const uint8_t*>(data);
     uint32_t sent = 0;
+    {
+        LibLock lock;
+        if (!portIsOpenLocked(ser) || !settleChunk(*ser)) return 0;
+    }
     int stalls = 0;
     while (sent < len) {
         const auto n = static_cast<uint16_t>(std::min<uint32_t>(len - sent, reg::kBlockDataBytes));
@@ -124,4 +188,29 @@ extern "C" int snSerWrite(SnSerial* ser, const void* data, uint32_t len) {
 extern "C" int snSerRxCount(SnSerial* ser) {
     if (ser == nullptr) return 0;
     return ser->rxAvail;
+}
+
+extern "C" int snSerGetUnknown(SnSerial* ser, uint32_t* rxBlocks, uint32_t* txBytes) {
+    if (ser == nullptr) {
+        errno = EINVAL;
+        return -1;
+    }
+    LibLock lock;
+    const PortLedger& ledger = ledgerOf(*ser);
+    if (rxBlocks != nullptr) *rxBlocks = ledger.unknownRxBlocks;
+    if (txBytes != nullptr) *txBytes = ledger.unknownTxBytes;
+    return 0;
+}
+
+extern "C" int snSerWriteSettle(SnSerial* ser) {
+    if (ser == nullptr) {
+        errno = EINVAL;
+        return -1;
+    }
+    LibLock lock;
+    if (!portIsOpenLocked(ser) || !settleChunk(*ser)) return -1;
+    PortLedger& ledger = ledgerOf(*ser);
+    const uint32_t taken = ledger.takenLate;
+    ledger.takenLate = 0;
+    return static_cast<int>(taken);
 }

@@ -1,6 +1,8 @@
 #include "transactions.h"
 
+#include "daemonWait.h"
 #include "libState.h"
+#include "portNews.h"
 #include "snline/lineExchange.h"
 #include "snline/lineRecovery.h"
 #include "trace.h"
@@ -11,6 +13,9 @@
 namespace snlib::mb {
 
 namespace {
+
+// Whether the last request on a serial link was left owed (under the lock).
+bool sLastRequestOwed = false;
 
 // Errors after which a TCP connection is of no further use: the daemon went
 // away or the network between dropped it.
@@ -33,12 +38,18 @@ bool isConnectionLost(int errorNumber) {
 
 // A TCP link closed after a lost connection is connected again before its
 // next transaction; when that fails the call fails at once with the
-// connect's errno.  A successful connect leaves errno as it was (connecting
-// sets it along the way), so callers see only the transaction's own.
+// connect's errno.  A new connection tells the daemon the caller's wait on
+// the line first.  Leaves errno as it was when the link is ready
+// (connecting sets it along the way), so callers see only the
+// transaction's own.
 bool ready(modbus_t* ctx) {
-    if (!isTcpLink(ctx) || modbus_get_socket(ctx) >= 0) return true;
+    if (!isTcpLink(ctx)) return true;
     const int before = errno;
-    if (modbus_connect(ctx) < 0) return false;
+    if (modbus_get_socket(ctx) < 0) {
+        if (modbus_connect(ctx) < 0) return false;
+        if (const SensorNode* entry = entryOf(ctx)) daemon::connected(*entry);
+    }
+    daemon::tellIfNew(ctx);
     errno = before;
     return true;
 }
@@ -58,24 +69,6 @@ int settle(modbus_t* ctx, int rc) {
     return snline::recoverFromLineFailure(ctx, rc);
 }
 
-// A serial link's debts: each entry's context addresses one slave, so one
-// slave's debts are kept per entry, beside the table.
-class EntryBook : public snline::LineBook {
-public:
-    EntryBook(snline::OwedAnswers& owed, uint8_t slave) : owed_(owed), slave_(slave) {}
-    snline::OwedAnswers* owedBy(uint8_t slave) override {
-        return slave == slave_ ? &owed_ : nullptr;
-    }
-    void lateAnswer(uint8_t slave, std::chrono::milliseconds afterTimeout) override {
-        debugNote("Dropped a late answer of slave %d, %lld ms after its timeout\n", slave,
-                  static_cast<long long>(afterTimeout.count()));
-    }
-
-private:
-    snline::OwedAnswers& owed_;
-    uint8_t slave_;
-};
-
 void putWord(uint8_t* at, int value) {
     at[0] = static_cast<uint8_t>((value >> 8) & 0xFF);
     at[1] = static_cast<uint8_t>(value & 0xFF);
@@ -88,9 +81,10 @@ uint16_t wordAt(const uint8_t* at) { return static_cast<uint16_t>((at[0] << 8) |
 // the code as libmodbus gives it (EMBXILFUN and on; EMBBADEXC beyond).
 int onSerialLink(modbus_t* ctx, const uint8_t* pdu, std::size_t size, uint8_t* answer) {
     const int slave = modbus_get_slave(ctx);
-    EntryBook book(*owedAnswersOf(ctx), static_cast<uint8_t>(slave));
+    DeviceBook book(entryOf(ctx), ctx);
     const snline::Exchanged done =
         snline::exchange(ctx, book, static_cast<uint8_t>(slave), pdu, size, answer);
+    sLastRequestOwed = done.owed && done.kind != snline::Exchanged::Kind::Answer;
     if (done.kind != snline::Exchanged::Kind::Answer) return -1;
     if ((answer[0] & 0x80) == 0) return static_cast<int>(done.length);
     const int code = answer[1];
@@ -114,7 +108,17 @@ int unpackRegisters(int length, const uint8_t* answer, int count, uint16_t* dest
 
 }  // namespace
 
+bool lastRequestOwed() { return sLastRequestOwed; }
+
+bool settle(modbus_t* ctx) {
+    sLastRequestOwed = false;
+    if (isTcpLink(ctx)) return true;
+    DeviceBook book(entryOf(ctx), ctx);
+    return snline::settleOwed(ctx, book, static_cast<uint8_t>(modbus_get_slave(ctx)));
+}
+
 int readBits(modbus_t* ctx, int address, int count, uint8_t* dest) {
+    sLastRequestOwed = false;
     if (!ready(ctx)) return -1;
     if (isTcpLink(ctx)) return settle(ctx, modbus_read_bits(ctx, address, count, dest));
     if (count < 1 || count > MODBUS_MAX_READ_BITS) return failWith(EMBMDATA);
@@ -125,6 +129,7 @@ int readBits(modbus_t* ctx, int address, int count, uint8_t* dest) {
 }
 
 int readRegisters(modbus_t* ctx, int address, int count, uint16_t* dest) {
+    sLastRequestOwed = false;
     if (!ready(ctx)) return -1;
     if (isTcpLink(ctx)) return settle(ctx, modbus_read_registers(ctx, address, count, dest));
     if (count < 1 || count > MODBUS_MAX_READ_REGISTERS) return failWith(EMBMDATA);
@@ -133,6 +138,7 @@ int readRegisters(modbus_t* ctx, int address, int count, uint16_t* dest) {
 }
 
 int writeBit(modbus_t* ctx, int address, int status) {
+    sLastRequestOwed = false;
     if (!ready(ctx)) return -1;
     if (isTcpLink(ctx)) return settle(ctx, modbus_write_bit(ctx, address, status));
     uint8_t pdu[5] = {5};
@@ -143,6 +149,7 @@ int writeBit(modbus_t* ctx, int address, int status) {
 }
 
 int writeBits(modbus_t* ctx, int address, int count, const uint8_t* src) {
+    sLastRequestOwed = false;
     if (!ready(ctx)) return -1;
     if (isTcpLink(ctx)) return settle(ctx, modbus_write_bits(ctx, address, count, src));
     if (count < 1 || count > MODBUS_MAX_WRITE_BITS) return failWith(EMBMDATA);
@@ -158,6 +165,7 @@ int writeBits(modbus_t* ctx, int address, int count, const uint8_t* src) {
 }
 
 int writeRegister(modbus_t* ctx, int address, uint16_t value) {
+    sLastRequestOwed = false;
     if (!ready(ctx)) return -1;
     if (isTcpLink(ctx)) return settle(ctx, modbus_write_register(ctx, address, value));
     uint8_t pdu[5] = {6};
@@ -175,6 +183,7 @@ std::size_t packRegisters(uint8_t* pdu, std::size_t at, int count, const uint16_
 }
 
 int writeRegisters(modbus_t* ctx, int address, int count, const uint16_t* src) {
+    sLastRequestOwed = false;
     if (!ready(ctx)) return -1;
     if (isTcpLink(ctx)) return settle(ctx, modbus_write_registers(ctx, address, count, src));
     if (count < 1 || count > MODBUS_MAX_WRITE_REGISTERS) return failWith(EMBMDATA);
@@ -188,6 +197,7 @@ int writeRegisters(modbus_t* ctx, int address, int count, const uint16_t* src) {
 
 int writeAndReadRegisters(modbus_t* ctx, int writeAddress, int writeCount, const uint16_t* src,
                           int readAddress, int readCount, uint16_t* dest) {
+    sLastRequestOwed = false;
     if (!ready(ctx)) return -1;
     if (isTcpLink(ctx))
         return settle(ctx, modbus_write_and_read_registers(ctx, writeAddress, writeCount, src,

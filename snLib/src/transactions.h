@@ -23,4 +23,13 @@ int writeRegisters(modbus_t* ctx, int address, int count, const uint16_t* src);
 int writeAndReadRegisters(modbus_t* ctx, int writeAddress, int writeCount, const uint16_t* src,
                           int readAddress, int readCount, uint16_t* dest);
 
+// Whether the last call's request went unanswered and is still owed: the
+// node may yet answer it, and may have acted on it.
+bool lastRequestOwed();
+
+// Brings a serial link in step with its node when it owes answers (a
+// probe, answered); the news of every debt reaches the ports.  False with
+// errno when the node does not answer.  True at once over TCP.
+bool settle(modbus_t* ctx);
+
 }  // namespace snlib::mb

@@ -48,6 +48,9 @@ void finishBridge(CommandContext& context, SnSerial* port, const BridgeOptions& 
     context.access.closePort(port);
     context.report.number("to_node", static_cast<long long>(relayed.toNode));
     context.report.number("from_node", static_cast<long long>(relayed.fromNode));
+    // What the node never told: 0 and 0 unless it died or garbled mid-transfer.
+    context.report.number("unknown_to_node", static_cast<long long>(relayed.unknownToNode));
+    context.report.number("unknown_from_node", static_cast<long long>(relayed.unknownFromNode));
     if (relayed.nodeDown) {
         throw DeviceError("bridge: virtual port " + std::to_string(options.port) +
                               " had lost its node when the bridge stopped",

@@ -34,7 +34,7 @@ TEST_F(LateAnswers, AnotherSlavesFrameFirstIsPassedOverForTheAnswer) {
 
 // Register 21 is asked, the node answers it after the library gave up;
 // register 15, asked next with the same function and length, must not get
-// that answer.  The library first reads coil 0 (another function) and
+// that answer.  The library first reads something of another shape and
 // drops everything before that answer.
 TEST_F(LateAnswers, ALateAnswerIsNeverTakenForTheNextRequestOfItsShape) {
     sim.setReg(21, 1111);
@@ -49,10 +49,12 @@ TEST_F(LateAnswers, ALateAnswerIsNeverTakenForTheNextRequestOfItsShape) {
     snModbusSetResponseTimeout(node, &patient);
     EXPECT_EQ(snGetSerialNum(node, &word), 0) << modbus_strerror(errno);
     EXPECT_EQ(word, 2222);
+    // A read of another shape went first (the failed call's own probe may
+    // show up before it: the busy node logs a request as it takes it).
     const auto log = transactions();
-    ASSERT_EQ(log.size(), 2u);
-    EXPECT_TRANSACTION(log[0], 1, 0, 1);
-    EXPECT_TRANSACTION(log[1], 3, 15, 1);
+    ASSERT_GE(log.size(), 2u);
+    EXPECT_NE(log[log.size() - 2].function, 3);
+    EXPECT_TRANSACTION(log.back(), 3, 15, 1);
     // In step again: the next read goes alone.
     sim.clearLog();
     EXPECT_EQ(getSensorNodeModbusTimeout(node, &word), 0);

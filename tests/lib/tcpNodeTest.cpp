@@ -29,6 +29,14 @@ void expectRequest(const TcpRequest& r, int unit, int function, int address, int
     EXPECT_EQ(r.quantity, quantity);
 }
 
+// A new connection first tells the daemon how long its requests may wait
+// on the line (function 0x41, milliseconds in one word).
+void expectWaitTold(const TcpRequest& r, int unit, int milliseconds) {
+    EXPECT_EQ(r.unit, unit);
+    EXPECT_EQ(r.function, 0x41);
+    EXPECT_EQ(r.address, milliseconds);
+}
+
 class TcpNode : public testing::Test {
 protected:
     void SetUp() override { ASSERT_TRUE(server.start()); }
@@ -55,11 +63,12 @@ TEST_F(TcpNode, OpenWritesTheDeviceTimeoutWithTheSlaveAsUnitIdAndIgnoresTheSpeed
     // 12345 is no serial speed: a TCP link has none, so it is not checked.
     SensorNode* node = open(7, server.deviceName(), 12345);
     ASSERT_NE(node, nullptr) << "errno " << errno;
-    ASSERT_TRUE(server.waitForRequests(1, kNoHang));
+    ASSERT_TRUE(server.waitForRequests(2, kNoHang));
     auto got = server.requests();
-    ASSERT_EQ(got.size(), 1u);
-    expectRequest(got[0], 7, 6, 21, 1);
-    EXPECT_EQ(got[0].values, std::vector<uint16_t>{200});
+    ASSERT_EQ(got.size(), 2u);
+    expectWaitTold(got[0], 7, 600);
+    expectRequest(got[1], 7, 6, 21, 1);
+    EXPECT_EQ(got[1].values, std::vector<uint16_t>{200});
     EXPECT_EQ(server.reg(21), 200);
     EXPECT_EQ(std::string(node->portName), "tcp:127.0.0.1:" + std::to_string(server.port()));
 
@@ -79,11 +88,26 @@ TEST_F(TcpNode, OpenWritesTheDeviceTimeoutWithTheSlaveAsUnitIdAndIgnoresTheSpeed
     SensorNode* other = open(8);
     ASSERT_NE(other, nullptr);
     EXPECT_NE(other, node);
-    ASSERT_TRUE(server.waitForRequests(1, kNoHang));
+    ASSERT_TRUE(server.waitForRequests(2, kNoHang));
     got = server.requests();
-    ASSERT_EQ(got.size(), 1u);
-    expectRequest(got[0], 8, 6, 21, 1);
+    ASSERT_EQ(got.size(), 2u);
+    expectWaitTold(got[0], 8, 600);
+    expectRequest(got[1], 8, 6, 21, 1);
     EXPECT_EQ(server.accepted(), 2);
+
+    // A wait set later is told before the next request, and read back as set.
+    server.clearRequests();
+    const timeval patient{2, 500000};
+    snModbusSetResponseTimeout(node, &patient);
+    snModbusGetResponseTimeout(node, &response);
+    EXPECT_EQ(response.tv_sec, 2);
+    EXPECT_EQ(response.tv_usec, 500000);
+    uint16_t serial = 0;
+    EXPECT_EQ(snGetSerialNum(node, &serial), 0) << "errno " << errno;
+    got = server.requests();
+    ASSERT_EQ(got.size(), 2u);
+    expectWaitTold(got[0], 7, 2500);
+    expectRequest(got[1], 7, 3, 15, 1);
 }
 
 TEST_F(TcpNode, PowerAnalogAndPortTransfersGoThroughTheConnection) {
@@ -131,10 +155,10 @@ TEST(TcpNodeIpv6, BracketedAddressReachesTheServer) {
     const std::string name = "tcp:[::1]:" + std::to_string(server.port());
     SensorNode* node = openSensorNode(name.c_str(), 115200, 3);
     ASSERT_NE(node, nullptr) << "errno " << errno;
-    ASSERT_TRUE(server.waitForRequests(1, kNoHang));
+    ASSERT_TRUE(server.waitForRequests(2, kNoHang));
     const auto got = server.requests();
-    ASSERT_EQ(got.size(), 1u);
-    expectRequest(got[0], 3, 6, 21, 1);
+    ASSERT_EQ(got.size(), 2u);
+    expectRequest(got[1], 3, 6, 21, 1);
     EXPECT_EQ(closeSensorNode(node), 0);
 }
 
@@ -216,9 +240,10 @@ TEST_F(TcpNode, LostConnectionFailsTheCallAndALaterCallReconnects) {
     EXPECT_EQ(snGetSerialNum(node, &serial), 0) << "errno " << errno;
     EXPECT_EQ(serial, 4242);
     const auto got = server.requests();
-    ASSERT_EQ(got.size(), 2u);
-    expectRequest(got[0], 9, 3, 262, 11);
-    expectRequest(got[1], 9, 3, 15, 1);
+    ASSERT_EQ(got.size(), 3u);
+    expectWaitTold(got[0], 9, 600);
+    expectRequest(got[1], 9, 3, 262, 11);
+    expectRequest(got[2], 9, 3, 15, 1);
     EXPECT_EQ(server.accepted(), 2);
 }
 

@@ -115,15 +115,41 @@ void ModbusTcpServer::serve(int listener) {
 void ModbusTcpServer::answer(int client, std::vector<int>& clients) {
     uint8_t query[MODBUS_TCP_MAX_ADU_LENGTH];
     modbus_set_socket(ctx_, client);
-    const int length = modbus_receive(ctx_, query);
-    if (length > 0) {
+    int length = modbus_receive(ctx_, query);
+    if (length > 0 && query[modbus_get_header_length(ctx_)] == kSetClientTimeout) {
+        length = answerClientTimeout(client, query, length);
+    } else if (length > 0) {
         std::lock_guard<std::mutex> lock(mutex_);
         record(query, length);
         modbus_reply(ctx_, query, length, map_);
-    } else if (length < 0) {
+    }
+    if (length < 0) {
         close(client);
         clients.erase(std::find(clients.begin(), clients.end(), client));
     }
+}
+
+// The daemon's own function, a client's wait on the line: libmodbus reads
+// only its function byte, so the word behind it is taken here by the
+// frame's length, and it is taken as the daemon takes it.
+int ModbusTcpServer::answerClientTimeout(int client, uint8_t* query, int length) {
+    const int h = modbus_get_header_length(ctx_);
+    const int framed = h - 1 + ((query[4] << 8) | query[5]);
+    while (length < framed && length < MODBUS_TCP_MAX_ADU_LENGTH) {
+        const ssize_t got = ::recv(client, query + length, static_cast<size_t>(framed - length), 0);
+        if (got <= 0) return -1;
+        length += static_cast<int>(got);
+    }
+    uint8_t reply[MODBUS_TCP_MAX_ADU_LENGTH];
+    std::copy(query, query + h + 1, reply);
+    reply[4] = 0;
+    reply[5] = 3;  // unit, function, taken
+    reply[h + 1] = 1;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        record(query, length);
+    }
+    return ::send(client, reply, static_cast<size_t>(h + 2), MSG_NOSIGNAL) < 0 ? -1 : length;
 }
 
 void ModbusTcpServer::record(const uint8_t* query, int length) {

@@ -16,7 +16,8 @@
 
 namespace sntest {
 
-// One request as it arrived.  For function 23 the address and quantity are
+// One request as it arrived (function 0x41, a client's wait on the line,
+// too: its milliseconds are the address).  For function 23 the address and quantity are
 // those of the write, the read's are kept apart.
 struct TcpRequest {
     int unit = 0;
@@ -60,6 +61,8 @@ private:
     void serve(int listener);
     void answer(int client, std::vector<int>& clients);
     void record(const uint8_t* query, int length);
+    int answerClientTimeout(int client, uint8_t* query, int length);
+    static constexpr uint8_t kSetClientTimeout = 0x41;
 
     std::string host_;
     int port_ = 0;

@@ -263,8 +263,11 @@ Exchanged settleAfterFailure(modbus_t* ctx, LineBook& book, uint8_t slave, const
         transactOnce(ctx, catching, slave, probe, sizeof kProbes[0], frame, settleWait(timeout));
     if (catching.caught() != 0) return Exchanged{Exchanged::Kind::Answer, catching.caught(), 0};
     if (probed.kind == Exchanged::Kind::Failed) return probed;
+    Exchanged settled = failure;
+    // Answered: the book has had the request's news, nothing is owed.
+    settled.owed = probed.kind != Exchanged::Kind::Answer;
     errno = failure.errorNumber;
-    return failure;
+    return settled;
 }
 
 }  // namespace

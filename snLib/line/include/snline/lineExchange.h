@@ -28,7 +28,7 @@ struct Exchanged {
     Kind kind = Kind::NoAnswer;
     std::size_t length = 0;  // of the answer PDU
     int errorNumber = 0;     // ETIMEDOUT, EMBBADCRC, or what the device said
-    bool owed = false;       // the request is owed: its answer may still come
+    bool owed = false;       // the request is still owed: its answer may yet come
     uint64_t debt = 0;       // and this names it (Debt::order)
 };
 
