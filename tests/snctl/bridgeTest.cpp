@@ -155,7 +155,9 @@ TEST_F(BridgeTest, JsonIsAReadyObjectThenACountsObject) {
     const RunResult end = stopBridge();
     EXPECT_EQ(end.status, 0) << end.err;
     EXPECT_EQ(end.out, "{\"port\":1,\"baud\":19200,\"format\":\"8N1\",\"link\":\"" + link() +
-                           "\",\"pty\":\"" + pty + "\"}\n{\"to_node\":0,\"from_node\":0}\n");
+                           "\",\"pty\":\"" + pty +
+                           "\"}\n{\"to_node\":0,\"from_node\":0,\"unknown_to_node\":0,"
+                           "\"unknown_from_node\":0}\n");
 }
 
 // Stopped while its node is gone: the counts, then the failure, status 1.

@@ -449,7 +449,8 @@ TEST_F(RemoteBridgeTest, JsonIsAReadyObjectThenACountsObject) {
     EXPECT_EQ(end.status, 0) << end.err;
     EXPECT_EQ(end.out, "{\"port\":1,\"baud\":19200,\"format\":\"8N1\",\"listen\":\"" + address +
                            "\",\"protocol\":\"raw\"}\n{\"clients\":0,\"refused\":0,\"dropped\":0,"
-                           "\"to_node\":0,\"from_node\":0}\n");
+                           "\"to_node\":0,\"from_node\":0,\"unknown_to_node\":0,"
+                           "\"unknown_from_node\":0}\n");
 }
 
 // Fifty connections at once: one is served, the others refused with a log
