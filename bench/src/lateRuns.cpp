@@ -124,11 +124,18 @@ FailureCost measureFailureCost(int baud, int rounds) {
         auto start = Clock::now();
         getSensorNodeModbusTimeout(node, &word);
         normal.push_back(msSince(start));
+        // The node drops this one request and answers the probe that
+        // settles it, as a node that missed one request does.
+        const std::size_t seen = sim.log().size();
         sim.setFault(snsim::Fault::NoAnswer);
+        std::thread dropOne([&sim, seen] {
+            sim.waitForLog(seen + 1, std::chrono::seconds(5));
+            sim.setFault(snsim::Fault::None);
+        });
         start = Clock::now();
         const bool failedAsItShould = getSensorNodeModbusTimeout(node, &word) < 0;
         failed.push_back(msSince(start));
-        sim.setFault(snsim::Fault::None);
+        dropOne.join();
         start = Clock::now();
         const bool answered = getSensorNodeModbusTimeout(node, &word) == 0;
         next.push_back(msSince(start));
