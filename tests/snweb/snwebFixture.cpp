@@ -12,16 +12,17 @@ void SnwebTest::SetUp() {
     startDaemon();
 }
 
-void SnwebTest::startWeb(const std::vector<std::string>& extra) {
+void SnwebTest::startWeb(const std::vector<std::string>& extra, const std::string& device) {
+    const std::string node = device.empty() ? tcpName() : device;
     std::vector<std::string> argv{SNWEB_PATH,
                                   "--listen",
                                   "127.0.0.1:0",
                                   "--rate",
                                   "5",
                                   "--target",
-                                  "alpha=" + tcpName() + ",slave=1",
+                                  "alpha=" + node + ",slave=1",
                                   "--target",
-                                  "beta=" + tcpName() + ",slave=2"};
+                                  "beta=" + node + ",slave=2"};
     argv.insert(argv.end(), extra.begin(), extra.end());
     ASSERT_TRUE(web.start(argv));
     const std::regex ready("open http://127\\.0\\.0\\.1:([0-9]+)/\\?token=([0-9a-zA-Z_-]+)\n");

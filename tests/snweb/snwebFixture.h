@@ -20,8 +20,9 @@ protected:
 
     void SetUp() override;  // the nodes pinned and the daemon started
 
-    // snweb on 127.0.0.1:0 with targets "alpha" (slave 1) and "beta" (slave 2).
-    void startWeb(const std::vector<std::string>& extra = {});
+    // snweb on 127.0.0.1:0 with targets "alpha" (slave 1) and "beta" (slave 2)
+    // through the daemon, or on `device` itself when named.
+    void startWeb(const std::vector<std::string>& extra = {}, const std::string& device = "");
     // The printed URL: http://127.0.0.1:PORT/?token=TOKEN
     std::string url() const;
 
