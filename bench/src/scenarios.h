@@ -26,7 +26,8 @@ std::vector<Row> busRows(const Plan& plan);
 
 // snctl exporter: one probe of one node, directly and through snbusd.
 std::vector<Row> exporterRows(const Plan& plan);
-// What a failed transaction costs, and values read back under late answers.
+// What a failed transaction costs, values read back under late answers, a
+// port streaming under late answers and a late answer settled in its call.
 std::vector<Row> lateRows(const Plan& plan);
 
 }  // namespace snbench
