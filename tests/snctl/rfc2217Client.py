@@ -117,7 +117,9 @@ def numbered(tcp_port, lines, baud, out_path, stall):
     writer.start()
     got = bytearray()
     last = time.monotonic()
-    while not got.endswith(stream[-7:]) and time.monotonic() - last < stall:
+    # The far end starts once the test has seen the line set: the first
+    # byte may take longer than a stall.
+    while not got.endswith(stream[-7:]) and time.monotonic() - last < (stall if got else 30):
         chunk = port.read(4096)
         if chunk:
             got += chunk
