@@ -21,6 +21,8 @@ namespace snbusd {
 struct Answer {
     ClientId client = 0;
     std::vector<uint8_t> frame;  // a whole Modbus TCP frame
+    uint8_t unit = 0;
+    bool fromNode = false;  // the node's own answer, not one the daemon gave itself
 };
 
 class Bus {

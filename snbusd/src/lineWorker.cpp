@@ -31,8 +31,9 @@ void LineWorker::run() {
         if (bus_.stopped()) return;
         if (!line_.up()) tryToReopen();
         if (!job) continue;
-        const std::vector<uint8_t> pdu = serve(*job);
-        bus_.deliver(Answer{job->client, answerFrame(job->request, pdu)});
+        const Reply reply = serve(*job);
+        bus_.deliver(Answer{job->client, answerFrame(job->request, reply.pdu), job->request.unit,
+                            reply.fromNode});
         metrics_.setWaiting(bus_.waiting());
     }
 }
@@ -55,41 +56,38 @@ void LineWorker::tryToReopen() {
     log_.event("device " + line_.device() + " is back");
 }
 
-std::vector<uint8_t> LineWorker::serve(const Job& job) {
+LineWorker::Reply LineWorker::serve(const Job& job) {
     const Request& request = job.request;
     if (const uint8_t code = refusal(request, policy_)) {
         metrics_.refused(refusalReason(code, request, policy_));
         log_.detail(describe(request) + ": refused with exception " + std::to_string(code));
-        return exceptionPdu(request.pdu.empty() ? 0 : request.pdu[0], code);
+        return {exceptionPdu(request.pdu.empty() ? 0 : request.pdu[0], code)};
     }
     if (!line_.up()) {
         metrics_.refused("device_gone");
-        return exceptionPdu(request.pdu[0], kGatewayPathUnavailable);
+        return {exceptionPdu(request.pdu[0], kGatewayPathUnavailable)};
     }
     return onTheLine(request, job.lineTimeout);
 }
 
-std::vector<uint8_t> LineWorker::onTheLine(const Request& request,
-                                           std::chrono::milliseconds timeout) {
+LineWorker::Reply LineWorker::onTheLine(const Request& request, std::chrono::milliseconds timeout) {
     const auto start = Clock::now();
-    const Outcome outcome = request.unit == 0
-                                ? line_.broadcast(request.pdu)
-                                : line_.transact(request.unit, request.pdu, book_, timeout);
+    const Outcome outcome = transact(request, timeout);
     const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
     const uint8_t function = request.pdu[0];
     switch (outcome.kind) {
         case Outcome::Kind::Answer:
             metrics_.transaction(request.unit, "ok", seconds);
-            if (request.unit == 0) return broadcastAnswer(request.pdu);
+            if (request.unit == 0) return {broadcastAnswer(request.pdu)};
             if (outcome.pdu[0] & 0x80) metrics_.nodeException(request.unit, outcome.pdu[1]);
             log_.detail(describe(request) + ": answered");
-            return outcome.pdu;
+            return {outcome.pdu, true};
         case Outcome::Kind::NoAnswer:
         case Outcome::Kind::Garbled: {
             const bool late = outcome.kind == Outcome::Kind::NoAnswer;
             metrics_.transaction(request.unit, late ? "timeout" : "garbled", seconds);
             log_.detail(describe(request) + (late ? ": no answer" : ": garbled answer"));
-            return exceptionPdu(function, kGatewayTargetFailed);
+            return {exceptionPdu(function, kGatewayTargetFailed)};
         }
         case Outcome::Kind::Gone:
             break;
@@ -97,7 +95,16 @@ std::vector<uint8_t> LineWorker::onTheLine(const Request& request,
     metrics_.transaction(request.unit, "device_gone", seconds);
     lineWentDown(outcome.errorNumber);
     lastOpenAttempt_ = Clock::now();
-    return exceptionPdu(function, kGatewayPathUnavailable);
+    return {exceptionPdu(function, kGatewayPathUnavailable)};
+}
+
+// The book follows the request while it is on the line, and its debt after.
+Outcome LineWorker::transact(const Request& request, std::chrono::milliseconds timeout) {
+    if (request.unit == 0) return line_.broadcast(request.pdu);
+    book_.onTheLine(request.unit, request.pdu);
+    const Outcome outcome = line_.transact(request.unit, request.pdu, book_, timeout);
+    book_.offTheLine(outcome.debt);
+    return outcome;
 }
 
 }  // namespace snbusd

@@ -28,8 +28,15 @@ public:
     void run();
 
 private:
-    std::vector<uint8_t> serve(const Job& job);
-    std::vector<uint8_t> onTheLine(const Request& request, std::chrono::milliseconds timeout);
+    // What a client is told, and whether a node said it.
+    struct Reply {
+        std::vector<uint8_t> pdu;
+        bool fromNode = false;
+    };
+
+    Reply serve(const Job& job);
+    Reply onTheLine(const Request& request, std::chrono::milliseconds timeout);
+    Outcome transact(const Request& request, std::chrono::milliseconds timeout);
     void lineWentDown(int errorNumber);
     void tryToReopen();
 

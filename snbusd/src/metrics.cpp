@@ -20,6 +20,16 @@ void Metrics::lateAnswer(uint8_t slave) {
     ++lateAnswers_[slave];
 }
 
+void Metrics::orphanedAnswer(uint8_t slave) {
+    std::lock_guard lock(mutex_);
+    ++orphanedAnswers_[slave];
+}
+
+void Metrics::unsettledRequest(uint8_t slave) {
+    std::lock_guard lock(mutex_);
+    ++unsettledRequests_[slave];
+}
+
 void Metrics::refused(const char* reason) {
     std::lock_guard lock(mutex_);
     ++refusals_[reason];
@@ -45,8 +55,16 @@ std::string Metrics::render() const {
         text.sample({{"slave", std::to_string(key.first)}, {"code", std::to_string(key.second)}},
                     static_cast<double>(count));
     text.family("snbusd_late_answers_total", MetricType::Counter,
-                "Answers dropped because they came after their request was given up on.");
+                "Answers that came after the response timeout of their request.");
     for (const auto& [slave, count] : lateAnswers_)
+        text.sample({{"slave", std::to_string(slave)}}, static_cast<double>(count));
+    text.family("snbusd_orphaned_answers_total", MetricType::Counter,
+                "Answers of the nodes nobody took: the client had gone, or had been told 0x0B.");
+    for (const auto& [slave, count] : orphanedAnswers_)
+        text.sample({{"slave", std::to_string(slave)}}, static_cast<double>(count));
+    text.family("snbusd_unsettled_requests_total", MetricType::Counter,
+                "Requests given up on whose outcome the node never told.");
+    for (const auto& [slave, count] : unsettledRequests_)
         text.sample({{"slave", std::to_string(slave)}}, static_cast<double>(count));
     text.family("snbusd_refused_requests_total", MetricType::Counter,
                 "Requests the daemon answered itself, without the line, by reason.");

@@ -19,8 +19,15 @@ public:
     // "ok" on the line and by its code below.
     void transaction(uint8_t slave, const char* outcome, double seconds);
     void nodeException(uint8_t slave, uint8_t code);
-    // A frame dropped because it answered an earlier request of `slave`.
+    // A frame that came after the response timeout of the request it answers.
     void lateAnswer(uint8_t slave);
+    // An answer of `slave` nobody takes: its client had gone, or had been
+    // told 0x0B before it came.
+    void orphanedAnswer(uint8_t slave);
+    // A request of a client given up on whose outcome `slave` never told:
+    // its answer was garbled or not to be told for it, or the node stayed
+    // silent past the debt's life.
+    void unsettledRequest(uint8_t slave);
     // Requests answered by the daemon without the line: "read_only",
     // "unit", "function", "malformed", "device_gone".
     void refused(const char* reason);
@@ -38,6 +45,8 @@ private:
     std::map<std::pair<int, std::string>, uint64_t> transactions_;  // (slave, outcome)
     std::map<std::pair<int, int>, uint64_t> exceptions_;            // (slave, code)
     std::map<int, uint64_t> lateAnswers_;                           // by slave
+    std::map<int, uint64_t> orphanedAnswers_;                       // by slave
+    std::map<int, uint64_t> unsettledRequests_;                     // by slave
     std::map<std::string, uint64_t> refusals_;
     sncommon::Histogram durations_{sncommon::Histogram::secondsBuckets()};
     uint64_t accepted_ = 0;

@@ -117,11 +117,16 @@ Outcome SerialLine::transact(uint8_t unit, const std::vector<uint8_t>& pdu, snli
             outcome.kind = Outcome::Kind::Garbled;
             break;
         case snline::Exchanged::Kind::Failed:
-            if (isDeviceGone(done.errorNumber)) return lost(done.errorNumber);
-            outcome.kind = Outcome::Kind::Garbled;
+            // The request may have gone out all the same: its debt is kept.
+            if (isDeviceGone(done.errorNumber)) {
+                outcome = lost(done.errorNumber);
+            } else {
+                outcome.kind = Outcome::Kind::Garbled;
+            }
             break;
     }
     outcome.errorNumber = done.errorNumber;
+    if (done.owed) outcome.debt = done.debt;
     return outcome;
 }
 

@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -23,6 +24,9 @@ struct Outcome {
     Kind kind = Kind::NoAnswer;
     std::vector<uint8_t> pdu;
     int errorNumber = 0;  // what libmodbus said, for the log
+    // When the request was given up on but its answer may still come: the
+    // name of its debt in the book (snline::Debt::order).
+    std::optional<uint64_t> debt;
 };
 
 class SerialLine {

@@ -46,7 +46,8 @@ bool Server::serveOnce(const sncommon::StopSignals& signals) {
     for (const int fd : listeners_) fds.push_back({fd, POLLIN, 0});
     std::vector<ClientId> order;
     for (const auto& [id, client] : clients_) {
-        const short events = static_cast<short>((client.wantsToRead() ? POLLIN : 0) |
+        // A client not read (its requests at the limit) is still heard leaving.
+        const short events = static_cast<short>((client.wantsToRead() ? POLLIN : POLLRDHUP) |
                                                 (client.out.empty() ? 0 : POLLOUT));
         fds.push_back({client.fd, events, 0});
         order.push_back(id);
@@ -65,8 +66,12 @@ bool Server::serveOnce(const sncommon::StopSignals& signals) {
         if (found == clients_.end()) continue;
         const short revents = fds[first + i].revents;
         if (revents & POLLOUT) writeTo(found->second);
-        if (clients_.count(order[i]) && (revents & (POLLIN | POLLHUP | POLLERR)))
+        if (clients_.count(order[i]) == 0) continue;
+        if (revents & (POLLIN | POLLHUP | POLLERR)) {
             readFrom(found->second);
+        } else if (revents & POLLRDHUP) {
+            close(order[i], "closed by the client");
+        }
     }
     closeIdle();
     return true;
@@ -157,7 +162,10 @@ void Server::writeTo(ClientConnection& client) {
 void Server::deliverAnswers() {
     for (Answer& answer : bus_.takeAnswers()) {
         const auto found = clients_.find(answer.client);
-        if (found == clients_.end()) continue;  // gone while its request was on the line
+        if (found == clients_.end()) {  // gone while its request was on the line
+            if (answer.fromNode) metrics_.orphanedAnswer(answer.unit);
+            continue;
+        }
         ClientConnection& client = found->second;
         client.out.insert(client.out.end(), answer.frame.begin(), answer.frame.end());
         --client.inFlight;

@@ -46,6 +46,15 @@ Bytes frame(uint16_t transaction, uint8_t unit, const Bytes& pdu) {
     return out;
 }
 
+Bytes words(uint8_t function, std::initializer_list<uint16_t> values) {
+    Bytes out{function, static_cast<uint8_t>(2 * values.size())};
+    for (const uint16_t v : values) {
+        out.push_back(static_cast<uint8_t>(v >> 8));
+        out.push_back(static_cast<uint8_t>(v & 0xFF));
+    }
+    return out;
+}
+
 RawClient::RawClient(uint16_t port) {
     fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in address{};

@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <initializer_list>
 #include <optional>
 #include <string>
 #include <vector>
@@ -42,6 +43,9 @@ private:
 
 // A request frame: MBAP header then the PDU.
 Bytes frame(uint16_t transaction, uint8_t unit, const Bytes& pdu);
+// A PDU of `function` carrying register values: its byte count, then each
+// value high byte first (a read's answer, a write-and-read's).
+Bytes words(uint8_t function, std::initializer_list<uint16_t> values);
 
 class DaemonTest : public ::testing::Test {
 protected:
