@@ -64,6 +64,9 @@ protected:
         sntest::SerialClient instrument;
         ASSERT_TRUE(instrument.open(sim.instrumentPath(1)));
         const sntest::Exchanged far = sntest::exchangeNumbered(instrument, kLines, kStall);
+        // The page stays open until then: a page that leaves drops what it
+        // typed and the node has not yet taken.
+        std::ofstream(file + ".done").put('\n');
         const sntest::RunResult ended = page.wait(60s);
         EXPECT_EQ(ended.status, 0) << ended.out << ended.err;
         EXPECT_NE(ended.out.find("ok numbered"), std::string::npos) << ended.out;

@@ -9,11 +9,14 @@ own Origin), sets the port's line to BAUD 8N1 as the page's line controls
 do, prints "ok open", then sends LINES numbered lines ("000123\\n") in
 messages of 1 KiB while it reads the node's until their last line came or
 nothing came for STALL seconds.  What came is left in the file OUT for the
-test to check; "ok numbered" ends a run in which no byte was missed
-("missed N" when the page fell a whole ring behind).
+test to check; the page then stays open until the test makes OUT.done (what
+it typed may still be on its way: a page that closes drops it), and "ok
+numbered" ends a run in which no byte was missed ("missed N" when the page
+fell a whole ring behind).
 """
 import http.client
 import json
+import os
 import sys
 import threading
 import time
@@ -91,6 +94,9 @@ def main(web_port, token, node, port, baud, lines, out_path, stall):
     writer.join()
     with open(out_path, "wb") as out:
         out.write(got)
+    wait_until = time.monotonic() + FIRST_BYTE
+    while not os.path.exists(out_path + ".done") and time.monotonic() < wait_until:
+        time.sleep(0.05)
     ws.close()
     say("missed %d" % missed if missed else "ok numbered")
 
