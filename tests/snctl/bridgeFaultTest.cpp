@@ -104,7 +104,8 @@ protected:
         const sntest::Exchanged far = sntest::exchangeNumbered(instrument, kLines, stall);
         localEnd.join();
         faults.join();
-        EXPECT_TRUE(local.sentAll && far.sentAll) << "a writer stalled for " << stall.count();
+        EXPECT_TRUE(local.sentAll && far.sentAll)
+            << "a writer stalled for " << stall.count() << " ms";
         return finish(far.received, local.received);
     }
 
@@ -228,12 +229,14 @@ TEST_F(BridgeFaultTest, ANodeSilentForFiveSecondsMidStream) {
     for (const bool viaDaemon : {false, true}) {
         SCOPED_TRACE(viaDaemon ? "through the daemon" : "on the device");
         const std::string node = viaDaemon ? throughDaemon() : sim.devicePath();
-        expectWithinUnknown(throughLink(node, 12s, [this] {
+        const Outcome o = throughLink(node, 12s, [this] {
             std::this_thread::sleep_for(1s);
             sim.setFault(snsim::Fault::NoAnswer);
             std::this_thread::sleep_for(5s);
             sim.setFault(snsim::Fault::None);
-        }));
+        });
+        EXPECT_NE(o.output.find("node not answering"), std::string::npos) << "not mid-stream";
+        expectWithinUnknown(o);
     }
 }
 
