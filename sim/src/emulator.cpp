@@ -56,8 +56,10 @@ Emulator::Impl::Impl(Options o) : opt(std::move(o)) {
     modbusBaud = opt.modbusBaud;
     const auto now = Clock::now();
     for (int s : opt.slaves)
-        if (s >= 1 && s <= 247 && !node(s))
+        if (s >= 1 && s <= 247 && !node(s)) {
             nodes.push_back(std::make_unique<NodeMap>(s, opt.txFifoSize, opt.rxFifoSize, now));
+            if (opt.powerVector) nodes.back()->fixPowerVector(*opt.powerVector);
+        }
     // Sinks: loopback everywhere it is asked for; a pty or command only on
     // the first slave's port (the others' same port is left unconnected).
     for (std::size_t i = 0; i < nodes.size(); ++i)

@@ -220,7 +220,7 @@ void NodeMap::refreshReg(int a, Clock::time_point now) {
         uint16_t v = 0;
         for (int i = 0; i < 4; ++i)
             if (map_->tab_bits[i]) v = static_cast<uint16_t>(v | (1u << i));
-        regs[a] = v;
+        regs[a] = fixedPowerVector_.value_or(v);
     } else if (a >= kRegAnalog && a < kRegAnalog + 8) {
         regs[a] = analogValue(a - kRegAnalog, now);
     } else if (a == kRegBusy) {

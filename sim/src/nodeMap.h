@@ -73,6 +73,8 @@ public:
     void setCoil(int address, bool on, Clock::time_point now);
 
     void resetConfiguration(Clock::time_point now);
+    // Register 19 reads `vector` from now on, whatever the coils.
+    void fixPowerVector(uint16_t vector) { fixedPowerVector_ = vector; }
 
 private:
     void writeReg(int address, uint16_t value, Clock::time_point now);
@@ -88,6 +90,7 @@ private:
     std::array<PortModel, kPorts> ports_;
     std::array<std::optional<uint16_t>, 8> analogPinned_{};
     uint16_t forcedBusy_ = 0;
+    std::optional<uint16_t> fixedPowerVector_;
     Clock::time_point epoch_;
 };
 

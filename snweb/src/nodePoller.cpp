@@ -144,18 +144,23 @@ void NodePoller::run() {
 
 void NodePoller::sample() {
     Sample reading;
-    uint16_t power = 0;
+    std::array<bool, kOutputs> outputs{};
     const bool read = call(snAnalogChans(node_, 0, kChannels, reading.values.data()));
-    const bool powerRead = read && call(snGetPowerVector(node_, &power));
+    bool outputsRead = read;
+    for (int o = 0; o < kOutputs && outputsRead; ++o) {
+        const int on = snPowerIsOn(node_, static_cast<uint16_t>(o));
+        outputsRead = call(on);
+        outputs[static_cast<std::size_t>(o)] = on == 1;
+    }
     reading.time = wallSeconds();
     std::lock_guard<std::mutex> lock(mutex_);
     status_.up = read;
     if (!read) return;
     status_.lastAnswer = reading.time;
     window_.add(reading);
-    if (powerRead) {
-        status_.powerKnown = true;
-        status_.powerVector = power;
+    if (outputsRead) {
+        status_.outputsKnown = true;
+        status_.outputs = outputs;
     }
 }
 
@@ -167,8 +172,12 @@ void NodePoller::readIdentity() {
     ok = ok && call(snGetHwConfig(node_, &read.hwConfig));
     ok = ok && call(getSensorNodeModbusTimeout(node_, &read.deviceTimeout));
     ok = ok && call(snGetAnalogParms(node_, 0, kChannels, read.parms.data()));
+    // Shown as the number it is, as often as the identity.
+    const bool vectorRead = ok && call(snGetPowerVector(node_, &read.powerVector));
     if (!ok) return;
     std::lock_guard<std::mutex> lock(mutex_);
+    status_.powerKnown = vectorRead;
+    status_.powerVector = read.powerVector;
     status_.identityKnown = true;
     status_.serial = read.serial;
     status_.revision = read.revision;

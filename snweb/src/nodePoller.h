@@ -26,6 +26,7 @@ struct SnSerial;
 namespace snweb {
 
 inline constexpr int kPorts = 3;
+inline constexpr int kOutputs = 4;
 inline constexpr std::size_t kMostQueuedCommands = 16;
 inline constexpr double kWindowSeconds = 600;
 
@@ -49,6 +50,10 @@ struct NodeStatus {
     uint32_t board = 0;
     uint16_t hwConfig = 0;
     uint16_t deviceTimeout = 0;
+    // An output's state is its coil; the power vector is only a register,
+    // whose meaning is the node's own.
+    bool outputsKnown = false;
+    std::array<bool, kOutputs> outputs{};
     bool powerKnown = false;
     uint16_t powerVector = 0;
     std::array<uint16_t, 2 * kChannels> parms{};

@@ -48,6 +48,7 @@ std::string nodeJson(const NodePoller& node, const NodeStatus& s,
         status["deviceTimeout"] = s.deviceTimeout;
         status["parms"] = s.parms;
     }
+    if (s.outputsKnown) status["outputs"] = s.outputs;
     if (s.powerKnown) status["power"] = s.powerVector;
     status["ports"] = ports(s);
     status["lastAction"] = s.lastAction;

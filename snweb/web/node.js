@@ -140,11 +140,12 @@ function update(view, message) {
     button.disabled = message.readOnly;
   }
   showIdentity(view, status);
+  // An output's state is its coil, never a bit of the power vector.
   for (let output = 0; output < OUTPUTS; output++) {
     const button = view.switches.children[output];
-    const known = status.power !== undefined;
+    const known = status.outputs !== undefined;
     button.disabled = message.readOnly || !known;
-    button.setAttribute("aria-checked", String(known && (status.power >> output & 1) === 1));
+    button.setAttribute("aria-checked", String(known && status.outputs[output] === true));
   }
   if (status.lastAction) {
     view.outcome.textContent = status.lastAction;

@@ -85,6 +85,21 @@ TEST_F(MapTest, PowerCoilsShowInPowerVector) {
     EXPECT_FALSE(emu().coil(3));
 }
 
+// A node whose power vector means something else: the coils alone tell
+// the outputs, so a client that reads register 19 for them is caught.
+TEST_F(MapTest, AFixedPowerVectorIgnoresTheCoils) {
+    snsim::Options options = defaultOptions();
+    options.powerVector = 0x00A5;
+    client_.reset();
+    emu().stop();
+    startWith(options);
+    ASSERT_EQ(client().writeCoil(1, true), 1);
+    EXPECT_EQ(client().readCoil(1), 1);
+    EXPECT_EQ(client().readCoil(0), 0);
+    EXPECT_EQ(client().readReg(19), 0x00A5);
+    EXPECT_EQ(emu().reg(19), 0x00A5);
+}
+
 TEST_F(MapTest, BlinkAndDcCoilsAreKept) {
     const uint8_t pattern[2] = {1, 0};
     ASSERT_EQ(modbus_write_bits(client().ctx(), 9, 2, pattern), 2);

@@ -82,9 +82,15 @@ def check_login(driver, url, serials, shots):
 
 
 def check_switches(driver, base, snctl, tcp_name, shots):
-    """A click switches output 3; snctl beside the page shows within 2 s."""
+    """A click switches output 3; snctl beside the page shows within 2 s.
+    The node's power vector reads 0x0003 whatever its coils: the switches
+    show the coils, the vector is shown as the number it is."""
     driver.get(base + "/node/alpha")
     wait_for(driver, "power-alpha-3 read back off", lambda d: checked(d, "power-alpha-3") == "false")
+    wait_for(driver, "the power vector shown as 0x0003", lambda d: "0x0003" in d.find_element(
+        By.CSS_SELECTOR, '[data-testid="identity-alpha"]').text)
+    if [checked(driver, f"power-alpha-{o}") for o in range(4)] != ["false"] * 4:
+        fail("the switches show the power vector's bits, not the coils")
     driver.find_element(By.CSS_SELECTOR, '[data-testid="power-alpha-3"]').click()
     wait_for(driver, "power-alpha-3 read back on", lambda d: checked(d, "power-alpha-3") == "true")
     print("power-alpha-3: clicked, reads back on", flush=True)
@@ -94,6 +100,10 @@ def check_switches(driver, base, snctl, tcp_name, shots):
     wait_for(driver, "power-alpha-2 on after snctl", lambda d: checked(d, "power-alpha-2") == "true",
              seconds=2.0)
     print(f"snctl power 2 on: shown after {time.monotonic() - started:.2f} s", flush=True)
+    shown = [checked(driver, f"power-alpha-{o}") for o in range(4)]
+    if shown != ["false", "false", "true", "true"]:
+        fail(f"the switches show {shown}, the coils are off, off, on, on")
+    print("switches: the coils, with the power vector 0x0003 beside them", flush=True)
     driver.save_screenshot(os.path.join(shots, "node.png"))
 
 

@@ -25,6 +25,9 @@ protected:
               o.ports[1].kind = snsim::Attachment::Kind::Pty;
               o.ports[1].linkPath = dir + "/instrument1";  // dir: made before the node
               o.rxFifoSize = 128 * 1024;  // a slowed (sanitized) relay never overruns it
+              // Outputs 0 and 1 on by register 19, never by their coils: a
+              // page that reads outputs off the power vector is caught.
+              o.powerVector = 0x0003;
           }),
           instrument(dir + "/instrument1") {}
     std::string instrument;

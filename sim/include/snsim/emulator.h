@@ -8,6 +8,7 @@
 #include <chrono>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -31,6 +32,9 @@ struct Options {
     std::string linkPath;               // optional symlink to the device
     std::size_t txFifoSize = 512;       // node's transmit FIFO per port
     std::size_t rxFifoSize = 512;       // node's receive FIFO per port
+    // Register 19 reads this whatever the power coils say, as on a node that
+    // gives the power vector a meaning of its own; unset: coils 0..3 as bits.
+    std::optional<uint16_t> powerVector;
 };
 
 // One request the emulator saw on the line, answered or not.
@@ -60,7 +64,8 @@ struct Transaction {
 //    gaps of the port blocks, coils 7, 8 and above 12) and writes to read-only
 //    registers are answered with exception 2 (illegal data address);
 //  - setReg on 31..38 pins that analog channel to the value (they otherwise
-//    vary with time); setReg(19, v) sets power coils 0..3 from v.
+//    vary with time); setReg(19, v) sets power coils 0..3 from v (and
+//    register 19 reads them back unless Options::powerVector fixes it).
 //  - NoAnswer and Exception leave the node state untouched; the other faults
 //    apply the request and spoil only the answer.
 
