@@ -8,6 +8,17 @@
 
 namespace snctl {
 
+namespace {
+
+constexpr std::size_t kActionKinds = 6;
+
+}  // namespace
+
+ClientPeer::ClientPeer(bool telnet, bool keep) : telnet_(telnet), keep_(keep) {
+    // Never grows past one of each kind: no allocation while a client floods.
+    actions_.reserve(kActionKinds);
+}
+
 PeerWait ClientPeer::inputReady() const { return {inputReady_.fd(), POLLIN}; }
 
 PeerWait ClientPeer::outputRoom() const { return {outputRoom_.fd(), POLLIN}; }
@@ -24,7 +35,7 @@ std::size_t ClientPeer::takeInput(uint8_t* buffer, std::size_t room,
     for (PendingAction& pending : actions_) pending.at -= count;
     if (!actions_.empty() && actions_.front().at == 0) {
         action = actions_.front().action;
-        actions_.pop_front();
+        actions_.erase(actions_.begin());
     }
     if (wasFull && inbound_.size() < kInboundLimit) networkWake_.notify();
     // More may be waiting behind the action just handed over.
@@ -77,12 +88,20 @@ void ClientPeer::connect() {
     errorFlags_ = 0;
 }
 
-void ClientPeer::disconnect() {
+// The next client starts clean: no byte, break or purge of this one's
+// reaches the node after it has gone.
+ClientPeer::Abandoned ClientPeer::disconnect() {
     std::lock_guard lock(mutex_);
     connected_ = false;
     dropped_ += outbound_.size();
     outbound_.clear();
+    const Abandoned abandoned{inbound_.size(), actions_.size()};
+    if (inbound_.size() >= kInboundLimit) networkWake_.notify();
+    inbound_.clear();
+    inbound_.shrink_to_fit();
+    actions_.clear();
     outputRoom_.notify();
+    return abandoned;
 }
 
 bool ClientPeer::inboundFull() const {
@@ -102,14 +121,10 @@ void ClientPeer::pushData(const uint8_t* data, std::size_t length) {
 void ClientPeer::pushAction(const NodeAction& action) {
     {
         std::lock_guard lock(mutex_);
-        const bool replace = action.kind == NodeAction::Kind::SetLine && !actions_.empty() &&
-                             actions_.back().action.kind == NodeAction::Kind::SetLine &&
-                             actions_.back().at == inbound_.size();
-        if (replace) {
-            actions_.back().action = action;
-        } else {
-            actions_.push_back({inbound_.size(), action});
-        }
+        std::erase_if(actions_, [&](const PendingAction& pending) {
+            return pending.action.kind == action.kind;
+        });
+        actions_.push_back({inbound_.size(), action});
     }
     inputReady_.notify();
 }

@@ -3,7 +3,9 @@
 // sockets.  Bounded both ways: at most kInboundLimit bytes wait for the
 // node (the network thread stops reading the client meanwhile) and at
 // most kOutboundLimit wait for the client (the receive side then holds the
-// node's data back).
+// node's data back).  Node actions coalesce, one of each kind at most, so a
+// flood of breaks or line changes costs no memory; nothing of a client
+// outlives its disconnect.
 #pragma once
 
 #include "relayNames.h"
@@ -24,7 +26,7 @@ class ClientPeer : public RelayPeer {
 public:
     // `telnet`: the node's bytes go out with 0xFF doubled; `keep`: while no
     // client is there they are held (up to kOutboundLimit) instead of dropped.
-    ClientPeer(bool telnet, bool keep) : telnet_(telnet), keep_(keep) {}
+    ClientPeer(bool telnet, bool keep);
 
     // The relay's threads.
     PeerWait inputReady() const override;
@@ -39,11 +41,17 @@ public:
     int networkWake() const { return networkWake_.fd(); }
     void clearNetworkWake() const { networkWake_.clear(); }
     void connect();
-    void disconnect();
+    // What a client left behind for the node, dropped when it went.
+    struct Abandoned {
+        std::size_t bytes = 0;
+        std::size_t actions = 0;
+    };
+    Abandoned disconnect();
     bool inboundFull() const;
     void pushData(const uint8_t* data, std::size_t length);
-    // A line change replaces one still waiting at the end of the queue:
-    // one burst of changes becomes one line setting.
+    // An action replaces a waiting one of its kind and goes after the bytes
+    // pushed so far: a burst of line changes becomes one line setting, the
+    // latest, and a flood of breaks one pulse.
     void pushAction(const NodeAction& action);
     // Drops what waits for the node / for the client.
     void dropInbound();
@@ -65,7 +73,7 @@ private:
     const bool keep_;
     mutable std::mutex mutex_;
     std::deque<uint8_t> inbound_;
-    std::deque<PendingAction> actions_;
+    std::vector<PendingAction> actions_;  // in order of `at`, one per kind
     std::vector<uint8_t> outbound_;
     bool connected_ = false;
     uint64_t dropped_ = 0;

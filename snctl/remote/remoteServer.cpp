@@ -144,13 +144,19 @@ bool RemoteServer::allowed(int fd) const {
     return false;
 }
 
-// The port's line goes back to what it was before this client changed it,
-// after the bytes it sent.
+// What the client queued and the node has not taken goes with it; the
+// port's line goes back to what it was before this client changed it.
 void RemoteServer::dropClient(const std::string& why) {
-    for (const NodeAction& action : client_->restore()) peer_.pushAction(action);
     peer_.setWantsErrorFlags(false);
-    peer_.disconnect();
-    std::fprintf(log_, "snctl: bridge: %s left: %s\n", client_->name().c_str(), why.c_str());
+    const ClientPeer::Abandoned left = peer_.disconnect();
+    for (const NodeAction& action : client_->restore()) peer_.pushAction(action);
+    std::string dropped;
+    if (left.bytes != 0 || left.actions != 0)
+        dropped =
+            " (dropped what it sent that the node had not taken: " + std::to_string(left.bytes) +
+            " bytes, " + std::to_string(left.actions) + " line actions)";
+    std::fprintf(log_, "snctl: bridge: %s left: %s%s\n", client_->name().c_str(), why.c_str(),
+                 dropped.c_str());
     std::fflush(log_);
     client_.reset();
 }

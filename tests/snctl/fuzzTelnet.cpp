@@ -34,7 +34,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
             while (peer.takeInput(drain, sizeof drain, action) > 0 || action) action.reset();
             client.reportErrorFlags(0x1E);
         }
-        client.restore();
+        peer.disconnect();
+        for (const snctl::NodeAction& left : client.restore()) peer.pushAction(left);
     }  // the client closes fds[0]
     close(fds[1]);
     return 0;

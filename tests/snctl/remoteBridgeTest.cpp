@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <signal.h>
 #include <stdlib.h>
@@ -412,6 +413,92 @@ TEST_F(RemoteBridgeTest, AClientThatNeverReadsIsClosedAfterTenSeconds) {
     const RunResult end = stopBridge();
     EXPECT_EQ(end.status, 0) << end.err;
     EXPECT_EQ(end.out.find("dropped: 0\n"), std::string::npos) << end.out;
+}
+
+// Sends `unit` repeated for `how long`, as fast as the socket takes it,
+// never reading; the count of bytes sent.
+std::size_t flood(int fd, const std::string& unit, std::chrono::milliseconds howLong) {
+    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
+    std::string block;
+    while (block.size() < 64 * 1024) block += unit;
+    std::size_t sent = 0;
+    const auto end = std::chrono::steady_clock::now() + howLong;
+    while (std::chrono::steady_clock::now() < end) {
+        const ssize_t n = send(fd, block.data(), block.size(), MSG_NOSIGNAL);
+        if (n > 0) sent += static_cast<std::size_t>(n);
+        if (n <= 0) std::this_thread::sleep_for(1ms);
+    }
+    return sent;
+}
+
+// Telnet BREAKs (IAC BRK, 2 bytes) as fast as a client can send them, and
+// nothing read: the breaks become one pulse at a time, the bridge's memory
+// stays flat, another connection is handled as ever, and no pulse is left
+// for after the client.
+TEST_F(RemoteBridgeTest, AFloodOfBreaksIsOnePulseAtATimeAndEndsWithItsClient) {
+    startBridge({"-b", "230400"});
+    const int flooder = connectRaw();
+    ASSERT_GE(flooder, 0);
+    ASSERT_TRUE(waitUntil([&] { return logged(" connected") == 1; }, 2s));
+    const long before = sntest::residentKiB(bridge.pid());
+    std::thread second([&] {
+        std::this_thread::sleep_for(2s);
+        const int fd = connectRaw();
+        EXPECT_TRUE(sntest::receive(fd, 3s).closed) << "refused while the flooder is served";
+        close(fd);
+    });
+    const std::size_t sent = flood(flooder, "\xff\xf3", 5s);
+    second.join();
+    const long after = sntest::residentKiB(bridge.pid());
+    std::printf("IAC BRK flood: %zu bytes in 5 s; bridge resident %ld KiB before, %ld KiB after\n",
+                sent, before, after);
+    ASSERT_GT(before, 0);
+    EXPECT_LT(after - before, 8 * 1024);
+    EXPECT_TRUE(wroteRegister(256 * kPort + 388, 1)) << "the breaks reach the port";
+    EXPECT_EQ(logged("refused 127.0.0.1:"), 1) << bridge.errorsSoFar();
+
+    close(flooder);
+    ASSERT_TRUE(waitUntil([&] { return logged(" left: ") == 1; }, 5s)) << bridge.errorsSoFar();
+    std::this_thread::sleep_for(600ms);  // a pulse under way ends
+    sim.clearLog();
+    std::this_thread::sleep_for(1s);
+    EXPECT_FALSE(wroteRegister(256 * kPort + 388, 1)) << "a break after the client left";
+    EXPECT_FALSE(sim.breakActive(kPort));
+    const int next = connectRaw();
+    ASSERT_GE(next, 0);
+    EXPECT_FALSE(sntest::receive(next, 2s).closed) << "the next client is served";
+    close(next);
+}
+
+// Bytes a client queued that the node never took go with the client: the
+// next one's port sends none of them.  Only the relay's own queue (4 KiB)
+// was already on its way.
+TEST_F(RemoteBridgeTest, WhatAClientQueuedGoesWithIt) {
+    startBridge({"-b", "230400", "--raw"});
+    sim.setAcceptLimit(kPort, 0);
+    const int writer = connectRaw();
+    ASSERT_GE(writer, 0);
+    flood(writer, "q", 2s);
+    const linger reset{1, 0};  // closed with RST, as a client that crashed
+    setsockopt(writer, SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
+    close(writer);
+    ASSERT_TRUE(waitUntil([&] { return logged(" left: ") == 1; }, 5s)) << bridge.errorsSoFar();
+    EXPECT_EQ(logged("dropped what it sent that the node had not taken"), 1)
+        << bridge.errorsSoFar();
+    sim.takePortOutput(kPort);
+    sim.setAcceptLimit(kPort, -1);
+    std::size_t reached = 0;
+    waitUntil(
+        [&] {
+            const std::size_t more = sim.takePortOutput(kPort).size();
+            reached += more;
+            return more == 0 && reached > 0 && sim.txPending(kPort) == 0;
+        },
+        5s);
+    std::this_thread::sleep_for(500ms);
+    reached += sim.takePortOutput(kPort).size();
+    std::printf("bytes at the port after the client had gone: %zu\n", reached);
+    EXPECT_LE(reached, 4096u);
 }
 
 // What the node receives while no client is there: read at once either

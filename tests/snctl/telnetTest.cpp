@@ -209,6 +209,54 @@ TEST(ClientPeer, ActionsWaitForTheBytesBeforeThemAndABurstIsOneLine) {
     EXPECT_EQ(action->kind, Kind::BreakOn);
 }
 
+// Actions coalesce to one of each kind, placed after the bytes pushed
+// before the latest, and a disconnect leaves nothing for the next client.
+TEST(ClientPeer, ActionsCoalesceToOneOfEachKindAndNothingOutlivesTheClient) {
+    snctl::ClientPeer peer(true, false);
+    peer.connect();
+    uint8_t buffer[16];
+    std::optional<NodeAction> action;
+    const auto takeActions = [&] {
+        std::vector<Kind> kinds;
+        for (int i = 0; i < 20; ++i) {
+            action.reset();
+            peer.takeInput(buffer, sizeof buffer, action);
+            if (action) kinds.push_back(action->kind);
+        }
+        return kinds;
+    };
+    for (int i = 0; i < 10000; ++i) peer.pushAction({Kind::BreakPulse, {}});
+    EXPECT_EQ(takeActions(), std::vector<Kind>{Kind::BreakPulse}) << "one pulse, not 10000";
+
+    peer.pushAction({Kind::BreakOn, {}});
+    peer.pushAction({Kind::BreakOff, {}});
+    peer.pushAction({Kind::BreakOn, {}});
+    peer.pushAction({Kind::PurgeReceive, {}});
+    peer.pushAction({Kind::PurgeReceive, {}});
+    EXPECT_EQ(takeActions(), (std::vector<Kind>{Kind::BreakOff, Kind::BreakOn, Kind::PurgeReceive}))
+        << "the break is left on, as the client last asked";
+
+    const Bytes x = {'x'};
+    peer.pushAction({Kind::SetLine, {19200, 'N', 1}});
+    peer.pushData(x.data(), x.size());
+    peer.pushAction({Kind::SetLine, {38400, 'E', 2}});
+    EXPECT_EQ(peer.takeInput(buffer, sizeof buffer, action), 1u) << "the byte before the line";
+    ASSERT_TRUE(action.has_value());
+    EXPECT_EQ(action->line, (snctl::PortLine{38400, 'E', 2})) << "the latest line wins";
+    EXPECT_TRUE(takeActions().empty());
+
+    peer.pushData(x.data(), x.size());
+    peer.pushAction({Kind::BreakPulse, {}});
+    peer.pushData(x.data(), x.size());
+    peer.pushAction({Kind::PurgeTransmit, {}});
+    const snctl::ClientPeer::Abandoned left = peer.disconnect();
+    EXPECT_EQ(left.bytes, 2u);
+    EXPECT_EQ(left.actions, 2u);
+    action.reset();
+    EXPECT_EQ(peer.takeInput(buffer, sizeof buffer, action), 0u) << "nothing for the next client";
+    EXPECT_FALSE(action.has_value());
+}
+
 TEST(ClientPeer, NodeBytesAreDroppedOrKeptWhileNoClientAndEscapedForOne) {
     const Bytes data = {1, IAC, 2};
     snctl::ClientPeer dropping(true, false);

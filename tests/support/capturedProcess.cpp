@@ -67,4 +67,16 @@ RunResult runProgram(const std::vector<std::string>& argv, std::chrono::millisec
     return child.wait(timeout);
 }
 
+long residentKiB(pid_t pid) {
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    std::string word;
+    while (status >> word)
+        if (word == "VmRSS:") {
+            long kib = -1;
+            status >> kib;
+            return kib;
+        }
+    return -1;
+}
+
 }  // namespace sntest

@@ -48,4 +48,7 @@ private:
 RunResult runProgram(const std::vector<std::string>& argv,
                      std::chrono::milliseconds timeout = std::chrono::seconds(20));
 
+// A running process's resident memory (VmRSS) in KiB; -1 when unknown.
+long residentKiB(pid_t pid);
+
 }  // namespace sntest
