@@ -107,11 +107,11 @@ void snModbusSetDebug(SensorNode* node, int16_t flag);
  * answers in order, the call's own answer, when it comes before the
  * probe's, is taken after all.  So a call to a node that answers late
  * still returns the node's answer, and one to a node that does not answer
- * fails within 2.25 response timeouts (3.5 when an answer of the same
+ * fails within 2.5 response timeouts (3.75 when an answer of the same
  * function was still owed, and a probe went before the request).  Over
  * "tcp:" the response timeout is the wait on the daemon's line, which the
  * daemon is told; the library waits for the daemon's own answer up to
- * 3.5 times that plus 5 s for the clients queued before it.
+ * 5 times that plus 5 s for the clients queued before it.
  */
 void snModbusGetResponseTimeout(SensorNode* node, struct timeval* tv);
 void snModbusSetResponseTimeout(SensorNode* node, const struct timeval* tv);

@@ -21,9 +21,10 @@ Wait sWaits[kMaxNodes];
 
 Wait& waitOf(const SensorNode& entry) { return sWaits[&entry - nodeTable()]; }
 
-// A failed request costs the daemon 2.25 line waits at most, 3.5 when a
-// probe goes first; the queue comes on top.
-uint64_t connectionWaitUs(uint64_t lineUs) { return lineUs * 7 / 2 + kQueueAllowanceUs; }
+// A failed request costs the daemon 2.5 line waits at most, 3.75 when a
+// probe goes first and one more when it must listen first; the queue
+// comes on top.
+uint64_t connectionWaitUs(uint64_t lineUs) { return lineUs * 5 + kQueueAllowanceUs; }
 
 void setConnectionWait(modbus_t* ctx, uint64_t us) {
     modbus_set_response_timeout(ctx, static_cast<uint32_t>(us / 1000000),

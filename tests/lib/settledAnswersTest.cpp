@@ -206,3 +206,48 @@ TEST_F(SettledAnswers, DebtsAndTheLockBelongToTheDeviceNotItsName) {
 }
 
 }  // namespace
+
+namespace {
+
+using namespace std::chrono_literals;
+
+snsim::Options twoSlaves() {
+    snsim::Options options = quietNodeOptions();
+    options.slaves = {1, 2};
+    return options;
+}
+
+// Two nodes on one line, each with a context of its own: a late answer of
+// one is read while the other is asked, and still counts for its request.
+class TwoNodesOnALine : public NodeTest {
+protected:
+    TwoNodesOnALine() : NodeTest(twoSlaves()) {}
+};
+
+TEST_F(TwoNodesOnALine, AnotherNodesLateAnswerIsToldForItsOwnRequest) {
+    SensorNode* second = openSensorNode(sim.devicePath().c_str(), 115200, 2);
+    ASSERT_NE(second, nullptr);
+    SnSerial* port = snOpenSerial(second, 1);
+    ASSERT_NE(port, nullptr);
+    const timeval quick{0, 100000};
+    snModbusSetResponseTimeout(second, &quick);
+    sim.setFault(snsim::Fault::Delay, 400ms);
+    std::thread clear([this] {
+        sim.waitForLog(sim.log().size() + 1, 5s);
+        sim.setFault(snsim::Fault::None);
+    });
+    EXPECT_EQ(snSerWrite(port, "late", 4), 0) << "its answer comes after the probe's wait";
+    clear.join();
+    std::this_thread::sleep_for(600ms);
+    uint16_t word = 0;
+    EXPECT_EQ(snGetSerialNum(node, &word), 0) << "the first node's call reads the late frames";
+    EXPECT_EQ(snSerWriteSettle(port), 4);
+    uint32_t rxBlocks = 9, txBytes = 9;
+    EXPECT_EQ(snSerGetUnknown(port, &rxBlocks, &txBytes), 0);
+    EXPECT_EQ(txBytes, 0u) << "nothing clouded by a frame of the other slave";
+    EXPECT_EQ(rxBlocks, 0u);
+    snCloseSerial(port);
+    closeSensorNode(second);
+}
+
+}  // namespace

@@ -1,5 +1,6 @@
 #include "snline/lineExchange.h"
 
+#include "snline/foreignFrame.h"
 #include "snline/lineRecovery.h"
 #include "snline/pduShape.h"
 
@@ -66,10 +67,8 @@ bool noteDropped(LineBook& book, const uint8_t* frame, std::size_t length, Clock
     return true;
 }
 
-// The PDU length of a frame libmodbus returned, 0 when it did not check it.
-std::size_t pduLength(int rc) {
-    return rc > static_cast<int>(kRtuOverhead) ? static_cast<std::size_t>(rc) - kRtuOverhead : 0;
-}
+// The PDU length of a frame libmodbus returned, 0 when it cannot be told.
+std::size_t pduLength(const uint8_t* frame, int rc) { return receivedPduLength(frame, rc); }
 
 // Lets the line fall silent after a corrupt frame, so that the next frame
 // is read from its start.
@@ -90,7 +89,7 @@ void sweep(modbus_t* ctx, LineBook& book, uint8_t* frame) {
             dropTheRest(ctx, EMBBADDATA);
             return;
         }
-        noteDropped(book, frame, pduLength(rc), Clock::now());
+        noteDropped(book, frame, pduLength(frame, rc), Clock::now());
     }
     modbus_flush(ctx);
 }
@@ -99,7 +98,8 @@ Exchanged unanswered(LineBook& book, uint8_t slave, const uint8_t* pdu, std::siz
                      Exchanged::Kind kind, int errorNumber) {
     Exchanged done{kind, 0, errorNumber};
     if (OwedAnswers* owed = book.owedBy(slave)) {
-        done.debt = owed->owe(pdu, size, kind != Exchanged::Kind::NoAnswer, Clock::now());
+        done.debt =
+            owed->owe(pdu, size, kind != Exchanged::Kind::NoAnswer, Clock::now(), book, slave);
         done.owed = true;
     }
     errno = errorNumber;
@@ -165,7 +165,7 @@ Exchanged transactOnce(modbus_t* ctx, LineBook& book, uint8_t slave, const uint8
         // A node still sending what it owed is busy working through what
         // it was asked, in order: its answer to this request comes after
         // them, so the wait goes on.
-        if (noteDropped(book, answer, pduLength(rc), Clock::now()) && answer[0] == slave)
+        if (noteDropped(book, answer, pduLength(answer, rc), Clock::now()) && answer[0] == slave)
             deadline = std::max(deadline, std::min(Clock::now() + timeout, sent + longest));
     }
 }
@@ -180,7 +180,7 @@ void listenForOwed(modbus_t* ctx, LineBook& book, uint8_t* frame) {
             if (errno != ETIMEDOUT) dropTheRest(ctx, EMBBADDATA);
             return;
         }
-        noteDropped(book, frame, pduLength(rc), Clock::now());
+        noteDropped(book, frame, pduLength(frame, rc), Clock::now());
     }
 }
 
@@ -283,8 +283,11 @@ Exchanged exchange(modbus_t* ctx, LineBook& book, uint8_t slave, const uint8_t* 
     const int callersErrno = errno;
     modbus_set_slave(ctx, slave);
     sweep(ctx, book, answer);
-    const Exchanged inStep = inStepFor(ctx, book, slave, pdu[0], answer);
-    if (inStep.kind != Exchanged::Kind::Answer) return inStep;
+    Exchanged inStep = inStepFor(ctx, book, slave, pdu[0], answer);
+    if (inStep.kind != Exchanged::Kind::Answer) {
+        inStep.owed = false;  // the probe is owed; the request never went
+        return inStep;
+    }
     const Clock::duration timeout = timeoutOf(ctx, modbus_get_response_timeout);
     Exchanged done = transactOnce(ctx, book, slave, pdu, size, answer, settleWait(timeout));
     if (done.owed && done.kind != Exchanged::Kind::Failed)

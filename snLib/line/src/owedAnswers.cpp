@@ -8,7 +8,7 @@
 namespace snline {
 
 uint64_t OwedAnswers::owe(const uint8_t* request, std::size_t size, bool garbled,
-                          StepClock::time_point failedAt) {
+                          StepClock::time_point failedAt, LineBook& book, uint8_t slave) {
     Debt debt;
     std::memcpy(debt.head.data(), request, std::min(size, Debt::kHeadSize));
     debt.requestSize = size;
@@ -19,15 +19,21 @@ uint64_t OwedAnswers::owe(const uint8_t* request, std::size_t size, bool garbled
     for (std::size_t i = 0; i < count_; ++i) {
         Debt& same = debts_[i];
         if (same.function() == debt.function() && same.answerLength == debt.answerLength) {
+            // One answer can no longer be told from the other's.
+            Debt older = same;
+            older.clouded = true;
             debt.shared = true;
-            debt.clouded = debt.clouded || same.clouded;
+            debt.clouded = true;
             same = debt;
+            book.unpaid(slave, older, DebtEnd::Overtaken);
             return debt.order;
         }
     }
     if (count_ == debts_.size()) {  // keep the newest
+        const Debt oldest = debts_[0];
         for (std::size_t i = 1; i < count_; ++i) debts_[i - 1] = debts_[i];
         --count_;
+        book.unpaid(slave, oldest, DebtEnd::Expired);
     }
     debts_[count_++] = debt;
     return debt.order;

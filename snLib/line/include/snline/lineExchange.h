@@ -39,9 +39,10 @@ struct Exchanged {
 // returns: a probe goes at once, and the request's own answer, when it
 // comes before the probe's, is the call's answer.  A wait that late
 // answers hold up lasts 1.25 response timeouts at most, so a failed call
-// returns within 2.25 of them (3.5 when an answer of the same function
-// was still owed and a probe went first).  An answered call sends nothing
-// extra and leaves errno as it was.
+// returns within 2.5 of them (3.75 when an answer of the same function
+// was still owed and a probe went first, one more when every probe's
+// shape was owed too).  An answered call sends nothing extra and leaves
+// errno as it was.
 Exchanged exchange(modbus_t* ctx, LineBook& book, uint8_t slave, const uint8_t* pdu,
                    std::size_t size, uint8_t* answer);
 

@@ -44,9 +44,11 @@ class OwedAnswers {
 public:
     // `request` (a PDU of `size` bytes) went unanswered at `failedAt`;
     // `garbled` when something came back that was not a whole answer.
-    // Returns the debt's order, which names it in the book's news.
+    // Returns the debt's order, which names it in the book's news.  A debt
+    // of the same shape ends in `book`, clouded (the two answers could not
+    // be told apart); past the most kept, the oldest ends as expired.
     uint64_t owe(const uint8_t* request, std::size_t size, bool garbled,
-                 StepClock::time_point failedAt);
+                 StepClock::time_point failedAt, LineBook& book, uint8_t slave);
     // The slave answered a later request: every debt left ends unpaid.
     void settle(LineBook& book, uint8_t slave);
     // Forgets silently (a link opened anew).
