@@ -61,6 +61,10 @@ public:
     // reads them only while this says so, and clears what it hands over).
     virtual bool wantsErrorFlags() const { return false; }
     virtual void errorFlags(uint16_t /*flags*/) {}
+
+    // Transmit side, after it did one of the peer's node actions (whether
+    // the node took it), for a peer that shows what is set only once it is.
+    virtual void actionDone(const NodeAction& /*action*/, bool /*succeeded*/) {}
 };
 
 }  // namespace snrelay

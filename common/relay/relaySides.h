@@ -50,8 +50,8 @@ private:
     void perform(const NodeAction& action);
     // Until what the node was handed has left it on its line.
     void waitUntilSent();
-    void setLine(const PortLine& line);
-    void control(int status, const char* what);
+    bool setLine(const PortLine& line);
+    bool control(int status, const char* what);  // true when the node did it
 
     SnSerial* port_;
     RelayPeer& peer_;

@@ -124,32 +124,34 @@ void TransmitSide::takeFromQueue(std::size_t n) {
 
 void TransmitSide::perform(const NodeAction& action) {
     using Kind = NodeAction::Kind;
+    bool done = false;
     switch (action.kind) {
         case Kind::SetLine:
             waitUntilSent();
-            setLine(action.line);
+            done = setLine(action.line);
             break;
         case Kind::BreakOn:
             waitUntilSent();
-            control(snSerSetBreak(port_, 1), "start a break on");
+            done = control(snSerSetBreak(port_, 1), "start a break on");
             break;
         case Kind::BreakOff:
-            control(snSerSetBreak(port_, 0), "end the break on");
+            done = control(snSerSetBreak(port_, 0), "end the break on");
             break;
         case Kind::BreakPulse:
             waitUntilSent();
-            control(snSerBreak(port_, kBreakPulseMs), "send a break on");
+            done = control(snSerBreak(port_, kBreakPulseMs), "send a break on");
             break;
         case Kind::PurgeReceive:
-            control(snSerIFlush(port_), "flush the receive side of");
+            done = control(snSerIFlush(port_), "flush the receive side of");
             break;
         case Kind::PurgeTransmit:
             purged_ += used_;
             used_ = 0;
-            control(snSerOFlush(port_), "flush the transmit side of");
+            done = control(snSerOFlush(port_), "flush the transmit side of");
             pacer_ = pacerFor(line_);
             break;
     }
+    peer_.actionDone(action, done);
 }
 
 // The pacer knows how long the node needs for what it was handed; the
@@ -167,20 +169,23 @@ void TransmitSide::waitUntilSent() {
     snSerDrain(port_, kDrainBudget);
 }
 
-void TransmitSide::setLine(const PortLine& line) {
-    control(snSerInit(port_, static_cast<int>(line.baud), line.parity, line.stopBits),
-            "set the line of");
+bool TransmitSide::setLine(const PortLine& line) {
+    const bool done =
+        control(snSerInit(port_, static_cast<int>(line.baud), line.parity, line.stopBits),
+                "set the line of");
     line_ = line;
     pacer_ = pacerFor(line);
+    return done;
 }
 
-void TransmitSide::control(int status, const char* what) {
+bool TransmitSide::control(int status, const char* what) {
     if (status == 0) {
         health_.answered();
-        return;
+        return true;
     }
     health_.failed(DeviceError(
         std::string("cannot ") + what + " virtual port " + std::to_string(port_->port), errno));
+    return false;
 }
 
 }  // namespace snrelay
