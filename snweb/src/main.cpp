@@ -45,8 +45,13 @@ int serve(const snweb::WebOptions& options) {
                          options.readOnly, nodes);
     server = &web;
     listener = server;
-    std::printf("snweb: open http://%s:%d/?token=%s\n", urlHost(options.listenHost).c_str(),
-                web.port(), token.c_str());
+    // A token of a file stays out of the output, which a service's journal keeps.
+    if (options.tokenFile.empty())
+        std::printf("snweb: open http://%s:%d/?token=%s\n", urlHost(options.listenHost).c_str(),
+                    web.port(), token.c_str());
+    else
+        std::printf("snweb: open http://%s:%d/ and add ?token= with the token in %s\n",
+                    urlHost(options.listenHost).c_str(), web.port(), options.tokenFile.c_str());
     std::fflush(stdout);
     std::thread stopper([&signals, &web] {
         signals.wait();

@@ -14,9 +14,6 @@ using Clock = std::chrono::steady_clock;
 constexpr auto kIdentityPeriod = std::chrono::seconds(2);
 constexpr auto kReopenPeriod = std::chrono::seconds(1);
 constexpr uint32_t kDrainBudget = 200;  // hundredths of a second
-// A line no page has set since snweb started is left as it is; the relay
-// paces what it sends as if it were this (the node holds back the rest).
-constexpr snrelay::PortLine kAssumedLine{115200, 'N', 1};
 
 double wallSeconds() {
     return std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch())
@@ -39,7 +36,12 @@ NodePoller::NodePoller(sncommon::NodeTarget target, double rate, std::function<v
       changed_(std::move(changed)),
       feeds_(makeFeeds(terminalNews)),
       window_(windowCapacity(rate, kWindowSeconds)),
-      thread_([this] { run(); }) {}
+      thread_([this] { run(); }) {
+    for (std::size_t p = 0; p < kPorts; ++p)
+        feeds_[p]->onActionDone([this, p](const snrelay::NodeAction& action, bool done) {
+            relayActionDone(p, action, done);
+        });
+}
 
 NodePoller::~NodePoller() {
     {
@@ -227,48 +229,13 @@ void NodePoller::execute(const Command& c) {
     sample();
     if (c.action == Action::AnalogParms) readIdentity();
     std::lock_guard<std::mutex> lock(mutex_);
+    if (c.action == Action::PortLine && done && relays_[static_cast<std::size_t>(c.index)]) {
+        // Its relay tells when it is done, perhaps already has.
+        if (pendingLine_[static_cast<std::size_t>(c.index)])
+            status_.lastAction = describe(c) + ": queued after the bytes typed before it";
+        return;
+    }
     status_.lastAction = describe(c) + ": " + outcome;
-}
-
-// A port's relay runs while a terminal page is open on it, with a port
-// handle of its own (the library counts the opens of a port).
-void NodePoller::syncTerminals() {
-    for (std::size_t p = 0; p < kPorts; ++p) {
-        const bool wanted = feeds_[p]->viewers() > 0;
-        if (wanted && !relays_[p]) startTerminal(p);
-        if (!wanted && relays_[p]) stopTerminal(p);
-    }
-}
-
-void NodePoller::startTerminal(std::size_t p) {
-    if (!ensureOpen()) return;
-    SnSerial* port = snOpenSerial(node_, static_cast<uint16_t>(p));
-    if (!call(port != nullptr ? 0 : -1)) return;  // tried again next round
-    terminalPorts_[p] = port;
-    relays_[p] = std::make_unique<snrelay::Relay>(port, *feeds_[p], lineOf(p),
-                                                  "snweb: node " + target_.name);
-    relays_[p]->start();
-    std::lock_guard<std::mutex> lock(mutex_);
-    status_.ports[p].terminal = true;
-}
-
-void NodePoller::stopTerminal(std::size_t p) {
-    try {
-        relays_[p]->finish();
-    } catch (const sncommon::DeviceError& error) {
-        std::fprintf(stderr, "snweb: node %s: terminal on port %zu: %s\n", target_.name.c_str(), p,
-                     sncommon::describeDeviceError(error).c_str());
-    }
-    relays_[p].reset();
-    snCloseSerial(terminalPorts_[p]);
-    terminalPorts_[p] = nullptr;
-    std::lock_guard<std::mutex> lock(mutex_);
-    status_.ports[p].terminal = false;
-}
-
-snrelay::PortLine NodePoller::lineOf(std::size_t p) const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return status_.ports[p].lineKnown ? status_.ports[p].line : kAssumedLine;
 }
 
 bool NodePoller::executePort(const Command& c) {
@@ -312,27 +279,6 @@ bool NodePoller::executePort(const Command& c) {
             break;
     }
     readPortFlags();
-    return done;
-}
-
-// With a terminal open the change goes through its relay, after the bytes
-// typed before it, so the relay paces by the new line from then on.
-bool NodePoller::setLine(std::size_t p, SnSerial* port, const snrelay::PortLine& line) {
-    bool done = false;
-    if (relays_[p]) {
-        snrelay::NodeAction action;
-        action.kind = snrelay::NodeAction::Kind::SetLine;
-        action.line = line;
-        feeds_[p]->act(action);
-        done = true;
-    } else {
-        done = call(snSerInit(port, static_cast<int>(line.baud), line.parity, line.stopBits));
-    }
-    if (done) {
-        std::lock_guard<std::mutex> lock(mutex_);
-        status_.ports[p].lineKnown = true;
-        status_.ports[p].line = line;
-    }
     return done;
 }
 

@@ -11,6 +11,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 
@@ -99,6 +100,8 @@ private:
     void stopTerminal(std::size_t port);
     snrelay::PortLine lineOf(std::size_t port) const;
     bool setLine(std::size_t port, SnSerial* handle, const snrelay::PortLine& line);
+    void lineSet(std::size_t port, const snrelay::PortLine& line);
+    void relayActionDone(std::size_t port, const snrelay::NodeAction& action, bool done);
 
     const sncommon::NodeTarget target_;
     const std::chrono::nanoseconds period_;
@@ -108,12 +111,15 @@ private:
     std::array<std::unique_ptr<TerminalFeed>, kPorts> feeds_;
     std::array<SnSerial*, kPorts> terminalPorts_{};
     std::array<std::unique_ptr<snrelay::Relay>, kPorts> relays_;
+    std::array<uint64_t, kPorts> relayGeneration_{};  // of the feed's pages each relay serves
 
     mutable std::mutex mutex_;
     std::condition_variable wake_;
     bool stopping_ = false;
     std::deque<Command> commands_;
     NodeStatus status_;
+    // A line change a terminal's relay has yet to do.
+    std::array<std::optional<snrelay::PortLine>, kPorts> pendingLine_;
     SampleWindow window_;
     std::thread thread_;  // last: starts once everything above is ready
 };

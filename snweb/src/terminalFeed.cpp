@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <utility>
 
 namespace snweb {
 
@@ -77,7 +78,50 @@ void TerminalFeed::attach() {
 
 void TerminalFeed::detach() {
     std::lock_guard lock(mutex_);
-    if (viewers_ > 0) --viewers_;
+    if (viewers_ == 0 || --viewers_ > 0) return;
+    dropped_ += typedBytes_;
+    typed_.clear();
+    typedBytes_ = 0;
+    ++generation_;
+}
+
+uint64_t TerminalFeed::generation() const {
+    std::lock_guard lock(mutex_);
+    return generation_;
+}
+
+uint64_t TerminalFeed::takeDropped() {
+    std::lock_guard lock(mutex_);
+    return std::exchange(dropped_, 0);
+}
+
+uint64_t TerminalFeed::relayStarted() {
+    std::lock_guard lock(mutex_);
+    relaying_ = true;
+    relayGeneration_ = generation_;
+    handed_ = 0;
+    if (!typed_.empty()) inputEvent_.notify();
+    return generation_;
+}
+
+uint64_t TerminalFeed::relayEnded() {
+    std::lock_guard lock(mutex_);
+    relaying_ = false;
+    return handed_;
+}
+
+void TerminalFeed::onActionDone(std::function<void(const snrelay::NodeAction&, bool)> done) {
+    std::lock_guard lock(mutex_);
+    actionDone_ = std::move(done);
+}
+
+void TerminalFeed::actionDone(const snrelay::NodeAction& action, bool succeeded) {
+    std::function<void(const snrelay::NodeAction&, bool)> done;
+    {
+        std::lock_guard lock(mutex_);
+        done = actionDone_;
+    }
+    if (done) done(action, succeeded);
 }
 
 int TerminalFeed::viewers() const {
@@ -98,6 +142,8 @@ std::size_t TerminalFeed::takeInput(uint8_t* buffer, std::size_t room,
     std::size_t taken = 0;
     {
         std::lock_guard lock(mutex_);
+        // A relay that outlived its pages takes nothing of the next ones'.
+        if (!relaying_ || relayGeneration_ != generation_) return 0;
         while (!typed_.empty() && !action) {
             Typed& front = typed_.front();
             const std::size_t n = std::min(room - taken, front.bytes.size());
@@ -105,6 +151,7 @@ std::size_t TerminalFeed::takeInput(uint8_t* buffer, std::size_t room,
             front.bytes.erase(front.bytes.begin(), front.bytes.begin() + static_cast<long>(n));
             taken += n;
             typedBytes_ -= n;
+            handed_ += n;
             if (!front.bytes.empty()) break;  // no room left
             action = front.action;
             typed_.pop_front();

@@ -20,6 +20,8 @@ namespace snweb {
 
 inline constexpr std::size_t kTerminalRing = 256 * 1024;
 inline constexpr std::size_t kTerminalInput = 64 * 1024;
+// A page's largest message; the port's queue takes one whole when empty.
+inline constexpr std::size_t kTerminalMessage = kTerminalInput;
 
 // Where one page is in the node's stream.
 struct FeedCursor {
@@ -49,9 +51,21 @@ public:
     void act(const snrelay::NodeAction& action);
 
     void attach();
+    // The last page leaving drops what is typed and not yet with a relay
+    // (its line changes too), so no later page's relay sends it; the pages
+    // that come next are a new generation.
     void detach();
     int viewers() const;
+    uint64_t generation() const;
+    uint64_t takeDropped();     // typed bytes dropped since the last call
     uint64_t received() const;  // bytes from the node, all told
+
+    // A relay serves this generation from now on; until relayEnded(), which
+    // says how many typed bytes it was handed, it takes this generation's.
+    uint64_t relayStarted();
+    uint64_t relayEnded();
+    // Runs on the relay's transmit thread after it did a line change.
+    void onActionDone(std::function<void(const snrelay::NodeAction&, bool)> done);
 
     // The relay's side.
     snrelay::PeerWait inputReady() const override;
@@ -59,6 +73,7 @@ public:
                           std::optional<snrelay::NodeAction>& action) override;
     snrelay::PeerWait outputRoom() const override { return {-1, 0}; }
     std::size_t giveOutput(const uint8_t* data, std::size_t length) override;
+    void actionDone(const snrelay::NodeAction& action, bool succeeded) override;
 
 private:
     struct Typed {
@@ -76,6 +91,12 @@ private:
     std::deque<Typed> typed_;
     std::size_t typedBytes_ = 0;
     int viewers_ = 0;
+    uint64_t generation_ = 0;
+    uint64_t dropped_ = 0;
+    bool relaying_ = false;
+    uint64_t relayGeneration_ = 0;
+    uint64_t handed_ = 0;  // typed bytes given to the relay of relayGeneration_
+    std::function<void(const snrelay::NodeAction&, bool)> actionDone_;
 };
 
 }  // namespace snweb

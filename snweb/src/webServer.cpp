@@ -12,13 +12,13 @@
 #include "pages.h"
 #include "sncommon/integerParsing.h"
 #include "stateJson.h"
+#include "webSession.h"
 
 namespace snweb {
 
 namespace {
 
 constexpr std::size_t kMostSamplesAMessage = 2000;
-constexpr std::size_t kTerminalFrame = 16 * 1024;  // the node's bytes in one message
 constexpr const char* kProtocolName = "snweb";
 
 using Headers = std::vector<std::pair<std::string, std::string>>;
@@ -109,23 +109,6 @@ void emitLibraryLog(int level, const char* line) {
 
 }  // namespace
 
-struct WebServer::Session {
-    enum class Kind { Http, Post, Overview, Node, Terminal } kind = Kind::Http;
-    NodePoller* node = nullptr;
-    std::string action;        // of a POST
-    std::string body;          // of a POST, bounded
-    bool tooLarge = false;     // the body outgrew its bound
-    std::string lastSent;      // what the page was last told (without readings)
-    double lastSample = 0;     // time of the newest reading sent
-    std::size_t received = 0;  // bytes of the page's message so far
-    int port = -1;             // a terminal's
-    FeedCursor cursor;         // a terminal's place in its port's stream
-    bool greeted = false;      // a terminal page was told what it may do
-    bool held = false;         // its typing waits for room in the port's queue
-    std::string address;       // the client's and the node's, kept for the closing log line
-    std::string nodeName;
-};
-
 WebServer::WebServer(const std::string& host, int port, std::string token,
                      const std::vector<std::string>& allowedHosts, bool readOnly,
                      std::vector<std::unique_ptr<NodePoller>>& nodes, ServerLimits limits)
@@ -191,13 +174,7 @@ void WebServer::wakeSessions() {
         const bool page =
             open->kind == Session::Kind::Overview || open->kind == Session::Kind::Node;
         if (page && nodes) lws_callback_on_writable(socket);
-        if (open->kind != Session::Kind::Terminal || !terminals) continue;
-        TerminalFeed& feed = open->node->terminal(open->port);
-        if (feed.pending(open->cursor)) lws_callback_on_writable(socket);
-        if (open->held && feed.inputRoom() >= limits_.message) {
-            open->held = false;
-            lws_rx_flow_control(socket, 1);
-        }
+        if (open->kind == Session::Kind::Terminal) wakeTerminal(socket, *open, nodes, terminals);
     }
 }
 
@@ -205,12 +182,7 @@ void WebServer::closeSession(lws* wsi, Session& session) {
     if (session.kind == Session::Kind::Overview || session.kind == Session::Kind::Node) --sockets_;
     if (session.kind == Session::Kind::Terminal) {
         --sockets_;
-        if (!tearingDown_) {
-            session.node->terminal(session.port).detach();
-            session.node->wake();
-        }
-        std::fprintf(stderr, "snweb: %s: %s: terminal on port %d closed\n", session.address.c_str(),
-                     session.nodeName.c_str(), session.port);
+        closeTerminal(session);
     }
     sessions_.erase(wsi);
 }
@@ -423,14 +395,9 @@ bool WebServer::admitSocket(lws* wsi, Session& session) {
     }
     ++sockets_;
     if (session.kind == Session::Kind::Terminal) {
-        TerminalFeed& feed = session.node->terminal(session.port);
-        session.cursor = feed.cursorAtEnd();
         session.address = peer(wsi);
         session.nodeName = "node " + route.node;
-        feed.attach();
-        session.node->wake();
-        log(wsi, "node " + route.node + ": terminal on port " + std::to_string(route.port) +
-                     " opened" + (readOnly_ ? " (read-only)" : ""));
+        openTerminal(wsi, session);
     }
     return true;
 }
@@ -462,68 +429,6 @@ int WebServer::onWritable(lws* wsi, Session& session) {
     std::memcpy(buffer.data() + LWS_PRE, message.data(), message.size());
     const int written = lws_write(wsi, buffer.data() + LWS_PRE, message.size(), LWS_WRITE_TEXT);
     return written < static_cast<int>(message.size()) ? -1 : 0;
-}
-
-// Only a terminal page's keystrokes matter; a message beyond the bound ends
-// the connection, so no client holds more than that.
-int WebServer::onReceive(lws* wsi, Session& session, const void* in, std::size_t len) {
-    session.received += len;
-    if (session.received > limits_.message) {
-        log(wsi, "closed WebSocket: message over " + std::to_string(limits_.message) + " bytes");
-        lws_close_reason(wsi, LWS_CLOSE_STATUS_MESSAGE_TOO_LARGE, nullptr, 0);
-        return -1;
-    }
-    if (lws_is_final_fragment(wsi)) session.received = 0;
-    if (session.kind != Session::Kind::Terminal || readOnly_ || len == 0) return 0;
-    return typeInto(wsi, session, in, len) ? 0 : -1;
-}
-
-// The port's queue has room for a whole message from every page whose
-// typing is taken: when it runs short, each of them waits (its socket is
-// not read), so no keystroke is ever dropped.
-bool WebServer::typeInto(lws* wsi, Session& session, const void* in, std::size_t len) {
-    TerminalFeed& feed = session.node->terminal(session.port);
-    if (!feed.type(static_cast<const uint8_t*>(in), len)) {
-        log(wsi, "closed WebSocket: typing beyond the port's queue");
-        lws_close_reason(wsi, LWS_CLOSE_STATUS_POLICY_VIOLATION, nullptr, 0);
-        return false;
-    }
-    if (feed.inputRoom() >= limits_.message) return true;
-    for (const auto& [socket, open] : sessions_) {
-        if (open->kind != Session::Kind::Terminal || &open->node->terminal(open->port) != &feed)
-            continue;
-        if (!open->held) lws_rx_flow_control(socket, 0);
-        open->held = true;
-    }
-    return true;
-}
-
-// First what the page may do, then the node's bytes as they come; a page
-// that fell a whole ring behind is told how many it missed.
-int WebServer::writeTerminal(lws* wsi, Session& session) {
-    std::vector<unsigned char> buffer(LWS_PRE + kTerminalFrame);
-    unsigned char* payload = buffer.data() + LWS_PRE;
-    TerminalFeed& feed = session.node->terminal(session.port);
-    std::size_t length = 0;
-    lws_write_protocol kind = LWS_WRITE_BINARY;
-    FeedCursor ahead = session.cursor;
-    const FeedRead read = feed.read(ahead, payload, kTerminalFrame);
-    if (!session.greeted || read.missed != 0) {
-        const std::string text =
-            !session.greeted ? std::string("{\"typing\":") + (readOnly_ ? "false" : "true") + "}"
-                             : "{\"missed\":" + std::to_string(read.missed) + "}";
-        std::memcpy(payload, text.data(), text.size());
-        length = text.size();
-        kind = LWS_WRITE_TEXT;
-        session.greeted = true;
-        session.cursor.position += read.missed;  // the bytes themselves come next time
-    } else {
-        length = read.length;
-        session.cursor = ahead;
-    }
-    if (length != 0 && lws_write(wsi, payload, length, kind) < static_cast<int>(length)) return -1;
-    if (feed.pending(session.cursor)) lws_callback_on_writable(wsi);
-    return 0;
 }
 
 }  // namespace snweb

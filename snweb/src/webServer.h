@@ -19,9 +19,11 @@ struct lws_context;
 namespace snweb {
 
 struct ServerLimits {
-    unsigned connections = 64;   // at once, in all
-    unsigned sockets = 32;       // WebSockets at once
-    std::size_t message = 4096;  // largest message from a page
+    unsigned connections = 64;  // at once, in all
+    unsigned sockets = 32;      // WebSockets at once
+    // Largest message from a page, taken whole: a terminal's paste up to
+    // this goes to the port as it is (the page splits a larger one).
+    std::size_t message = kTerminalMessage;
 };
 
 class WebServer {
@@ -46,16 +48,21 @@ public:
     // libwebsockets' callback, for every connection.
     int handle(lws* wsi, int reason, void* in, std::size_t len);
 
+    struct Session;  // one connection's (webSession.h)
+
 private:
-    struct Session;
     int onHttp(lws* wsi, Session& session, const char* path);
     int onBody(lws* wsi, Session& session, const void* in, std::size_t len);
     int onBodyEnd(lws* wsi, Session& session);
     bool admitSocket(lws* wsi, Session& session);
     int onWritable(lws* wsi, Session& session);
     int onReceive(lws* wsi, Session& session, const void* in, std::size_t len);
+    // A terminal page's WebSocket (terminalSocket.cpp).
+    void openTerminal(lws* wsi, Session& session);
     int writeTerminal(lws* wsi, Session& session);
-    bool typeInto(lws* wsi, Session& session, const void* in, std::size_t len);
+    void typeInto(lws* wsi, Session& session);
+    void wakeTerminal(lws* wsi, Session& session, bool nodes, bool terminals);
+    void closeTerminal(Session& session);
     void wakeSessions();
     void closeSession(lws* wsi, Session& session);
     int servePage(lws* wsi, const Route& route);

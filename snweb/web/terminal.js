@@ -3,6 +3,10 @@
 // split between two messages); what is typed goes out as UTF-8.
 import { Terminal } from "./xterm.mjs";
 
+// snweb takes a message of up to this many bytes whole; a larger paste
+// goes as several, in order.
+const LARGEST_MESSAGE = 64 * 1024;
+
 /**
  * What the page received, for tests and benchmarks: a count and an
  * order-sensitive hash of every byte, and when the last keystroke left.
@@ -35,7 +39,8 @@ class TerminalHook {
  * @param {HTMLElement} box the element that holds the terminal
  * @param {string} name the node
  * @param {number} port
- * @param {function(string): void} onState told "live", "read-only" or "reconnecting"
+ * @param {function(string): void} onState told "live", "read-only" (and whether anybody
+ *   reads the port) or "reconnecting"
  * @returns {{hook: TerminalHook, terminal: Terminal, type: function(string): void}}
  */
 export function openTerminal(box, name, port, onState) {
@@ -51,7 +56,9 @@ export function openTerminal(box, name, port, onState) {
       return;
     }
     hook.sentAt = performance.timeOrigin + performance.now();
-    link.socket.send(bytes);
+    for (let at = 0; at < bytes.length; at += LARGEST_MESSAGE) {
+      link.socket.send(bytes.subarray(at, at + LARGEST_MESSAGE));
+    }
   };
   const connect = () => {
     const socket = new WebSocket(`ws://${location.host}/ws/node/${name}/port/${port}`);
@@ -77,6 +84,13 @@ export function openTerminal(box, name, port, onState) {
       link.typing = message.typing;
       terminal.options.disableStdin = !message.typing;
       onState(message.typing ? "live" : "read-only");
+    }
+    if ("reading" in message) {
+      // A read-only page shows what a page that types reads, and only then.
+      onState(message.reading ? "read-only" : "read-only, nobody reads this port");
+      if (!message.reading) {
+        terminal.write("\r\n\x1b[7m[snweb: nobody reads this port now]\x1b[0m\r\n");
+      }
     }
     if ("missed" in message) {
       hook.missed += message.missed;

@@ -8,6 +8,7 @@ passed; exits non-zero with the reason at the first that fails.
 """
 import json
 import os
+import select
 import subprocess
 import sys
 import termios
@@ -218,6 +219,28 @@ def check_bytes(driver, base, instrument):
         os.close(fd)
 
 
+def check_paste(driver, instrument):
+    """A paste larger than snweb's largest message goes out in pieces, whole."""
+    fd = os.open(instrument, os.O_RDWR | os.O_NOCTTY)
+    try:
+        tty.setraw(fd)
+        termios.tcflush(fd, termios.TCIOFLUSH)
+        paste = "".join(chr(ord("a") + i % 26) for i in range(70000))
+        driver.execute_script("window.snweb.type(arguments[0]);", paste)
+        got = bytearray()
+        quiet_since = time.monotonic()
+        while len(got) < len(paste) and time.monotonic() - quiet_since < 10:
+            ready, _, _ = select.select([fd], [], [], 0.2)
+            if ready:
+                got += os.read(fd, 65536)
+                quiet_since = time.monotonic()
+        if bytes(got) != paste.encode():
+            fail(f"a paste of {len(paste)} bytes put {len(got)} at the instrument")
+        print(f"terminal: a paste of {len(paste)} bytes arrived whole", flush=True)
+    finally:
+        os.close(fd)
+
+
 def check_console(driver):
     """No JavaScript error on any page."""
     errors = [entry for entry in driver.get_log("browser") if entry["level"] == "SEVERE"
@@ -245,6 +268,7 @@ def main():
         check_plot(driver, analog.split(","))
         check_shell(driver, base, shots)
         check_bytes(driver, base, instrument)
+        check_paste(driver, instrument)
         driver.save_screenshot(os.path.join(shots, "port.png"))
         check_console(driver)
     finally:

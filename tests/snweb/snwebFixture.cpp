@@ -1,7 +1,63 @@
 #include "snwebFixture.h"
 
+#include <poll.h>
+#include <sys/socket.h>
+
 #include <regex>
 #include <thread>
+
+bool has(const std::string& text, const std::string& part) {
+    return text.find(part) != std::string::npos;
+}
+
+std::string upgrade(const std::string& path, const std::string& headers) {
+    return "GET " + path +
+           " HTTP/1.1\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
+           "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\nSec-WebSocket-Version: 13\r\n"
+           "Sec-WebSocket-Protocol: snweb\r\n" +
+           headers + "\r\n";
+}
+
+bool readUntil(int fd, std::string& got, const std::function<bool(const std::string&)>& enough,
+               std::chrono::milliseconds within) {
+    const auto deadline = std::chrono::steady_clock::now() + within;
+    char buffer[4096];
+    while (!enough(got) && std::chrono::steady_clock::now() < deadline) {
+        pollfd ready{fd, POLLIN, 0};
+        if (poll(&ready, 1, 50) <= 0) continue;
+        const ssize_t count = recv(fd, buffer, sizeof buffer, 0);
+        if (count <= 0) return true;
+        got.append(buffer, static_cast<std::size_t>(count));
+    }
+    return false;
+}
+
+std::pair<int, std::string> openSocket(uint16_t port, const std::string& request) {
+    const int fd = sntest::connectTo("127.0.0.1", port);
+    std::string got;
+    if (fd >= 0) {
+        sntest::sendAll(fd, request);
+        readUntil(
+            fd, got, [](const std::string& g) { return has(g, "\r\n\r\n"); },
+            std::chrono::seconds(3));
+    }
+    return {fd, got};
+}
+
+std::string maskedBinary(const std::string& payload) {
+    std::string frame = {'\x82'};
+    const std::size_t n = payload.size();
+    if (n < 126) {
+        frame += static_cast<char>(0x80 | n);
+    } else if (n <= 0xFFFF) {
+        frame += {'\xFE', static_cast<char>(n >> 8), static_cast<char>(n & 0xFF)};
+    } else {
+        frame += '\xFF';
+        for (int shift = 56; shift >= 0; shift -= 8)
+            frame += static_cast<char>((n >> shift) & 0xFF);
+    }
+    return frame + std::string(4, '\0') + payload;
+}
 
 void SnwebTest::SetUp() {
     DaemonTest::SetUp();
@@ -25,7 +81,8 @@ void SnwebTest::startWeb(const std::vector<std::string>& extra, const std::strin
                                   "beta=" + node + ",slave=2"};
     argv.insert(argv.end(), extra.begin(), extra.end());
     ASSERT_TRUE(web.start(argv));
-    const std::regex ready("open http://127\\.0\\.0\\.1:([0-9]+)/\\?token=([0-9a-zA-Z_-]+)\n");
+    const std::regex ready(
+        "open http://127\\.0\\.0\\.1:([0-9]+)/(\\?token=([0-9a-zA-Z_-]+))?[\n ]");
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
     std::smatch found;
     std::string out;
@@ -34,7 +91,7 @@ void SnwebTest::startWeb(const std::vector<std::string>& extra, const std::strin
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     webPort = static_cast<uint16_t>(std::stoi(found[1]));
-    token = found[2];
+    token = found[3];
 }
 
 std::string SnwebTest::url() const {

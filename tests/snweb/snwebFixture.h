@@ -7,8 +7,27 @@
 #include "capturedProcess.h"
 #include "rawHttpClient.h"
 
+#include <chrono>
+#include <functional>
 #include <string>
+#include <utility>
 #include <vector>
+
+// Talking WebSocket over a bare socket, as a browser would and as none would.
+bool has(const std::string& text, const std::string& part);
+// The handshake of a WebSocket on `path`, with `headers` added.
+std::string upgrade(const std::string& path, const std::string& headers);
+// Reads what comes on `fd` until `enough` says stop, the peer closes, or
+// the deadline passes (a WebSocket of ours streams, so silence never comes).
+// True when the peer closed.
+bool readUntil(int fd, std::string& got, const std::function<bool(const std::string&)>& enough,
+               std::chrono::milliseconds within);
+// A WebSocket handshake on a connection of its own: the descriptor and
+// the answer's head.
+std::pair<int, std::string> openSocket(uint16_t port, const std::string& request);
+// A binary message as a browser sends it: masked (with a key of zeros, so
+// the payload reads as it is), of any length.
+std::string maskedBinary(const std::string& payload);
 
 class SnwebTest : public snbusd_test::DaemonTest {
 protected:
@@ -23,7 +42,8 @@ protected:
     // snweb on 127.0.0.1:0 with targets "alpha" (slave 1) and "beta" (slave 2)
     // through the daemon, or on `device` itself when named.
     void startWeb(const std::vector<std::string>& extra = {}, const std::string& device = "");
-    // The printed URL: http://127.0.0.1:PORT/?token=TOKEN
+    // The printed URL: http://127.0.0.1:PORT/?token=TOKEN (without the
+    // token when it comes from a file: `token` is then left empty).
     std::string url() const;
 
     // One request on a connection of its own.  `host` empty: ours.
@@ -34,6 +54,7 @@ protected:
                            const std::string& headers = "", const std::string& body = "",
                            const std::string& host = "") const;
     std::string cookie() const { return "Cookie: snweb_token=" + token + "\r\n"; }
+    std::string host() const { return "Host: 127.0.0.1:" + std::to_string(webPort) + "\r\n"; }
     std::string ownOrigin() const {
         return "Origin: http://127.0.0.1:" + std::to_string(webPort) + "\r\n";
     }

@@ -9,6 +9,7 @@
 #include <unistd.h>
 #include <csignal>
 
+#include <fstream>
 #include <functional>
 #include <thread>
 
@@ -16,56 +17,12 @@ namespace {
 
 using namespace std::chrono_literals;
 
-bool has(const std::string& text, const std::string& part) {
-    return text.find(part) != std::string::npos;
-}
-
-// The handshake of a WebSocket on `path`, with `headers` added.
-std::string upgrade(const std::string& path, const std::string& headers) {
-    return "GET " + path +
-           " HTTP/1.1\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
-           "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\nSec-WebSocket-Version: 13\r\n"
-           "Sec-WebSocket-Protocol: snweb\r\n" +
-           headers + "\r\n";
-}
-
-// Reads what comes on `fd` until `enough` says stop, the peer closes, or
-// the deadline passes (a WebSocket of ours streams, so silence never comes).
-// True when the peer closed.
-bool readUntil(int fd, std::string& got, const std::function<bool(const std::string&)>& enough,
-               std::chrono::milliseconds within) {
-    const auto deadline = std::chrono::steady_clock::now() + within;
-    char buffer[4096];
-    while (!enough(got) && std::chrono::steady_clock::now() < deadline) {
-        pollfd ready{fd, POLLIN, 0};
-        if (poll(&ready, 1, 50) <= 0) continue;
-        const ssize_t count = recv(fd, buffer, sizeof buffer, 0);
-        if (count <= 0) return true;
-        got.append(buffer, static_cast<std::size_t>(count));
-    }
-    return false;
-}
-
-// A WebSocket handshake on a connection of its own: the descriptor and
-// the answer's head.
-std::pair<int, std::string> openSocket(uint16_t port, const std::string& request) {
-    const int fd = sntest::connectTo("127.0.0.1", port);
-    std::string got;
-    if (fd >= 0) {
-        sntest::sendAll(fd, request);
-        readUntil(
-            fd, got, [](const std::string& g) { return has(g, "\r\n\r\n"); }, 3s);
-    }
-    return {fd, got};
-}
-
 class SnwebSecurityTest : public SnwebTest {
 protected:
     // An instrument of the test's own on port 1 hears what was typed.
     SnwebSecurityTest()
         : SnwebTest([](snsim::Options& o) { o.ports[1].kind = snsim::Attachment::Kind::Pty; }) {}
 
-    std::string host() const { return "Host: 127.0.0.1:" + std::to_string(webPort) + "\r\n"; }
     // The server still serves a page to the one who holds the token.
     void expectServing() const {
         const auto page = send("GET", "/node/alpha", cookie());
@@ -168,17 +125,28 @@ TEST_F(SnwebSecurityTest, WebSocketsOnlyFromOurOwnPagesAndOnlySmallMessages) {
         fd, stream, [](const std::string& g) { return has(g, "3333,44444,5,606,7070,65535]"); },
         5s);
     EXPECT_TRUE(has(stream, "3333,44444,5,606,7070,65535]")) << stream.substr(0, 400);
-    std::string frame = {'\x81', '\xFF', 0, 0, 0, 0, 0, 1, 0, 0, 1, 2, 3, 4};  // 65536, masked
-    frame += std::string(65536, 'x');
-    sntest::sendAll(fd, frame);
-    // The server gives up on it at once (then waits for the close handshake).
-    const auto deadline = std::chrono::steady_clock::now() + 5s;
-    while (!has(web.errorsSoFar(), "closed WebSocket: message over 4096 bytes") &&
-           std::chrono::steady_clock::now() < deadline)
-        std::this_thread::sleep_for(10ms);
-    EXPECT_TRUE(has(web.errorsSoFar(), "closed WebSocket: message over 4096 bytes"));
+    sntest::sendAll(fd, maskedBinary(std::string(65537, 'x')));
+    // The server gives up on it at once and says why on the socket.
+    std::string closing;
+    readUntil(
+        fd, closing, [](const std::string& g) { return has(g, "message over 65536 bytes"); }, 5s);
+    EXPECT_TRUE(has(closing, "message over 65536 bytes"));
+    EXPECT_TRUE(has(web.errorsSoFar(), "closed WebSocket: message over 65536 bytes"));
     ::close(fd);
     EXPECT_TRUE(has(web.errorsSoFar(), "refused WebSocket: Origin 'http://evil.example'"));
+    expectServing();
+}
+
+// A service's token stays out of its output, which the journal keeps.
+TEST_F(SnwebSecurityTest, ATokenFromAFileIsNeverPrinted) {
+    const std::string secret = "file-token_0123456789abcdef";
+    std::ofstream(dir + "/token") << secret << "\n";
+    startWeb({"--token-file", dir + "/token"});
+    EXPECT_TRUE(token.empty()) << web.outputSoFar();
+    EXPECT_FALSE(has(web.outputSoFar() + web.errorsSoFar(), secret));
+    EXPECT_TRUE(has(web.outputSoFar(), "add ?token= with the token in " + dir + "/token"))
+        << web.outputSoFar();
+    token = secret;
     expectServing();
 }
 
@@ -212,15 +180,6 @@ TEST_F(SnwebSecurityTest, ReadOnlyShowsButSwitchesNothing) {
     std::this_thread::sleep_for(300ms);
     EXPECT_TRUE(powerWrites(1).empty());
     expectServing();
-}
-
-// Not a refusal, but the same stream: a node that stops answering shows
-// down on the pages within 3 s, and up again by itself once it answers.
-// A binary message as a browser sends it: masked (with a key of zeros, so
-// the payload reads as it is).
-std::string maskedBinary(const std::string& payload) {
-    std::string frame = {'\x82', static_cast<char>(0x80 | payload.size()), 0, 0, 0, 0};
-    return frame + payload;
 }
 
 TEST_F(SnwebSecurityTest, TerminalsTypeOnlyFromOurOwnPagesAndNeverWhenReadOnly) {
@@ -261,6 +220,8 @@ TEST_F(SnwebSecurityTest, TerminalsTypeOnlyFromOurOwnPagesAndNeverWhenReadOnly) 
     expectServing();
 }
 
+// Not a refusal, but the same stream: a node that stops answering shows
+// down on the pages within 3 s, and up again by itself once it answers.
 TEST_F(SnwebSecurityTest, ANodeThatStopsAnsweringShowsDownAndComesBack) {
     startWeb();
     auto [fd, stream] =

@@ -8,6 +8,7 @@
 
 #include "routes.h"
 #include "terminalFeed.h"
+#include "terminalFrames.h"
 
 namespace {
 
@@ -79,6 +80,7 @@ TEST(TerminalFeed, TypingIsWholeOrRefusedAndALineChangeWaitsForTheBytesBeforeIt)
 
     uint8_t buffer[8];
     std::optional<snrelay::NodeAction> action;
+    feed.relayStarted();
     EXPECT_EQ(feed.takeInput(buffer, 3, action), 3u);
     EXPECT_FALSE(action);
     EXPECT_EQ(feed.takeInput(buffer, 8, action), 2u);  // the rest before the change, then it
@@ -97,6 +99,70 @@ TEST(TerminalFeed, TypingIsWholeOrRefusedAndALineChangeWaitsForTheBytesBeforeIt)
     EXPECT_EQ(feed.takeInput(buffer, 8, action), 0u);
     EXPECT_TRUE(action);
     EXPECT_EQ(taken, 4);
+}
+
+// The last page leaving takes what it typed with it: counted, and never
+// handed to a relay, neither the old one nor the next page's.
+TEST(TerminalFeed, WhatTheLastPageTypedIsDroppedWithItAndCounted) {
+    TerminalFeed feed([] {}, [] {}, 10, 16);
+    const uint8_t keys[] = {'o', 'l', 'd', '!', '!'};
+    snrelay::NodeAction change;
+    change.line = {19200, 'E', 2};
+    uint8_t buffer[16];
+    std::optional<snrelay::NodeAction> action;
+    feed.attach();
+    feed.attach();
+    const uint64_t first = feed.relayStarted();
+    ASSERT_TRUE(feed.type(keys, 5));
+    EXPECT_EQ(feed.takeInput(buffer, 2, action), 2u);  // the relay holds "ol"
+    feed.act(change);
+    feed.detach();  // one page stays: nothing is dropped
+    EXPECT_EQ(feed.generation(), first);
+    EXPECT_EQ(feed.takeDropped(), 0u);
+    feed.detach();
+    EXPECT_NE(feed.generation(), first);
+    EXPECT_EQ(feed.takeInput(buffer, 16, action), 0u) << "the old relay took the old page's bytes";
+    EXPECT_FALSE(action);
+    EXPECT_EQ(feed.relayEnded(), 2u);   // what the old relay held, for its own count
+    EXPECT_EQ(feed.takeDropped(), 3u);  // the line change after them went too
+    EXPECT_EQ(feed.inputRoom(), 16u);
+
+    // A page typing before its relay starts keeps what it typed.
+    feed.attach();
+    ASSERT_TRUE(feed.type(keys + 3, 2));
+    EXPECT_EQ(feed.takeInput(buffer, 16, action), 0u);  // no relay of this page's yet
+    feed.relayStarted();
+    EXPECT_EQ(feed.takeInput(buffer, 16, action), 2u);
+    EXPECT_EQ(std::string(buffer, buffer + 2), "!!");
+    EXPECT_EQ(feed.takeDropped(), 0u);
+}
+
+// What a page is sent: whether it may type first, then how much it missed
+// even when it fell a ring behind before its first message, then bytes; a
+// page that only looks learns whether anybody reads the port.
+TEST(TerminalFeed, APageIsGreetedThenToldWhatItMissedThenGetsTheBytes) {
+    TerminalFeed feed([] {}, [] {}, 10, 8);
+    uint8_t out[snweb::kLongestNotice];
+    auto next = [&](snweb::TerminalPage& page, bool typing, bool reading) {
+        const snweb::TerminalFrame frame =
+            snweb::nextTerminalFrame(feed, page, typing, reading, out, sizeof out);
+        return std::string(frame.notice ? "text " : "bytes ") +
+               std::string(reinterpret_cast<const char*>(out), frame.length);
+    };
+    snweb::TerminalPage page{feed.cursorAtEnd()};
+    give(feed, std::string(14, 'x') + "0123");  // 18 bytes before the page was written to
+    EXPECT_EQ(next(page, true, true), "text {\"typing\":true}");
+    EXPECT_EQ(next(page, true, true), "text {\"missed\":8}");
+    EXPECT_EQ(next(page, true, true), "bytes xxxxxx0123");
+    EXPECT_EQ(next(page, true, true), "bytes ");
+
+    snweb::TerminalPage watcher{feed.cursorAtEnd()};
+    EXPECT_EQ(next(watcher, false, false), "text {\"typing\":false}");
+    EXPECT_EQ(next(watcher, false, false), "text {\"reading\":false}");
+    EXPECT_EQ(next(watcher, false, false), "bytes ");
+    give(feed, "ab");
+    EXPECT_EQ(next(watcher, false, true), "text {\"reading\":true}");
+    EXPECT_EQ(next(watcher, false, true), "bytes ab");
 }
 
 TEST(TerminalFeed, OnlyPortsZeroToTwoHaveATerminalSocket) {
