@@ -70,9 +70,10 @@ void Bus::holdForTheAnswered(std::unique_lock<std::mutex>& lock) {
                      [&] { return stopping_ || queue_.waitingFor(client) != 0; });
 }
 
-void Bus::deliver(Answer answer) {
+void Bus::deliver(Answer answer, std::chrono::nanoseconds held) {
     {
         std::lock_guard lock(mutex_);
+        queue_.offTheLine(held);
         answered_ = answer.client;
         answeredAt_ = std::chrono::steady_clock::now();
         answers_.push_back(std::move(answer));

@@ -45,7 +45,8 @@ public:
     // Line side: the next job, waiting at most `timeout`; nothing on
     // timeout or once stopped (`stopped()` tells which).
     std::optional<Job> nextJob(std::chrono::milliseconds timeout);
-    void deliver(Answer answer);
+    // The answer of the job last taken, which held the line for `held`.
+    void deliver(Answer answer, std::chrono::nanoseconds held);
     bool stopped();
 
 private:

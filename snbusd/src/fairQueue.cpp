@@ -34,10 +34,26 @@ std::optional<Job> FairQueue::next() {
     if (found == accounts_.end()) return std::nullopt;
     std::deque<Stamped>& queue = accounts_.at(found->first).queue;
     lineClock_ = queue.front().start;
+    onTheLine_ = Taken{found->first, queue.front().cost};
     Job job = std::move(queue.front().job);
     queue.pop_front();
     --waiting_;
     return job;
+}
+
+// Each waiting request of the client was stamped from the finish of the one
+// before it (never less than the stamp on the line, which that finish is
+// not), so the whole chain moves by what the charge changes.
+void FairQueue::offTheLine(std::chrono::nanoseconds held) {
+    if (!onTheLine_) return;
+    const Taken taken = *onTheLine_;
+    onTheLine_.reset();
+    const auto found = accounts_.find(taken.client);
+    if (found == accounts_.end()) return;
+    const LineTime change = held - taken.cost;
+    found->second.finish += change;
+    found->second.lastHeld = held;
+    for (Stamped& waiting : found->second.queue) waiting.start += change;
 }
 
 void FairQueue::dropClient(ClientId client) {
@@ -51,7 +67,7 @@ bool FairQueue::wouldGoFirst(ClientId client, std::chrono::nanoseconds atLeast) 
     const auto other = nextInTurn(client);
     if (other == accounts_.end()) return false;
     const Stamped& head = other->second.queue.front();
-    if (head.cost < atLeast) return false;
+    if (std::max(head.cost, other->second.lastHeld) < atLeast) return false;
     const auto own = accounts_.find(client);
     if (own == accounts_.end()) return false;  // gone
     return std::max(lineClock_, own->second.finish) < head.start;

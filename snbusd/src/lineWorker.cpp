@@ -31,9 +31,11 @@ void LineWorker::run() {
         if (bus_.stopped()) return;
         if (!line_.up()) tryToReopen();
         if (!job) continue;
+        const auto start = Clock::now();
         const Reply reply = serve(*job);
         bus_.deliver(Answer{job->client, answerFrame(job->request, reply.pdu), job->request.unit,
-                            reply.fromNode});
+                            reply.fromNode},
+                     Clock::now() - start);
         metrics_.setWaiting(bus_.waiting());
     }
 }

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <stdexcept>
 #include <thread>
 #include <vector>
@@ -234,16 +235,84 @@ TEST(FairQueue, AClientBehindItsShareIsToldSoAndOneThatGoesTakesItsRequests) {
     EXPECT_EQ(queue.next()->client, 1u);
 }
 
+// A client streaming blocks beside one whose requests go to a silent unit,
+// each holding the line for its timeout and probe (2.25 x 300 ms), `depth`
+// of them waiting at once; the streamer waits for its answer before the
+// next block.  What each got of 20 s of line time, charged as measured.
+struct BesideADeadUnit {
+    int blocks = 0, deadTurns = 0;
+    std::chrono::nanoseconds blocksTime{0}, deadTime{0}, longestWait{0};
+};
+
+BesideADeadUnit streamBesideADeadUnit(std::size_t depth) {
+    using namespace std::chrono_literals;
+    const auto blockTime = snbusd::lineTime(block(1, 0).request, 115200);
+    const std::chrono::nanoseconds deadTime = 675ms;
+    snbusd::FairQueue queue(115200);
+    queue.add(block(1, 0));
+    for (uint16_t i = 0; i < depth; ++i) queue.add(job(2, i));
+    BesideADeadUnit got;
+    std::chrono::nanoseconds clock{0}, lastBlock{0};
+    while (clock < 20s) {
+        const auto next = queue.next();
+        if (!next) break;
+        const bool streamer = next->client == 1;
+        const auto held = streamer ? blockTime : deadTime;
+        queue.offTheLine(held);
+        clock += held;
+        if (streamer) {
+            got.longestWait = std::max(got.longestWait, clock - lastBlock);
+            lastBlock = clock;
+            got.blocksTime += held;
+            ++got.blocks;
+        } else {
+            got.deadTime += held;
+            ++got.deadTurns;
+        }
+        queue.add(streamer ? block(1, 0) : job(2, 0));
+    }
+    return got;
+}
+
+TEST(FairQueue, AClientWhoseRequestsHoldTheLineLongIsChargedWhatTheyHeld) {
+    using namespace std::chrono_literals;
+    const auto blockTime = snbusd::lineTime(block(1, 0).request, 115200);
+    for (const std::size_t depth : {1u, 4u}) {
+        const BesideADeadUnit got = streamBesideADeadUnit(depth);
+        const double deadShare = static_cast<double>(got.deadTime.count()) /
+                                 static_cast<double>((got.deadTime + got.blocksTime).count());
+        std::printf(
+            "%zu waiting at the dead unit: %d blocks, %d dead turns, dead share %.2f, "
+            "the streamer's longest wait %.0f ms\n",
+            depth, got.blocks, got.deadTurns, deadShare,
+            std::chrono::duration<double, std::milli>(got.longestWait).count());
+        EXPECT_LE(got.longestWait, 675ms + blockTime) << "one dead turn between blocks at most";
+        EXPECT_NEAR(deadShare, 0.5, 0.05) << depth;
+    }
+    // Its next read looks short by its frames, yet the line waits for the
+    // streamer just answered before it, as it would before a block.
+    snbusd::FairQueue queue(115200);
+    queue.add(job(2, 0));
+    queue.next();
+    queue.offTheLine(675ms);
+    queue.add(block(1, 0));
+    queue.next();
+    queue.offTheLine(blockTime);
+    queue.add(job(2, 1));
+    EXPECT_TRUE(queue.wouldGoFirst(1, 4ms));
+}
+
 TEST(Bus, WaitsAMomentForAClientJustAnsweredOnlyWhileItIsBehindItsShare) {
     using namespace std::chrono_literals;
     using Clock = std::chrono::steady_clock;
+    const auto readTime = snbusd::lineTime(job(2, 0).request, 115200);
     snbusd::Bus bus(115200, 1s, 4ms);  // long, so that no scheduling delay runs it out
     bus.submit(block(1, 0));
     ASSERT_EQ(bus.nextJob(1s)->client, 1u);
     bus.submit(job(2, 100));  // a terminal's idle read
     bus.submit(block(1, 1));
     ASSERT_EQ(bus.nextJob(1s)->client, 2u);
-    bus.deliver(snbusd::Answer{2, {}});
+    bus.deliver(snbusd::Answer{2, {}}, readTime);
     std::thread terminal([&] {
         std::this_thread::sleep_for(20ms);
         bus.submit(job(2, 101));  // and the key typed meanwhile
@@ -251,7 +320,7 @@ TEST(Bus, WaitsAMomentForAClientJustAnsweredOnlyWhileItIsBehindItsShare) {
     EXPECT_EQ(bus.nextJob(1s)->request.transaction, 101) << "the keystroke before the block";
     terminal.join();
     const auto answered = Clock::now();
-    bus.deliver(snbusd::Answer{2, {}});
+    bus.deliver(snbusd::Answer{2, {}}, readTime);
     EXPECT_EQ(bus.nextJob(1s)->client, 1u) << "nothing more came";
     EXPECT_GE(Clock::now() - answered, 1s);
 
@@ -260,7 +329,7 @@ TEST(Bus, WaitsAMomentForAClientJustAnsweredOnlyWhileItIsBehindItsShare) {
     ahead.submit(block(1, 0));
     ASSERT_EQ(ahead.nextJob(1s)->client, 2u);  // the shorter of two equal stamps
     const auto start = Clock::now();
-    ahead.deliver(snbusd::Answer{2, {}});
+    ahead.deliver(snbusd::Answer{2, {}}, readTime);
     EXPECT_EQ(ahead.nextJob(1s)->client, 1u);
     EXPECT_LT(Clock::now() - start, 500ms) << "a client ahead of its share is not waited for";
 }
