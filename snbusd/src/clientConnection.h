@@ -12,10 +12,12 @@
 
 namespace snbusd {
 
-// Requests one client may have waiting for the line at once; beyond that
-// its socket is not read, so it is held back by TCP, not by our memory.
+// Requests one client may have waiting for the line at once, and answers
+// it has not read; beyond either its socket is not read, so a client that
+// floods requests and reads nothing is held back by TCP, not by our memory.
 inline constexpr std::size_t kMaxRequestsInFlight = 16;
 inline constexpr std::size_t kReadBufferLimit = 4096;
+inline constexpr std::size_t kUnsentAnswersLimit = 16 * 1024;
 
 struct ClientConnection {
     ClientId id = 0;
@@ -27,8 +29,9 @@ struct ClientConnection {
     std::chrono::steady_clock::time_point lastRequest{};
     std::chrono::milliseconds lineTimeout{0};  // asked for with 0x41; 0: the daemon's
 
-    bool wantsToRead() const {
-        return inFlight < kMaxRequestsInFlight && in.size() < kReadBufferLimit;
+    bool wantsToRead() const { return takesRequests() && in.size() < kReadBufferLimit; }
+    bool takesRequests() const {
+        return inFlight < kMaxRequestsInFlight && out.size() < kUnsentAnswersLimit;
     }
 };
 

@@ -67,6 +67,8 @@ bool Server::serveOnce(const sncommon::StopSignals& signals) {
         const short revents = fds[first + i].revents;
         if (revents & POLLOUT) writeTo(found->second);
         if (clients_.count(order[i]) == 0) continue;
+        // Answers read: the requests held back behind them.
+        if ((revents & POLLOUT) && !takeRequests(found->second)) continue;
         if (revents & (POLLIN | POLLHUP | POLLERR)) {
             readFrom(found->second);
         } else if (revents & POLLRDHUP) {
@@ -117,7 +119,7 @@ void Server::readFrom(ClientConnection& client) {
 // Whole requests from the client's bytes, to the bus; false when the
 // connection had to go.
 bool Server::takeRequests(ClientConnection& client) {
-    while (client.inFlight < kMaxRequestsInFlight) {
+    while (client.takesRequests()) {
         Frame frame = takeFrame(client.in.data(), client.in.size());
         if (frame.status == FrameStatus::NeedMore) return true;
         if (frame.status == FrameStatus::Bad) {

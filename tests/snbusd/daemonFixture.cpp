@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <thread>
 
 #include "sncommon/fdTransfer.h"
@@ -53,6 +54,18 @@ Bytes words(uint8_t function, std::initializer_list<uint16_t> values) {
         out.push_back(static_cast<uint8_t>(v & 0xFF));
     }
     return out;
+}
+
+long residentKiB(pid_t pid) {
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    std::string word;
+    while (status >> word)
+        if (word == "VmRSS:") {
+            long kib = 0;
+            status >> kib;
+            return kib;
+        }
+    return -1;
 }
 
 RawClient::RawClient(uint16_t port) {

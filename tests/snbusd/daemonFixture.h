@@ -3,6 +3,7 @@
 #pragma once
 
 #include <gtest/gtest.h>
+#include <sys/types.h>
 
 #include <chrono>
 #include <cstdint>
@@ -46,6 +47,9 @@ Bytes frame(uint16_t transaction, uint8_t unit, const Bytes& pdu);
 // A PDU of `function` carrying register values: its byte count, then each
 // value high byte first (a read's answer, a write-and-read's).
 Bytes words(uint8_t function, std::initializer_list<uint16_t> values);
+
+// The resident memory of a process, or -1.
+long residentKiB(pid_t pid);
 
 class DaemonTest : public ::testing::Test {
 protected:

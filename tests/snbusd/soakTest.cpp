@@ -147,18 +147,6 @@ private:
     std::set<uint16_t> possible_;
 };
 
-long residentKiB(pid_t pid) {
-    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
-    std::string word;
-    while (status >> word)
-        if (word == "VmRSS:") {
-            long kib = 0;
-            status >> kib;
-            return kib;
-        }
-    return -1;
-}
-
 int openDescriptors(pid_t pid) {
     DIR* fds = opendir(("/proc/" + std::to_string(pid) + "/fd").c_str());
     if (fds == nullptr) return -1;
