@@ -54,6 +54,17 @@ void keystrokeRow(const Plan& plan, std::vector<Row>& rows) {
     rows.push_back(r);
 }
 
+void deadUnitRow(const Plan& plan, std::vector<Row>& rows) {
+    const BusDeadUnit d = measureBusDeadUnit(plan.programs, kBaud, plan.quick ? 3.0 : 8.0);
+    if (!d.ok) return;
+    Row r = ratioRow("bus_dead_unit", "streamer beside a dead unit, longest wait for a block",
+                     d.longestWaitMs, d.timeoutAndProbeMs, "ms", "timeout and probe", "< 1");
+    r.note = fmt("%.0f blocks", static_cast<double>(d.blocks)) +
+             fmt(", %.0f turns of the client looping on the dead unit",
+                 static_cast<double>(d.deadTurns));
+    rows.push_back(r);
+}
+
 void idleRow(const Plan& plan, std::vector<Row>& rows) {
     const BusIdle idle = measureBusIdle(plan.programs, plan.quick ? 2.0 : 10.0);
     if (!idle.ok) return;
@@ -70,6 +81,7 @@ std::vector<Row> busRows(const Plan& plan) {
     throughputRows(plan, rows);
     sharingRow(plan, rows);
     keystrokeRow(plan, rows);
+    deadUnitRow(plan, rows);
     idleRow(plan, rows);
     return rows;
 }

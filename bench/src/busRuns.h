@@ -31,6 +31,13 @@ struct BusKeystrokes {
     double goalMs = 0;  // a block's transaction plus the keystroke's own
 };
 
+struct BusDeadUnit {
+    bool ok = false;
+    long blocks = 0, deadTurns = 0;
+    double longestWaitMs = 0;      // the streamer's, between blocks
+    double timeoutAndProbeMs = 0;  // what one request to the absent unit holds the line
+};
+
 struct BusIdle {
     bool ok = false;
     double seconds = 0, cpuPercent = 0, schedPercent = 0;
@@ -42,6 +49,8 @@ BusThroughput measureBusThroughput(const BusPaths& paths, int baud, std::size_t 
 BusSharing measureBusSharing(const BusPaths& paths, int baud, int clients, double seconds);
 // snterm's keystrokes through the daemon while a bridge streams beside it.
 BusKeystrokes measureBusKeystrokes(const BusPaths& paths, int baud, int keystrokes);
+// A client reading blocks beside one looping on an absent unit, for `seconds`.
+BusDeadUnit measureBusDeadUnit(const BusPaths& paths, int baud, double seconds);
 // The daemon's CPU while nobody asks anything.
 BusIdle measureBusIdle(const BusPaths& paths, double seconds);
 
