@@ -1,11 +1,24 @@
 #include "nodeHealth.h"
 
+#include <cerrno>
+
 namespace snrelay {
+
+namespace {
+
+// libmodbus reads a serial device that hung up as a connection reset.
+bool goneDeviceError(int error) {
+    return error == EIO || error == ENXIO || error == ENODEV || error == ECONNRESET;
+}
+
+}  // namespace
 
 void NodeHealth::failed(const DeviceError& error) {
     std::lock_guard lock(mutex_);
+    lastError_ = error.errorNumber();
     if (down_) return;
     down_ = true;
+    if (ownerWaits_ && goneDeviceError(lastError_)) return;
     std::fprintf(out_, "%s: node not answering on virtual port %u: %s\n", who_.c_str(), port_,
                  sncommon::describeDeviceError(error).c_str());
     std::fflush(out_);
@@ -22,6 +35,16 @@ void NodeHealth::answered() {
 bool NodeHealth::down() const {
     std::lock_guard lock(mutex_);
     return down_;
+}
+
+bool NodeHealth::deviceGone() const {
+    std::lock_guard lock(mutex_);
+    return down_ && goneDeviceError(lastError_);
+}
+
+void NodeHealth::ownerWaitsForDevice() {
+    std::lock_guard lock(mutex_);
+    ownerWaits_ = true;
 }
 
 }  // namespace snrelay

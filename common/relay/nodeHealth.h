@@ -23,6 +23,14 @@ public:
     void failed(const DeviceError& error);
     void answered();
     bool down() const;
+    // The last failure says a serial device itself went away (an adapter
+    // pulled out: EIO, ENXIO, ENODEV, or a hang-up, which libmodbus reports
+    // as ECONNRESET), not that the node is silent.  Over "tcp:" a reset is
+    // the daemon's connection, which the library opens again by itself.
+    bool deviceGone() const;
+    // The owner waits for a device that went away and says so itself: no
+    // "not answering" report for that.
+    void ownerWaitsForDevice();
 
 private:
     uint16_t port_;
@@ -30,6 +38,8 @@ private:
     std::string who_;
     mutable std::mutex mutex_;
     bool down_ = false;
+    int lastError_ = 0;
+    bool ownerWaits_ = false;
 };
 
 }  // namespace snrelay

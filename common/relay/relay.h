@@ -42,6 +42,12 @@ public:
     // Stops both sides, joins them and rethrows the first side's failure.
     Relayed finish();
 
+    // True once the node's device itself has gone away (see NodeHealth);
+    // the relay goes on failing until finished and started on it anew.
+    bool deviceGone() const { return health_.deviceGone(); }
+    // Before start(): the caller reports a device gone, not the relay.
+    void ownerWaitsForDevice() { health_.ownerWaitsForDevice(); }
+
     uint64_t toNode() const { return transmit_.delivered(); }
     uint64_t fromNode() const { return receive_.delivered(); }
 

@@ -4,6 +4,7 @@
 // SIGHUP.
 #include "bridgeCommand.h"
 #include "bridgeOptions.h"
+#include "deviceReturn.h"
 #include "failure.h"
 #include "ptyPeer.h"
 #include "relayNames.h"
@@ -42,10 +43,11 @@ SnSerial* openPortWithLine(CommandContext& context, const BridgeOptions& options
 
 // What the node holds goes out first; then the counts, and a node lost at
 // the end is a failure.
+// `port` is null when the device had gone and not come back.
 void finishBridge(CommandContext& context, SnSerial* port, const BridgeOptions& options,
                   const Relayed& relayed) {
-    if (!relayed.nodeDown) snSerDrain(port, kDrainBudget);
-    context.access.closePort(port);
+    if (port != nullptr && !relayed.nodeDown) snSerDrain(port, kDrainBudget);
+    if (port != nullptr) context.access.closePort(port);
     context.report.number("to_node", static_cast<long long>(relayed.toNode));
     context.report.number("from_node", static_cast<long long>(relayed.fromNode));
     // What the node never told: 0 and 0 unless it died or garbled mid-transfer.
@@ -58,15 +60,41 @@ void finishBridge(CommandContext& context, SnSerial* port, const BridgeOptions& 
     }
 }
 
-// Relays until a stop signal or a failing side.
-Relayed relayUntilStopped(SnSerial* port, const sncommon::PseudoTerminal& pty,
-                          const BridgeOptions& options, const sncommon::StopSignals& signals) {
+// The counts of relays one after another, on a device that came back.
+void addUp(Relayed& total, const Relayed& relayed) {
+    total.toNode += relayed.toNode;
+    total.fromNode += relayed.fromNode;
+    total.unknownToNode += relayed.unknownToNode;
+    total.unknownFromNode += relayed.unknownFromNode;
+    total.nodeDown = relayed.nodeDown;
+}
+
+// Relays until a stop signal or a failing side.  A device that goes away is
+// waited for with the pty kept, and relayed again once it is back; `port`
+// is null when it had not come back at the stop.
+Relayed relayUntilStopped(SnSerial*& port, const sncommon::PseudoTerminal& pty,
+                          const BridgeOptions& options, CommandContext& context,
+                          const sncommon::StopSignals& signals) {
     PtyPeer peer(pty.master());
-    Relay relay(port, peer, options.line, "snctl: bridge");
-    relay.start();
-    while (!relay.stopped().raised() && signals.wait(std::chrono::milliseconds(100)) == 0) {
+    DeviceReturn device(context, options, stderr);
+    Relayed total;
+    for (;;) {
+        Relay relay(port, peer, options.line, "snctl: bridge");
+        device.watch(relay);
+        relay.start();
+        int signal = 0;
+        while (!relay.stopped().raised() && !device.wentAway(relay) &&
+               (signal = signals.wait(std::chrono::milliseconds(100))) == 0) {
+        }
+        addUp(total, relay.finish());
+        if (signal != 0 || !device.wentAway(relay)) return total;
+        device.gone();
+        port = nullptr;
+        while (port == nullptr) {
+            if (signals.wait(std::chrono::milliseconds(100)) != 0) return total;
+            port = device.tryReopen(options.line);
+        }
     }
-    return relay.finish();
 }
 
 void runPtyBridge(const BridgeOptions& options, CommandContext& context,
@@ -79,7 +107,46 @@ void runPtyBridge(const BridgeOptions& options, CommandContext& context,
     ready.text("link", options.link);
     ready.text("pty", pty.slavePath());
     printReady(context, ready);
-    finishBridge(context, port, options, relayUntilStopped(port, pty, options, signals));
+    const Relayed relayed = relayUntilStopped(port, pty, options, context, signals);
+    finishBridge(context, port, options, relayed);
+}
+
+// Serves the clients while the device is away, trying it each second; the
+// port open again, or null after a stop signal.
+SnSerial* serveUntilBack(RemoteServer& server, DeviceReturn& device, const ClientPeer& peer,
+                         const BridgeOptions& options, const sncommon::StopSignals& signals) {
+    device.gone();
+    for (;;) {
+        if (!server.serve(signals, [&] { return device.due(); })) return nullptr;
+        if (SnSerial* port = device.tryReopen(peer.lineHandedOver().value_or(options.line)))
+            return port;
+    }
+}
+
+// The network thread's loop: the relay runs beside it, started anew on a
+// device that came back; the client is kept meanwhile.
+Relayed serveUntilStopped(SnSerial*& port, RemoteServer& server, ClientPeer& peer,
+                          const BridgeOptions& options, CommandContext& context,
+                          const sncommon::StopSignals& signals) {
+    DeviceReturn device(context, options, stderr);
+    Relayed total;
+    for (;;) {
+        Relay relay(port, peer, peer.lineHandedOver().value_or(options.line), "snctl: bridge");
+        device.watch(relay);
+        relay.start();
+        const bool signalled = !server.serve(
+            signals, [&] { return relay.stopped().raised() || device.wentAway(relay); });
+        const bool gone = !signalled && !relay.stopped().raised() && device.wentAway(relay);
+        // A leaving client's line and break go back before the relay ends.
+        if (!gone) server.closeClient();
+        addUp(total, relay.finish());
+        if (!gone) return total;
+        port = serveUntilBack(server, device, peer, options, signals);
+        if (port == nullptr) {
+            server.closeClient();
+            return total;
+        }
+    }
 }
 
 // --listen: the network thread is this one.  The address first, for the
@@ -94,10 +161,7 @@ void runServedBridge(const BridgeOptions& options, CommandContext& context,
     ready.text("protocol", options.raw ? "raw" : "rfc2217");
     printReady(context, ready);
 
-    Relay relay(port, peer, options.line, "snctl: bridge");
-    relay.start();
-    server.run(signals, relay.stopped());
-    const Relayed relayed = relay.finish();
+    const Relayed relayed = serveUntilStopped(port, server, peer, options, context, signals);
     context.report.number("clients", static_cast<long long>(server.counts().clients));
     context.report.number("refused", static_cast<long long>(server.counts().refused));
     context.report.number("dropped", static_cast<long long>(peer.dropped()));

@@ -36,6 +36,7 @@ std::size_t ClientPeer::takeInput(uint8_t* buffer, std::size_t room,
     if (!actions_.empty() && actions_.front().at == 0) {
         action = actions_.front().action;
         actions_.erase(actions_.begin());
+        if (action->kind == NodeAction::Kind::SetLine) lineHandedOver_ = action->line;
     }
     if (wasFull && inbound_.size() < kInboundLimit) networkWake_.notify();
     // More may be waiting behind the action just handed over.
@@ -88,19 +89,22 @@ void ClientPeer::connect() {
     errorFlags_ = 0;
 }
 
-// The next client starts clean: no byte, break or purge of this one's
-// reaches the node after it has gone.
-ClientPeer::Abandoned ClientPeer::disconnect() {
+// A client that closed its connection has what it sent before delivered,
+// as a serial port sends what was written before its close; the queues are
+// bounded, so that ends soon.  One that was reset or closed for a fault
+// leaves nothing: the next client starts clean.
+ClientPeer::Abandoned ClientPeer::disconnect(bool dropQueued) {
     std::lock_guard lock(mutex_);
     connected_ = false;
     dropped_ += outbound_.size();
     outbound_.clear();
+    outputRoom_.notify();
+    if (!dropQueued) return {};
     const Abandoned abandoned{inbound_.size(), actions_.size()};
     if (inbound_.size() >= kInboundLimit) networkWake_.notify();
     inbound_.clear();
     inbound_.shrink_to_fit();
     actions_.clear();
-    outputRoom_.notify();
     return abandoned;
 }
 
@@ -153,6 +157,11 @@ void ClientPeer::takeOutbound(std::vector<uint8_t>& out, std::size_t max) {
 bool ClientPeer::outboundEmpty() const {
     std::lock_guard lock(mutex_);
     return outbound_.empty();
+}
+
+std::optional<PortLine> ClientPeer::lineHandedOver() const {
+    std::lock_guard lock(mutex_);
+    return lineHandedOver_;
 }
 
 uint64_t ClientPeer::dropped() const {

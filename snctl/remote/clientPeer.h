@@ -5,7 +5,7 @@
 // most kOutboundLimit wait for the client (the receive side then holds the
 // node's data back).  Node actions coalesce, one of each kind at most, so a
 // flood of breaks or line changes costs no memory; nothing of a client
-// outlives its disconnect.
+// that was reset or closed for a fault outlives it.
 #pragma once
 
 #include "relayNames.h"
@@ -15,6 +15,7 @@
 #include <cstdint>
 #include <deque>
 #include <mutex>
+#include <optional>
 #include <vector>
 
 namespace snctl {
@@ -46,7 +47,8 @@ public:
         std::size_t bytes = 0;
         std::size_t actions = 0;
     };
-    Abandoned disconnect();
+    // `dropQueued`: its bytes and actions the relay has not taken go too.
+    Abandoned disconnect(bool dropQueued);
     bool inboundFull() const;
     void pushData(const uint8_t* data, std::size_t length);
     // An action replaces a waiting one of its kind and goes after the bytes
@@ -62,6 +64,9 @@ public:
     uint16_t takeErrorFlags();
     void setWantsErrorFlags(bool wants) { wantsFlags_.store(wants); }
     uint64_t dropped() const;
+    // The last line a client's action handed to the relay, if any: the line
+    // to set again on a node opened anew.
+    std::optional<PortLine> lineHandedOver() const;
 
 private:
     struct PendingAction {
@@ -78,6 +83,7 @@ private:
     bool connected_ = false;
     uint64_t dropped_ = 0;
     uint16_t errorFlags_ = 0;
+    std::optional<PortLine> lineHandedOver_;
     std::atomic<bool> wantsFlags_{false};
     WakeEvent inputReady_;   // network -> transmit side
     WakeEvent outputRoom_;   // network -> receive side

@@ -48,6 +48,7 @@ bool RemoteClient::readSocket() {
     const ssize_t got = recv(fd_, buffer, sizeof buffer, 0);
     if (got == 0 || (got < 0 && errno != EAGAIN && errno != EINTR)) {
         why_ = got == 0 ? "it closed the connection" : std::string(std::strerror(errno));
+        closedInOrder_ = got == 0;
         return false;
     }
     if (got < 0) return true;

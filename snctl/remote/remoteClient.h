@@ -39,6 +39,9 @@ public:
     // True after `limit` with data for it and none of it taken.
     bool stalled(Clock::time_point now, std::chrono::seconds limit) const;
     const std::string& why() const { return why_; }
+    // True when it ended the connection itself, in order (not reset, not
+    // closed for a fault).
+    bool closedInOrder() const { return closedInOrder_; }
     // When a line change waiting for the rest of its burst is due, if one is.
     std::optional<Clock::time_point> lineDue() const;
     void passOnLineIfQuiet(Clock::time_point now);
@@ -61,6 +64,7 @@ private:
     ComPortOption comPort_;
     bool agreed_ = false;
     bool failed_ = false;
+    bool closedInOrder_ = false;
     std::string why_;
     std::optional<Clock::time_point> lineChangedAt_;
     std::vector<uint8_t> sending_;

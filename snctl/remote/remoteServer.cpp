@@ -60,9 +60,13 @@ RemoteServer::~RemoteServer() {
     if (listener_ >= 0) close(listener_);
 }
 
-void RemoteServer::run(const sncommon::StopSignals& signals, const StopEvent& stopped) {
-    while (!stop_ && !stopped.raised()) serveOnce(signals);
-    if (client_) dropClient("the bridge stopped");
+bool RemoteServer::serve(const sncommon::StopSignals& signals, const std::function<bool()>& done) {
+    while (!stop_ && !done()) serveOnce(signals);
+    return !stop_;
+}
+
+void RemoteServer::closeClient() {
+    if (client_) dropClient("the bridge stopped", true);
 }
 
 void RemoteServer::serveOnce(const sncommon::StopSignals& signals) {
@@ -90,16 +94,16 @@ void RemoteServer::serveOnce(const sncommon::StopSignals& signals) {
 void RemoteServer::serveClient(short revents) {
     if (const uint16_t flags = peer_.takeErrorFlags(); flags != 0) client_->reportErrorFlags(flags);
     if ((revents & (POLLIN | POLLHUP | POLLERR)) != 0 && !client_->readSocket()) {
-        dropClient(client_->why());
+        dropClient(client_->why(), client_->closedInOrder());
         return;
     }
     if (!client_->writeSocket()) {
-        dropClient(client_->why());
+        dropClient(client_->why(), client_->closedInOrder());
         return;
     }
     client_->passOnLineIfQuiet(RemoteClient::Clock::now());
     if (client_->stalled(RemoteClient::Clock::now(), kStallLimit))
-        dropClient("it has not read what the port received for 10 s");
+        dropClient("it has not read what the port received for 10 s", false);
 }
 
 void RemoteServer::accept() {
@@ -144,11 +148,11 @@ bool RemoteServer::allowed(int fd) const {
     return false;
 }
 
-// What the client queued and the node has not taken goes with it; the
-// port's line goes back to what it was before this client changed it.
-void RemoteServer::dropClient(const std::string& why) {
+// The port's line goes back to what it was before this client changed it,
+// after what it sent, or at once when that goes with it.
+void RemoteServer::dropClient(const std::string& why, bool inOrder) {
     peer_.setWantsErrorFlags(false);
-    const ClientPeer::Abandoned left = peer_.disconnect();
+    const ClientPeer::Abandoned left = peer_.disconnect(!inOrder);
     for (const NodeAction& action : client_->restore()) peer_.pushAction(action);
     std::string dropped;
     if (left.bytes != 0 || left.actions != 0)

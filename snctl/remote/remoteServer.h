@@ -12,6 +12,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -32,8 +33,11 @@ public:
 
     // "HOST:PORT" it listens on (with the port the system chose for 0).
     const std::string& address() const { return address_; }
-    // Serves until a stop signal or `stopped` is raised.
-    void run(const sncommon::StopSignals& signals, const StopEvent& stopped);
+    // Serves until a stop signal (false) or until `done` says so (true);
+    // the client stays connected either way.
+    bool serve(const sncommon::StopSignals& signals, const std::function<bool()>& done);
+    // Closes the client, if one is connected, as the bridge stops.
+    void closeClient();
     ServedCounts counts() const { return counts_; }
 
 private:
@@ -41,7 +45,9 @@ private:
     void accept();
     bool allowed(int fd) const;
     void serveClient(short revents);
-    void dropClient(const std::string& why);
+    // `inOrder`: it closed itself, or the bridge stops; what it sent is
+    // still delivered.  Otherwise what it queued goes with it.
+    void dropClient(const std::string& why, bool inOrder);
 
     const BridgeOptions& options_;
     ClientPeer& peer_;

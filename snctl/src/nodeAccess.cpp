@@ -35,6 +35,11 @@ SensorNode* NodeAccess::node() {
     return node_;
 }
 
+void NodeAccess::release() {
+    if (node_ != nullptr) closeSensorNode(node_);
+    node_ = nullptr;
+}
+
 SnSerial* NodeAccess::port(uint16_t port) {
     SnSerial* serial = snOpenSerial(node(), port);
     if (serial == nullptr)

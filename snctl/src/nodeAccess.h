@@ -23,6 +23,9 @@ public:
     SnSerial* port(uint16_t port);
     // Closes a port opened by port() (switching its transmit enable off).
     void closePort(SnSerial* port);
+    // Lets go of a node whose device went away, without traffic: its port
+    // handles die with it, and the next node() opens the device anew.
+    void release();
 
 private:
     const GlobalOptions& options_;

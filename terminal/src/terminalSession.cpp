@@ -1,12 +1,15 @@
 #include "snterm/terminalSession.h"
 
 #include "snterm/consoleGuard.h"
+#include "snterm/deviceWait.h"
 #include "snterm/relayLoop.h"
 #include "snterm/serialHandle.h"
 
 #include <modbus.h>
 #include <cerrno>
 #include <cstdio>
+
+#include "snline/hostPort.h"
 
 namespace snterm {
 
@@ -20,8 +23,19 @@ int runTerminal(SensorNode* node, const Settings& settings) {
     }
     std::fflush(stdout);  // relayed bytes bypass stdio
 
-    const RelayEnd end = relayLoop(port, settings.targetBaud);
-    const int error = errno;
+    RelayEnd end = relayLoop(port, settings.targetBaud);
+    int error = errno;
+    // A serial device that went away is waited for; a node through the
+    // daemon has had its grace already.
+    while (end == RelayEnd::DeviceLost && !snline::isTcpLinkName(settings.modPort.c_str())) {
+        port = waitForDevice(node, settings, stdout);
+        if (port == nullptr) {
+            end = RelayEnd::UserExit;
+            break;
+        }
+        end = relayLoop(port, settings.targetBaud);
+        error = errno;
+    }
     if (end == RelayEnd::UserExit) {
         std::printf("Normal exit\n");
     } else {

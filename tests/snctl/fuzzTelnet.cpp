@@ -34,7 +34,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
             while (peer.takeInput(drain, sizeof drain, action) > 0 || action) action.reset();
             client.reportErrorFlags(0x1E);
         }
-        peer.disconnect();
+        peer.disconnect(data[0] % 2 == 0);
         for (const snctl::NodeAction& left : client.restore()) peer.pushAction(left);
     }  // the client closes fds[0]
     close(fds[1]);

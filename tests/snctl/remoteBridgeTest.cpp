@@ -434,7 +434,7 @@ std::size_t flood(int fd, const std::string& unit, std::chrono::milliseconds how
 // Telnet BREAKs (IAC BRK, 2 bytes) as fast as a client can send them, and
 // nothing read: the breaks become one pulse at a time, the bridge's memory
 // stays flat, another connection is handled as ever, and no pulse is left
-// for after the client.
+// for after the client once it is reset.
 TEST_F(RemoteBridgeTest, AFloodOfBreaksIsOnePulseAtATimeAndEndsWithItsClient) {
     startBridge({"-b", "230400"});
     const int flooder = connectRaw();
@@ -457,6 +457,8 @@ TEST_F(RemoteBridgeTest, AFloodOfBreaksIsOnePulseAtATimeAndEndsWithItsClient) {
     EXPECT_TRUE(wroteRegister(256 * kPort + 388, 1)) << "the breaks reach the port";
     EXPECT_EQ(logged("refused 127.0.0.1:"), 1) << bridge.errorsSoFar();
 
+    const linger reset{1, 0};  // ended by a reset, as a client killed
+    setsockopt(flooder, SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
     close(flooder);
     ASSERT_TRUE(waitUntil([&] { return logged(" left: ") == 1; }, 5s)) << bridge.errorsSoFar();
     std::this_thread::sleep_for(600ms);  // a pulse under way ends
@@ -470,9 +472,9 @@ TEST_F(RemoteBridgeTest, AFloodOfBreaksIsOnePulseAtATimeAndEndsWithItsClient) {
     close(next);
 }
 
-// Bytes a client queued that the node never took go with the client: the
-// next one's port sends none of them.  Only the relay's own queue (4 KiB)
-// was already on its way.
+// Bytes a client queued that the node never took go with a client that was
+// reset: the port sends none of them after it.  Only the relay's own queue
+// (4 KiB) was already on its way.
 TEST_F(RemoteBridgeTest, WhatAClientQueuedGoesWithIt) {
     startBridge({"-b", "230400", "--raw"});
     sim.setAcceptLimit(kPort, 0);

@@ -249,12 +249,21 @@ TEST(ClientPeer, ActionsCoalesceToOneOfEachKindAndNothingOutlivesTheClient) {
     peer.pushAction({Kind::BreakPulse, {}});
     peer.pushData(x.data(), x.size());
     peer.pushAction({Kind::PurgeTransmit, {}});
-    const snctl::ClientPeer::Abandoned left = peer.disconnect();
+    const snctl::ClientPeer::Abandoned left = peer.disconnect(true);
     EXPECT_EQ(left.bytes, 2u);
     EXPECT_EQ(left.actions, 2u);
     action.reset();
     EXPECT_EQ(peer.takeInput(buffer, sizeof buffer, action), 0u) << "nothing for the next client";
     EXPECT_FALSE(action.has_value());
+
+    // A client that closed in order: what it sent still goes.
+    peer.connect();
+    peer.pushData(x.data(), x.size());
+    peer.pushAction({Kind::BreakPulse, {}});
+    EXPECT_EQ(peer.disconnect(false).bytes, 0u);
+    EXPECT_EQ(peer.takeInput(buffer, sizeof buffer, action), 1u);
+    ASSERT_TRUE(action.has_value());
+    EXPECT_EQ(action->kind, Kind::BreakPulse);
 }
 
 TEST(ClientPeer, NodeBytesAreDroppedOrKeptWhileNoClientAndEscapedForOne) {

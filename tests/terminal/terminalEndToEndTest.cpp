@@ -9,6 +9,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 #include <csignal>
+#include <filesystem>
 #include <thread>
 
 namespace {
@@ -237,14 +238,21 @@ TEST_F(TerminalEndToEnd, StoppedTerminalLeavesTheConsoleAsFoundAndContinuesRaw) 
     EXPECT_EQ(exitCode(console_.waitForExit(kWait)), 0);
 }
 
-TEST_F(TerminalEndToEnd, UnpluggedDeviceEndsWithOneLineAndStatusOne) {
+// An adapter pulled out: one line, then the terminal waits (trying each
+// second, silently) until Ctrl-D ends it.
+TEST_F(TerminalEndToEnd, UnpluggedDeviceIsWaitedForInOneLineUntilCtrlD) {
     startRelaying();
     emulator_->unplug();
-    EXPECT_EQ(exitCode(console_.waitForExit(kWait)), 1);
+    const std::string gone =
+        emulator_->devicePath() + " is gone; waiting for it to come back (Ctrl-D ends)\r\n";
+    ASSERT_TRUE(console_.waitForOutput(gone, kWait)) << console_.output();
+    console_.drainFor(2500ms);
+    ASSERT_TRUE(console_.running());
     const std::string& shown = console_.output();
-    const auto report = shown.find("Modbus device lost: errno ");
-    ASSERT_NE(report, std::string::npos) << shown;
-    EXPECT_EQ(shown.find("Modbus device lost", report + 1), std::string::npos);
+    EXPECT_EQ(shown.substr(shown.find(gone)), gone) << "nothing after the one line";
+    console_.type("\x04");
+    EXPECT_EQ(exitCode(console_.waitForExit(kWait)), 0);
+    EXPECT_NE(console_.output().find(gone + "Normal exit"), std::string::npos) << console_.output();
     expectConsoleRestored();
 }
 
@@ -260,6 +268,36 @@ TEST_F(TerminalEndToEnd, SilentNodeDoesNotEndTheTerminal) {
     EXPECT_TRUE(console_.waitForOutput("back", kWait)) << console_.output();
     console_.type("\x04");
     EXPECT_EQ(exitCode(console_.waitForExit(kWait)), 0);
+}
+
+// The emulator stopped (its link and pty removed) and started again on the
+// same link, as an adapter unplugged and plugged back: the terminal says
+// so and relays again by itself.
+TEST(TerminalWithSimExecutable, ADeviceThatComesBackIsRelayedAgain) {
+    char dirTemplate[] = "/tmp/snterm-return-XXXXXX";
+    ASSERT_NE(mkdtemp(dirTemplate), nullptr);
+    const std::string link = std::string(dirTemplate) + "/node";
+    sntest::SimProcess sim;
+    ASSERT_TRUE(sim.start(SNSIM_PATH, {"--link", link, "--port0", "loopback"}, kWait));
+    ConsoleProgram console;
+    ASSERT_TRUE(console.start(SNTERM_PATH, {"-p", link, "-b", "19200"}));
+    ASSERT_TRUE(console.waitForOutput("N81\r\n", kWait)) << console.output();
+    console.type("before");
+    EXPECT_TRUE(console.waitForOutput("N81\r\nbefore", kWait)) << console.output();
+
+    ASSERT_TRUE(sim.stop(kWait));
+    const std::string gone = link + " is gone; waiting for it to come back (Ctrl-D ends)\r\n";
+    EXPECT_TRUE(console.waitForOutput("before" + gone, kWait)) << console.output();
+    console.drainFor(1500ms);
+    ASSERT_TRUE(console.running()) << console.output();
+    ASSERT_TRUE(sim.start(SNSIM_PATH, {"--link", link, "--port0", "loopback"}, kWait));
+    EXPECT_TRUE(console.waitForOutput(gone + link + " is back\r\n", kWait)) << console.output();
+    console.type("after");
+    EXPECT_TRUE(console.waitForOutput("is back\r\nafter", kWait)) << console.output();
+    console.type("\x04");
+    EXPECT_EQ(exitCode(console.waitForExit(kWait)), 0);
+    EXPECT_TRUE(sim.stop(kWait));
+    std::filesystem::remove_all(dirTemplate);
 }
 
 TEST(TerminalWithSimExecutable, TypedTextComesBackThroughALoopbackPort) {
