@@ -37,10 +37,12 @@ foreach(program snterm snsim snctl snbusd snweb)
           DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions RENAME ${program})
 endforeach()
 
-# The daemon's systemd template unit (snbusd@ttyUSB0 serves /dev/ttyUSB0).
+# The systemd template units: the daemon's (snbusd@ttyUSB0 serves
+# /dev/ttyUSB0) and a bridge's (snctl-bridge@NAME, one port served over TCP).
 set(SN_SYSTEMD_UNIT_DIR "lib/systemd/system" CACHE STRING
-    "Where the systemd unit of snbusd is installed (relative: below the prefix)")
-install(FILES ${PROJECT_SOURCE_DIR}/packaging/snbusd@.service DESTINATION ${SN_SYSTEMD_UNIT_DIR})
+    "Where the systemd units are installed (relative: below the prefix)")
+install(FILES ${PROJECT_SOURCE_DIR}/packaging/snbusd@.service
+              ${PROJECT_SOURCE_DIR}/packaging/snctl-bridge@.service DESTINATION ${SN_SYSTEMD_UNIT_DIR})
 
 # The licences of uPlot and xterm.js, which snweb carries inside it.
 install(FILES ${PROJECT_SOURCE_DIR}/snweb/web/node_modules/uplot/LICENSE
