@@ -3,6 +3,7 @@
 #include "snline/foreignFrame.h"
 #include "snline/lineRecovery.h"
 #include "snline/pduShape.h"
+#include "snline/probes.h"
 
 #include <poll.h>
 
@@ -18,15 +19,6 @@ using std::chrono::duration_cast;
 using std::chrono::microseconds;
 using std::chrono::milliseconds;
 
-// Reads that change nothing on a node: its serial number register, power
-// output 0's coil, the input registers and discrete inputs it answers with
-// an exception, and its analog values, 2 to 8 at once for answers of other
-// lengths.  An answer of a probe's shape that no owed answer can have
-// shows that every answer the node owed before it has come.
-constexpr uint8_t kProbes[][5] = {{3, 0, 15, 0, 1}, {1, 0, 0, 0, 1},  {4, 0, 0, 0, 1},
-                                  {2, 0, 0, 0, 1},  {3, 0, 31, 0, 2}, {3, 0, 31, 0, 3},
-                                  {3, 0, 31, 0, 4}, {3, 0, 31, 0, 5}, {3, 0, 31, 0, 6},
-                                  {3, 0, 31, 0, 7}, {3, 0, 31, 0, 8}};
 // Frames that came while nobody waited are looked at up to this many.
 constexpr int kMostSwept = 64;
 constexpr std::size_t kRtuOverhead = 3;  // slave address in front, CRC behind
@@ -184,15 +176,6 @@ void listenForOwed(modbus_t* ctx, LineBook& book, uint8_t* frame) {
     }
 }
 
-// A probe whose answer no owed answer can look like, or nullptr when there
-// is none.
-const uint8_t* freeProbe(const OwedAnswers& owed) {
-    for (const auto& probe : kProbes) {
-        if (!owed.owesShape(probe[0], readAnswerLength(probe, sizeof probe))) return probe;
-    }
-    return nullptr;
-}
-
 // The wait for a probe sent to settle a failed request: one response
 // timeout, and a quarter more for an answer that late answers held up.
 Clock::duration settleWait(Clock::duration timeout) { return timeout + timeout / 4; }
@@ -217,7 +200,7 @@ Exchanged inStepFor(modbus_t* ctx, LineBook& book, uint8_t slave, uint8_t functi
         return Exchanged{Exchanged::Kind::NoAnswer, 0, ETIMEDOUT};
     }
     const Clock::duration timeout = timeoutOf(ctx, modbus_get_response_timeout);
-    return transactOnce(ctx, book, slave, probe, sizeof kProbes[0], scratch, settleWait(timeout));
+    return transactOnce(ctx, book, slave, probe, kProbeSize, scratch, settleWait(timeout));
 }
 
 // Passes everything on to the line's book, but keeps the late answer of
@@ -260,7 +243,7 @@ Exchanged settleAfterFailure(modbus_t* ctx, LineBook& book, uint8_t slave, const
     uint8_t frame[MODBUS_RTU_MAX_ADU_LENGTH];
     const Clock::duration timeout = timeoutOf(ctx, modbus_get_response_timeout);
     const Exchanged probed =
-        transactOnce(ctx, catching, slave, probe, sizeof kProbes[0], frame, settleWait(timeout));
+        transactOnce(ctx, catching, slave, probe, kProbeSize, frame, settleWait(timeout));
     if (catching.caught() != 0) return Exchanged{Exchanged::Kind::Answer, catching.caught(), 0};
     if (probed.kind == Exchanged::Kind::Failed) return probed;
     Exchanged settled = failure;
@@ -321,7 +304,7 @@ bool settleOwed(modbus_t* ctx, LineBook& book, uint8_t slave) {
     }
     const Clock::duration timeout = timeoutOf(ctx, modbus_get_response_timeout);
     const Exchanged done =
-        transactOnce(ctx, book, slave, probe, sizeof kProbes[0], frame, settleWait(timeout));
+        transactOnce(ctx, book, slave, probe, kProbeSize, frame, settleWait(timeout));
     if (done.kind != Exchanged::Kind::Answer) return false;
     errno = callersErrno;
     return true;
