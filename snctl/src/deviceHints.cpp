@@ -1,5 +1,6 @@
 #include "deviceHints.h"
 
+#include "sncommon/daemonHint.h"
 #include "snline/hostPort.h"
 #include "snline/modbusErrors.h"
 
@@ -44,9 +45,7 @@ DeviceError openFailure(const std::string& what, const std::string& device, int 
         return DeviceError(what + " at " + std::to_string(baud) + " bit/s", errorNumber);
     if (errorNumber == ECONNREFUSED) {
         // Sentences of their own: libmodbus's "Connection refused" adds nothing.
-        return DeviceError(
-            "nothing listens at " + device.substr(kTcpPrefixLength) + " \u2014 is snbusd running?",
-            0);
+        return DeviceError(sncommon::nobodyListensSentence(device), 0);
     }
     return DeviceError(what, errorNumber);
 }

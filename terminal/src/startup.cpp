@@ -5,7 +5,9 @@
 #include <modbus.h>
 #include <cerrno>
 
+#include "sncommon/daemonHint.h"
 #include "sncommon/deviceHolder.h"
+#include "snline/hostPort.h"
 
 namespace snterm {
 
@@ -25,6 +27,8 @@ SensorNode* startNode(const Settings& settings, std::FILE* out) {
                      modbus_strerror(error));
         if (error == EBUSY)
             std::fprintf(out, "%s\n", sncommon::deviceHolderSentence(settings.modPort).c_str());
+        if (error == ECONNREFUSED && snline::isTcpLinkName(settings.modPort.c_str()))
+            std::fprintf(out, "%s\n", sncommon::nobodyListensSentence(settings.modPort).c_str());
         return nullptr;
     }
     snModbusSetDebug(node, static_cast<int16_t>(settings.modDebug));

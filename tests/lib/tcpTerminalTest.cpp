@@ -46,3 +46,28 @@ TEST(TcpTerminal, SurvivesADaemonRestartAndEndsWhenTheDaemonStaysAway) {
 }
 
 }  // namespace
+
+namespace {
+
+// Nothing at the address: the terminal's own failure line stays as it is,
+// and the sentence after it asks what a user would check first.
+TEST(TcpTerminal, NothingListeningIsReportedWithTheDaemonHint) {
+    sntest::ModbusTcpServer server;
+    ASSERT_TRUE(server.start());
+    const std::string name = server.deviceName();
+    server.stop();
+    sntest::ConsoleProgram console;
+    ASSERT_TRUE(console.ok());
+    ASSERT_TRUE(console.start(SNTERM_PATH, {"-p", name, "-t", "0"}));
+    const auto status = console.waitForExit(kWait);
+    ASSERT_TRUE(status.has_value()) << console.output();
+    EXPECT_EQ(WEXITSTATUS(*status), 1);
+    const std::string address = name.substr(4);
+    EXPECT_NE(console.output().find("Failure in openSensorNode: errno 111 Connection refused\r\n"
+                                    "nothing listens at " +
+                                    address + " \u2014 is snbusd running?\r\n"),
+              std::string::npos)
+        << console.output();
+}
+
+}  // namespace
