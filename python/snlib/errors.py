@@ -53,10 +53,17 @@ def plain_words(error_number):
     return _WORDS.get(error_number)
 
 
-def describe(what, error_number):
-    """'what: why in words (libmodbus's text)', as snctl prints a failure."""
+# The node itself, or the node behind the bus daemon, did not answer.
+_NO_ANSWER = (_errno.ETIMEDOUT, EMBXGTAR)
+
+
+def describe(what, error_number, slave=None):
+    """'what: why in words (libmodbus's text)', as snctl prints a failure;
+    a node that does not answer is named by its address when it is known."""
     if error_number == 0:
         return what
+    if slave is not None and error_number in _NO_ANSWER:
+        return "%s: no node answers at slave %d" % (what, slave)
     words = plain_words(error_number)
     if words is None and error_number >= _MODBUS_BASE:
         return what + ": unexpected failure in the Modbus library"
@@ -72,11 +79,12 @@ class NodeError(serial.SerialException):
     ``errno`` is the library's (libmodbus's codes included, ETIMEDOUT for a
     node that does not answer); ``strerror`` and str() are the sentence.
     An errno of 0 means the node answered but did not do what was asked
-    (for instance it kept its transmit buffer full).
+    (for instance it kept its transmit buffer full).  `slave`, where given,
+    names the node that did not answer.
     """
 
-    def __init__(self, what, error_number):
-        super().__init__(error_number, describe(what, error_number))
+    def __init__(self, what, error_number, slave=None):
+        super().__init__(error_number, describe(what, error_number, slave))
 
     def __str__(self):
         return self.strerror
@@ -98,8 +106,25 @@ class ArgumentError(NodeError, ValueError):
         serial.SerialException.__init__(self, _errno.EINVAL, sentence)
 
 
-def check(status, error_number, what):
+class DeviceBusyError(NodeError):
+    """The device is held by another program (errno EBUSY); the sentence
+    names it and, for snbusd, the tcp: name that reaches the bus through it."""
+
+    def __init__(self, sentence):
+        serial.SerialException.__init__(self, _errno.EBUSY, sentence)
+
+
+class NothingListensError(NodeError):
+    """Nothing listens at a tcp: name (errno ECONNREFUSED)."""
+
+    def __init__(self, address):
+        serial.SerialException.__init__(
+            self, _errno.ECONNREFUSED,
+            "nothing listens at %s \u2014 is snbusd running?" % address)
+
+
+def check(status, error_number, what, slave=None):
     """Raises NodeError when a status call gave -1."""
     if status < 0:
-        raise NodeError(what, error_number)
+        raise NodeError(what, error_number, slave)
     return status

@@ -1,6 +1,7 @@
 """snlib.Node: one sensor node, every node function of the library."""
 
 import ctypes
+import errno
 import os
 import threading
 import weakref
@@ -8,7 +9,8 @@ import weakref
 from . import _arguments as arguments
 from . import _library as lib
 from ._handle import Handle
-from .errors import ArgumentError, NodeError, check
+from ._holder import holder_sentence
+from .errors import ArgumentError, DeviceBusyError, NodeError, NothingListensError, check
 
 
 def _on_off(on):
@@ -42,6 +44,11 @@ class Node:
         what = "cannot open node %d on %s at %d bit/s" % (slave, device, speed)
         pointer, error = lib.call("openSensorNode", os.fsencode(device), speed, slave)
         if not pointer:
+            # Another master on the bus: say who, and the way through it.
+            if error == errno.EBUSY:
+                raise DeviceBusyError(holder_sentence(device))
+            if error == errno.ECONNREFUSED and device.startswith("tcp:"):
+                raise NothingListensError(device[len("tcp:"):])
             raise NodeError(what, error)
         self._handle = Handle(pointer, "the node")
         self._ports = weakref.WeakSet()
@@ -87,7 +94,7 @@ class Node:
         """One status call of the library; NodeError on -1."""
         with self._handle.use(what) as pointer:
             status, error = lib.call(name, pointer, *args)
-        return check(status, error, what)
+        return check(status, error, what, self.slave)
 
     def _read_word(self, what, name):
         value = ctypes.c_uint16()

@@ -65,7 +65,7 @@ class Port(SerialBase):
         with self._node._use(what) as node_pointer:
             pointer, error = lib.call("snOpenSerial", node_pointer, self._number)
         if not pointer:
-            raise NodeError(what, error)
+            raise NodeError(what, error, self._node.slave)
         self._cancel_read.clear()
         self._cancel_write.clear()
         self._handle = Handle(pointer, "the port")
@@ -97,7 +97,7 @@ class Port(SerialBase):
             return lib.call(name, pointer, *args)
 
     def _status(self, what, name, *args):
-        return check(*self._call(what, name, *args), what)
+        return check(*self._call(what, name, *args), what, self._node.slave)
 
     # -- line settings -------------------------------------------------------
 
@@ -163,7 +163,7 @@ class Port(SerialBase):
             what = "cannot read virtual port %d" % self._number
             got, error = self._call(what, "snSerRead", buffer, count)
             if got == 0 and error != 0:
-                raise NodeError(what, error)
+                raise NodeError(what, error, self._node.slave)
             return buffer.raw[:got]
 
     @property

@@ -2,9 +2,11 @@
 registers pymodbus reads through snbusd, and the failures."""
 
 import errno
+import socket
 import threading
 
 import pytest
+import serial
 
 import snlib
 
@@ -113,8 +115,7 @@ def test_failures_carry_the_errno_and_snctls_words(start_sim, start_bus, tmp_pat
         with pytest.raises(snlib.NodeError) as raised:
             stranger.serial_number
     assert raised.value.errno == errno.ETIMEDOUT
-    assert str(raised.value) == (
-        "cannot read serial number: no answer from the node (Connection timed out)")
+    assert str(raised.value) == "cannot read serial number: no node answers at slave 9"
     with pytest.raises(OSError) as raised:
         snlib.Node(str(tmp_path / "nothing"))
     assert raised.value.errno == errno.ENOENT
@@ -135,9 +136,36 @@ def test_wrong_slave_behind_the_bus_daemon(start_sim, start_bus):
     with snlib.Node(name, slave=5) as node:
         with pytest.raises(snlib.NodeError) as raised:
             node.analogs()
-    assert raised.value.errno == snlib.errors.EMBXGTAR
-    assert str(raised.value) == ("cannot read analog channels: no answer from the node behind "
-                                 "the bus daemon (Target device failed to respond)")
+        assert raised.value.errno == snlib.errors.EMBXGTAR
+        assert str(raised.value) == "cannot read analog channels: no node answers at slave 5"
+        with pytest.raises(snlib.NodeError) as raised:
+            node.port(1, timeout=0)
+        assert str(raised.value) == "cannot open virtual port 1: no node answers at slave 5"
+
+
+def test_a_device_the_daemon_holds_names_the_way_through_it(start_sim, start_bus):
+    """The words snctl gives for the same mistakes, from the Node and the URL."""
+    device = start_sim()
+    name = start_bus(device)
+    held = "%s is in use by PID " % device
+    for opening in (lambda: snlib.Node(device),
+                    lambda: serial.serial_for_url("sn://%s?port=0" % device)):
+        with pytest.raises(snlib.NodeError) as raised:
+            opening()
+        assert raised.value.errno == errno.EBUSY
+        assert str(raised.value).startswith(held)
+        assert str(raised.value).endswith(" (snbusd); reach the bus through " + name)
+    with snlib.Node(name) as node:  # the way it names leads to the node
+        assert len(node.analogs()) == 8
+
+    listener = socket.socket()
+    listener.bind(("127.0.0.1", 0))
+    free = "127.0.0.1:%d" % listener.getsockname()[1]
+    listener.close()
+    with pytest.raises(snlib.NodeError) as raised:
+        snlib.Node("tcp:" + free)
+    assert raised.value.errno == errno.ECONNREFUSED
+    assert str(raised.value) == "nothing listens at %s \u2014 is snbusd running?" % free
 
 
 def test_threads_share_a_node_and_close_waits_for_calls(start_sim):
