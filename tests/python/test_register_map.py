@@ -6,6 +6,7 @@ what the page says they do."""
 
 import os
 import re
+import subprocess
 
 import pytest
 import yaml
@@ -200,3 +201,34 @@ def test_the_home_assistant_example_reads_and_switches_what_the_page_says(node):
     assert sorted(meanings) == sorted(
         [("serial number", 0), ("software revision", 0)]
         + [("analog value 0–7", c) for c in range(8)])
+
+
+def test_the_pages_mbpoll_lines_read_and_write_what_they_say(node, bus_node):
+    lib, registers = node
+    port = bus_node[0].rsplit(":", 1)[1]
+    with open(os.path.join(DOCS, "register-map.md")) as page:
+        blocks = re.findall(r"```sh\n(.*?)```", page.read(), re.S)
+    lines = [line.split("#", 1) for block in blocks for line in block.splitlines()
+             if line.startswith("mbpoll ")]
+    assert len(lines) == 4
+    for command, comment in lines:
+        argv = command.split()
+        assert argv[argv.index("-p") + 1] == "1502", argv
+        argv[argv.index("-p") + 1] = port
+        result = subprocess.run(argv, capture_output=True, text=True, timeout=30)
+        assert result.returncode == 0, result.stdout + result.stderr
+        start = int(argv[argv.index("-r") + 1])
+        answered = dict((int(a), int(v)) for a, v in re.findall(r"^\[(\d+)\]:\s+(-?\d+)$",
+                                                                result.stdout, re.M))
+        if argv[-1] == "127.0.0.1":  # a read: each value what pymodbus reads there
+            count = int(argv[argv.index("-c") + 1]) if "-c" in argv else 1
+            assert sorted(answered) == list(range(start, start + count)), result.stdout
+            coils = argv[argv.index("-t") + 1] == "0"
+            for address, value in answered.items():
+                if coils:
+                    assert value == int(registers.coils(address)[0]), address
+                elif not 31 <= address <= 38:  # analog values move between reads
+                    assert value == registers.word(address), address
+        else:  # a write: the output its comment names switched as it says
+            output, state = re.search(r"power output (\d) (on|off)", comment).groups()
+            assert lib.power(int(output)) == (state == "on"), comment
