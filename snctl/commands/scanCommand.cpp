@@ -4,6 +4,7 @@
 #include "oneShotCommands.h"
 #include "scanLink.h"
 #include "scanOptions.h"
+#include "sncommon/hexText.h"
 
 #include <unistd.h>
 
@@ -63,8 +64,8 @@ void printNodes(const std::vector<FoundNode>& nodes, bool json, std::FILE* out) 
         std::fputs(text.c_str(), out);
     } else {
         for (const FoundNode& node : nodes)
-            std::fprintf(out, "slave %d: serial number %u, software revision 0x%04x\n", node.slave,
-                         node.serialNumber, node.softwareRevision);
+            std::fprintf(out, "slave %d: serial number %u, software revision %s\n", node.slave,
+                         node.serialNumber, sncommon::hexText(node.softwareRevision, 4).c_str());
     }
     std::fflush(out);
 }

@@ -1,22 +1,15 @@
 #include "probePage.h"
 
+#include "sncommon/hexText.h"
 #include "sncommon/prometheusText.h"
-
-#include <cstdio>
 
 namespace snctl {
 
 namespace {
 
+using sncommon::hexText;
 using sncommon::MetricType;
 using sncommon::PrometheusText;
-
-// As `snctl info` shows them.
-std::string hexText(unsigned long value, int digits) {
-    char text[16];
-    std::snprintf(text, sizeof text, "0x%0*lx", digits, value);
-    return text;
-}
 
 void identity(PrometheusText& page, const NodeReadings& r) {
     if (!r.serialNumber || !r.softwareRevision || !r.boardConfig || !r.hardwareConfig) return;

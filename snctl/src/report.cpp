@@ -1,5 +1,7 @@
 #include "report.h"
 
+#include "sncommon/hexText.h"
+
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
@@ -133,10 +135,12 @@ void Report::printTextField(std::FILE* out, const Field& field) {
         case Kind::Number:
             std::fprintf(out, "%s: %lld\n", labelOf(field.key).c_str(), field.number);
             break;
-        case Kind::Hex:
-            std::fprintf(out, "%s: 0x%0*llx\n", labelOf(field.key).c_str(), field.digits,
-                         static_cast<unsigned long long>(field.number));
+        case Kind::Hex: {
+            const auto value = static_cast<unsigned long long>(field.number);
+            std::fprintf(out, "%s: %s\n", labelOf(field.key).c_str(),
+                         sncommon::hexText(value, field.digits).c_str());
             break;
+        }
         case Kind::Text:
             std::fprintf(out, "%s: %s\n", labelOf(field.key).c_str(), field.text.c_str());
             break;
