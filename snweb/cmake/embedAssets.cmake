@@ -1,5 +1,5 @@
 # Writes OUTPUT, a C++ source defining snweb::findAsset over FILES (a list
-# of NAME=PATH=KIND entries separated by '|', KIND js, css or text), each file's bytes as an array.
+# of NAME=PATH=KIND entries separated by '|', KIND js, css, svg or text), each file's bytes as an array.
 set(body "// Generated from the page files; do not edit.\n#include \"assets.h\"\n\nnamespace snweb {\nnamespace {\n")
 set(table "")
 set(index 0)
@@ -13,6 +13,8 @@ foreach(entry IN LISTS FILES)
     set(type "text/javascript; charset=utf-8")
   elseif(kind STREQUAL "css")
     set(type "text/css; charset=utf-8")
+  elseif(kind STREQUAL "svg")
+    set(type "image/svg+xml")
   else()
     set(type "text/plain; charset=utf-8")
   endif()

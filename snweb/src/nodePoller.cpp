@@ -27,6 +27,26 @@ std::array<std::unique_ptr<TerminalFeed>, kPorts> makeFeeds(const std::function<
     return feeds;
 }
 
+bool isPortAction(Action action) {
+    switch (action) {
+        case Action::Power:
+        case Action::Blink:
+        case Action::DcAlwaysOn:
+        case Action::ResetConfig:
+        case Action::AnalogParms:
+            return false;
+        case Action::PortLine:
+        case Action::PortTxEnable:
+        case Action::PortFlushIn:
+        case Action::PortFlushOut:
+        case Action::PortBreak:
+        case Action::PortDrain:
+        case Action::PortClearFlags:
+            return true;
+    }
+    return false;
+}
+
 }  // namespace
 
 NodePoller::NodePoller(sncommon::NodeTarget target, double rate, std::function<void()> changed,
@@ -191,9 +211,12 @@ void NodePoller::readIdentity() {
 
 void NodePoller::readPortFlags() {
     for (int p = 0; p < kPorts; ++p) {
-        if (ports_[static_cast<std::size_t>(p)] == nullptr) continue;
+        // A terminal's handle will do: the port is one, however often opened.
+        SnSerial* handle = ports_[static_cast<std::size_t>(p)];
+        if (handle == nullptr) handle = terminalPorts_[static_cast<std::size_t>(p)];
+        if (handle == nullptr) continue;
         uint16_t flags = 0;
-        const bool ok = call(snSerGetErrFlags(ports_[static_cast<std::size_t>(p)], &flags));
+        const bool ok = call(snSerGetErrFlags(handle, &flags));
         std::lock_guard<std::mutex> lock(mutex_);
         PortStatus& port = status_.ports[static_cast<std::size_t>(p)];
         port.flagsKnown = ok;
@@ -231,11 +254,15 @@ void NodePoller::execute(const Command& c) {
     std::lock_guard<std::mutex> lock(mutex_);
     if (c.action == Action::PortLine && done && relays_[static_cast<std::size_t>(c.index)]) {
         // Its relay tells when it is done, perhaps already has.
-        if (pendingLine_[static_cast<std::size_t>(c.index)])
+        if (pendingLine_[static_cast<std::size_t>(c.index)]) {
             status_.lastAction = describe(c) + ": queued after the bytes typed before it";
+            status_.lastActionPort = c.index;
+        }
         return;
     }
     status_.lastAction = describe(c) + ": " + outcome;
+    // A port's page shows its own port's outcomes only, never the node's.
+    status_.lastActionPort = isPortAction(c.action) ? c.index : -1;
 }
 
 bool NodePoller::executePort(const Command& c) {

@@ -32,8 +32,8 @@ inline constexpr std::size_t kMostQueuedCommands = 16;
 inline constexpr double kWindowSeconds = 600;
 
 struct PortStatus {
-    bool open = false;  // opened by a command of a page (transmit enable then on)
-    bool flagsKnown = false;
+    bool open = false;        // opened by a command of a page (transmit enable then on)
+    bool flagsKnown = false;  // read while the port is open for a command or a terminal
     uint16_t flags = 0;
     bool txEnabled = false;
     bool terminal = false;   // a terminal page's relay runs on it
@@ -60,6 +60,7 @@ struct NodeStatus {
     std::array<uint16_t, 2 * kChannels> parms{};
     std::array<PortStatus, kPorts> ports{};
     std::string lastAction;     // "power 3 on: done", "blink 1: failed (...)"
+    int lastActionPort = -1;    // the port it was on; -1: the node itself
     uint64_t transactions = 0;  // Modbus calls made, for the benchmark
 };
 

@@ -10,6 +10,8 @@ std::string pageHtml(const std::string& kind, const std::string& node, int port)
            "<title>" +
            title +
            "</title>\n"
+           // Named here, so the browser does not ask for a /favicon.ico.
+           "<link rel=\"icon\" href=\"/static/favicon.svg\" type=\"image/svg+xml\">\n"
            "<link rel=\"stylesheet\" href=\"/static/uPlot.min.css\">\n"
            "<link rel=\"stylesheet\" href=\"/static/xterm.css\">\n"
            "<link rel=\"stylesheet\" href=\"/static/style.css\">\n"

@@ -72,6 +72,7 @@ void NodePoller::stopTerminal(std::size_t p) {
     if (pendingLine_[p]) {
         status_.lastAction = "port " + std::to_string(p) + " line " + lineText(*pendingLine_[p]) +
                              ": not set, its terminal closed first";
+        status_.lastActionPort = static_cast<int>(p);
         std::fprintf(stderr, "snweb: node %s: %s\n", target_.name.c_str(),
                      status_.lastAction.c_str());
         pendingLine_[p].reset();
@@ -119,6 +120,7 @@ void NodePoller::relayActionDone(std::size_t p, const snrelay::NodeAction& actio
         if (pendingLine_[p] == action.line) pendingLine_[p].reset();
         status_.lastAction = "port " + std::to_string(p) + " line " + lineText(action.line) +
                              (done ? ": done" : ": failed");
+        status_.lastActionPort = static_cast<int>(p);
     }
     changed_();
 }

@@ -9,7 +9,7 @@
 namespace snweb {
 
 // {"kind":"overview","readOnly":..,"nodes":[{"name","device","slave","up",
-// "serial","revision","lastAnswer"}...]}
+// "serial","revision","revisionText","lastAnswer"}...]}
 std::string overviewJson(const std::vector<const NodePoller*>& nodes, bool readOnly);
 
 // {"kind":"node","readOnly":..,"name":..,"status":{...},"samples":[[t,c0..c7]...]}

@@ -62,15 +62,6 @@ export function clockTime(seconds) {
   return seconds > 0 ? new Date(seconds * 1000).toLocaleTimeString() : "never";
 }
 
-/**
- * @param {number} value
- * @param {number} digits
- * @returns {string}
- */
-export function hex(value, digits) {
-  return `0x${value.toString(16).toUpperCase().padStart(digits, "0")}`;
-}
-
 /** Shows whether the page's stream is connected. */
 export function showLink(up) {
   const link = document.getElementById("link");

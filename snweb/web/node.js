@@ -1,6 +1,6 @@
 // One node: identity, outputs, blink, DC always on, configuration reset,
 // the live plot with its channels, and each virtual port's line controls.
-import { clockTime, command, el, follow, hex, showLink } from "./common.js";
+import { clockTime, command, el, follow, showLink } from "./common.js";
 import { CHANNELS, LivePlot } from "./plot.js";
 import { openTerminal, screenText } from "./terminal.js";
 
@@ -31,6 +31,10 @@ export function showNode(app, name) {
     el("h2", {}, ["Analog inputs"]),
     plotControls(name, view),
     view.plotBox,
+    el("p", { class: "note", "data-testid": `parms-note-${name}` }, [
+      "Parameter words: two 16-bit words for each channel (0 to 65535), written to the ",
+      "node as they are. What they mean is the node's own: snweb does not interpret them.",
+    ]),
     el("table", { class: "channels" }, [
       el("thead", {}, [el("tr", {}, ["Shown", "Channel", "Current", "Min", "Max",
         "Parameter words"].map((title) => el("th", {}, [title])))]),
@@ -56,12 +60,17 @@ function powerSwitch(name, output, view) {
   const button = el("button", {
     role: "switch", "aria-checked": "false", "data-testid": `power-${name}-${output}`,
     class: "switch", disabled: "",
-  }, [`Output ${output}`]);
+  }, [switchText(output, undefined)]);
   button.addEventListener("click", async () => {
     const on = button.getAttribute("aria-checked") !== "true";
     view.outcome.textContent = await command(name, "power", { output, on });
   });
   return button;
+}
+
+// The state in words as well as in colour.
+function switchText(output, on) {
+  return `Output ${output}: ${on === undefined ? "?" : on ? "on" : "off"}`;
 }
 
 function controls(name) {
@@ -143,9 +152,10 @@ function update(view, message) {
   // An output's state is its coil, never a bit of the power vector.
   for (let output = 0; output < OUTPUTS; output++) {
     const button = view.switches.children[output];
-    const known = status.outputs !== undefined;
-    button.disabled = message.readOnly || !known;
-    button.setAttribute("aria-checked", String(known && status.outputs[output] === true));
+    const on = status.outputs === undefined ? undefined : status.outputs[output] === true;
+    button.disabled = message.readOnly || on === undefined;
+    button.setAttribute("aria-checked", String(on === true));
+    button.textContent = switchText(output, on);
   }
   if (status.lastAction) {
     view.outcome.textContent = status.lastAction;
@@ -184,10 +194,11 @@ function showIdentity(view, s) {
     ["Link", `${s.device} slave ${s.slave}`],
     ["Last answer", clockTime(s.lastAnswer)],
     ["Serial number", known ? String(s.serial) : "?"],
-    ["Software revision", known ? String(s.revision) : "?"],
-    ["Board configuration", known ? hex(s.board, 8) : "?"],
-    ["Hardware configuration", known ? hex(s.hwConfig, 4) : "?"],
-    ["Power vector", s.power === undefined ? "?" : hex(s.power, 4)],
+    // The registers come as snctl shows them: one format everywhere.
+    ["Software revision", known ? s.revisionText : "?"],
+    ["Board configuration", known ? s.boardText : "?"],
+    ["Hardware configuration", known ? s.hwConfigText : "?"],
+    ["Power vector", s.power === undefined ? "?" : s.powerText],
     ["Device timeout", known ? String(s.deviceTimeout) : "?"],
   ];
   view.identity.replaceChildren(...rows.flatMap(([term, value]) =>
@@ -202,19 +213,16 @@ function showIdentity(view, s) {
  */
 export function showPort(app, name, port) {
   document.getElementById("where").textContent = `/ ${name} / port ${port}`;
-  const outcome = el("p", { class: "outcome" });
-  const flags = el("span", { "data-testid": `flags-${name}-${port}` }, ["?"]);
+  const outcome = el("p", { class: "outcome", "data-testid": `outcome-${name}-${port}` });
+  const flags = el("span", { "data-testid": `flags-${name}-${port}` }, ["not read yet"]);
   const send = async (body) => {
     outcome.textContent = await command(name, "port", { port, ...body });
   };
-  const speed = el("input", { type: "number", value: "9600", min: "4", max: "1000000",
-    "aria-label": "speed" });
-  const parity = el("select", { "aria-label": "parity" },
-    ["N", "E", "O"].map((p) => el("option", { value: p }, [p])));
-  const stop = el("select", { "aria-label": "stop bits" },
-    ["1", "2"].map((s) => el("option", { value: s }, [s])));
-  const breakMs = el("input", { type: "number", value: "250", min: "1", max: "5000",
-    "aria-label": "break milliseconds" });
+  const speed = el("input", { type: "number", value: "9600", min: "4", max: "1000000" });
+  const parity = el("select", {}, [["N", "none"], ["E", "even"], ["O", "odd"]].map(
+    ([p, word]) => el("option", { value: p }, [`${p} (${word})`])));
+  const stop = el("select", {}, ["1", "2"].map((s) => el("option", { value: s }, [s])));
+  const breakMs = el("input", { type: "number", value: "250", min: "1", max: "5000" });
   const button = (label, action) => {
     const b = el("button", { class: "change" }, [label]);
     b.addEventListener("click", action);
@@ -226,7 +234,8 @@ export function showPort(app, name, port) {
   app.append(
     el("h1", {}, [`Node ${name}, port ${port} `, state]),
     box,
-    el("div", { class: "controls" }, [speed, parity, stop, button("Set line", () =>
+    el("div", { class: "controls" }, [labelled("Speed (bit/s)", speed),
+      labelled("Parity", parity), labelled("Stop bits", stop), button("Set line", () =>
       send({ do: "line", speed: Number(speed.value), parity: parity.value,
         stop: Number(stop.value) }))]),
     el("div", { class: "controls" }, [
@@ -235,7 +244,8 @@ export function showPort(app, name, port) {
       button("Flush in", () => send({ do: "flushin" })),
       button("Flush out", () => send({ do: "flushout" })),
       button("Drain", () => send({ do: "drain" })),
-      breakMs, button("Break", () => send({ do: "break", ms: Number(breakMs.value) })),
+      labelled("Break length (ms)", breakMs),
+      button("Break", () => send({ do: "break", ms: Number(breakMs.value) })),
     ]),
     el("p", {}, ["Error flags: ", flags, " ",
       button("Clear flags", () => send({ do: "clearflags", mask: 31 }))]),
@@ -252,14 +262,27 @@ export function showPort(app, name, port) {
     screen: () => screenText(opened.terminal),
   };
   follow(`/ws/node/${name}`, (message) => {
-    const state = message.status.ports[port];
-    flags.textContent = state.flags === undefined ? "? (read once the port is used)"
-      : hex(state.flags, 2);
+    flags.textContent = flagsText(message.status.ports[port]);
     for (const b of document.querySelectorAll("button.change")) {
       b.disabled = message.readOnly;
     }
-    if (message.status.lastAction) {
+    // Only this port's outcomes: the node's belong to the node's page.
+    if (message.status.lastAction && message.status.lastActionPort === port) {
       outcome.textContent = message.status.lastAction;
     }
   }, showLink);
+}
+
+function labelled(text, control) {
+  return el("label", {}, [`${text} `, control]);
+}
+
+// snweb reads the flags only while it has the port open: for a terminal
+// page that types on it, or after a command from this page.
+function flagsText(state) {
+  if (state.flagsText !== undefined) {
+    return state.flagsText;
+  }
+  return state.open || state.terminal ? "not read yet"
+    : "not known: read only while a page types on this port or after a command here";
 }

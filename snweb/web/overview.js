@@ -27,7 +27,7 @@ function overviewRow(node) {
     el("td", {}, [`${node.device} slave ${node.slave}`]),
     el("td", {}, [node.up ? "up" : "down"]),
     el("td", { class: "serial" }, [node.serial === undefined ? "?" : String(node.serial)]),
-    el("td", {}, [node.revision === undefined ? "?" : String(node.revision)]),
+    el("td", {}, [node.revisionText ?? "?"]),
     el("td", {}, [clockTime(node.lastAnswer)]),
   ]);
 }

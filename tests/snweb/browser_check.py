@@ -58,8 +58,20 @@ def checked(driver, test_id):
     return elements[0].get_attribute("aria-checked") if elements else None
 
 
-def check_login(driver, url, serials, shots):
-    """Without the token nothing; with it the overview lists the nodes."""
+def snctl_revision(snctl, tcp_name):
+    """The software revision as `snctl info` prints it for node alpha."""
+    info = subprocess.run([snctl, "-p", tcp_name, "-a", "1", "info"], check=True,
+                          capture_output=True, text=True, timeout=10).stdout
+    for line in info.splitlines():
+        if line.startswith("software revision: "):
+            return line.split(": ", 1)[1]
+    fail(f"no software revision in snctl info: {info!r}")
+    return None
+
+
+def check_login(driver, url, serials, shots, revision):
+    """Without the token nothing; with it the overview lists the nodes,
+    their software revision as snctl prints it."""
     base = url.split("?")[0]
     driver.get(base)
     text = driver.find_element(By.TAG_NAME, "body").text
@@ -78,20 +90,50 @@ def check_login(driver, url, serials, shots):
             s in e.text for e in d.find_elements(By.CSS_SELECTOR, f'[data-testid="node-{n}"]')))
     if "token=" in driver.current_url:
         fail("the token stays in the address bar")
+    # Read at once: the rows are drawn afresh with each of the node's updates.
+    cells = driver.execute_script(
+        "return [...document.querySelector('[data-testid=\"node-alpha\"]').cells]"
+        ".map(c => c.textContent);")
+    if revision not in cells:
+        fail(f"the overview shows alpha as {cells}, snctl its revision as {revision}")
     driver.save_screenshot(os.path.join(shots, "overview.png"))
-    print("overview: both nodes with their serial numbers", flush=True)
+    print(f"overview: both nodes with their serial numbers, revision {revision} as snctl's",
+          flush=True)
 
 
-def check_switches(driver, base, snctl, tcp_name, shots):
+def switch_words(driver):
+    """Each switch's state as its text says it, checked against its colour's
+    attribute, so a reader who cannot tell the colours reads the same."""
+    words = []
+    for o in range(4):
+        button = driver.find_element(By.CSS_SELECTOR, f'[data-testid="power-alpha-{o}"]')
+        text, state = button.text, button.get_attribute("aria-checked")
+        if text not in (f"Output {o}: on", f"Output {o}: off") or text.endswith(
+                ": on") != (state == "true"):
+            fail(f"output {o} reads {text!r} with aria-checked {state}")
+        words.append(text.rsplit(" ", 1)[1])
+    return words
+
+
+def check_switches(driver, base, snctl, tcp_name, shots, revision):
     """A click switches output 3; snctl beside the page shows within 2 s.
     The node's power vector reads 0x0003 whatever its coils: the switches
-    show the coils, the vector is shown as the number it is."""
+    show the coils, the vector is shown as the number it is.  The switches
+    say on or off in words; the revision reads as snctl prints it."""
     driver.get(base + "/node/alpha")
     wait_for(driver, "power-alpha-3 read back off", lambda d: checked(d, "power-alpha-3") == "false")
     wait_for(driver, "the power vector shown as 0x0003", lambda d: "0x0003" in d.find_element(
         By.CSS_SELECTOR, '[data-testid="identity-alpha"]').text)
     if [checked(driver, f"power-alpha-{o}") for o in range(4)] != ["false"] * 4:
         fail("the switches show the power vector's bits, not the coils")
+    if switch_words(driver) != ["off"] * 4:
+        fail("the switches' words are not all off")
+    shown = driver.execute_script(
+        "const terms = [...document.querySelectorAll('[data-testid=\"identity-alpha\"] dt')];"
+        "return terms.find(t => t.textContent === 'Software revision')"
+        ".nextElementSibling.textContent;")
+    if shown != revision:
+        fail(f"the node's page shows the revision as {shown!r}, snctl as {revision}")
     driver.find_element(By.CSS_SELECTOR, '[data-testid="power-alpha-3"]').click()
     wait_for(driver, "power-alpha-3 read back on", lambda d: checked(d, "power-alpha-3") == "true")
     print("power-alpha-3: clicked, reads back on", flush=True)
@@ -104,7 +146,13 @@ def check_switches(driver, base, snctl, tcp_name, shots):
     shown = [checked(driver, f"power-alpha-{o}") for o in range(4)]
     if shown != ["false", "false", "true", "true"]:
         fail(f"the switches show {shown}, the coils are off, off, on, on")
-    print("switches: the coils, with the power vector 0x0003 beside them", flush=True)
+    if switch_words(driver) != ["off", "off", "on", "on"]:
+        fail("the switches' words are not off, off, on, on")
+    note = driver.find_element(By.CSS_SELECTOR, '[data-testid="parms-note-alpha"]')
+    if not note.is_displayed() or "two" not in note.text or "node" not in note.text:
+        fail(f"the parameter words are explained as {note.text!r}")
+    print("switches: the coils in colour and in words, with the power vector 0x0003 beside them",
+          flush=True)
     driver.save_screenshot(os.path.join(shots, "node.png"))
 
 
@@ -148,6 +196,33 @@ def open_terminal(driver, base, port, node="alpha"):
     driver.find_element(By.CSS_SELECTOR, f'[data-testid="terminal-{node}-{port}"]')
 
 
+def check_port_page(driver, base, shots):
+    """The port page: the node page's last outcome stays there, each line
+    control has its label, and the error flags read once a terminal is on it."""
+    open_terminal(driver, base, 0)
+    outcome = driver.find_element(By.CSS_SELECTOR, '[data-testid="outcome-alpha-0"]')
+    time.sleep(0.5)  # a few of the node's updates, any of which could carry it over
+    if outcome.text:
+        fail(f"the port page shows the outcome {outcome.text!r} it never asked for")
+    unlabelled = driver.execute_script(
+        "return [...document.querySelectorAll('main input, main select')]"
+        ".filter(c => c.labels.length === 0 || !c.labels[0].innerText.trim())"
+        ".map(c => c.outerHTML);")
+    if unlabelled:
+        fail(f"controls without a label: {unlabelled}")
+    labels = [label.text.split("\n")[0] for label in driver.find_elements(
+        By.CSS_SELECTOR, "main label")]
+    for wanted in ("Speed (bit/s)", "Parity", "Stop bits", "Break length (ms)"):
+        if not any(label.startswith(wanted) for label in labels):
+            fail(f"no label {wanted!r} among {labels}")
+    flags = '[data-testid="flags-alpha-0"]'
+    wait_for(driver, "the error flags read", lambda d: d.find_element(
+        By.CSS_SELECTOR, flags).text.startswith("0x"), seconds=10)
+    driver.save_screenshot(os.path.join(shots, "port-controls.png"))
+    print(f"port page: no outcome of the node's, labels {labels}, error flags "
+          f"{driver.find_element(By.CSS_SELECTOR, flags).text}", flush=True)
+
+
 def check_shell(driver, base, shots):
     """Keys typed into the page reach the shell; two tabs see its output."""
     open_terminal(driver, base, 0)
@@ -177,7 +252,7 @@ def page_hash(data):
 
 def set_line(driver, speed):
     """The port's line set from the page's controls."""
-    field = driver.find_element(By.CSS_SELECTOR, 'input[aria-label="speed"]')
+    field = driver.find_element(By.XPATH, '//label[starts-with(., "Speed")]//input')
     field.clear()
     field.send_keys(str(speed))
     driver.find_element(By.XPATH, '//button[text()="Set line"]').click()
@@ -242,9 +317,10 @@ def check_paste(driver, instrument):
 
 
 def check_console(driver):
-    """No JavaScript error on any page."""
+    """No JavaScript error on any page, and no request refused: not even
+    for an icon the pages never had."""
     errors = [entry for entry in driver.get_log("browser") if entry["level"] == "SEVERE"
-              and "/favicon.ico" not in entry["message"]]
+              or "404" in entry["message"]]
     if errors:
         fail(f"{len(errors)} errors in the browser's console, the first: {json.dumps(errors[:3])}")
     print("console: no errors", flush=True)
@@ -263,9 +339,11 @@ def main():
     base = urllib.parse.urlunsplit(urllib.parse.urlsplit(url)._replace(path="", query=""))
     driver = browser()
     try:
-        check_login(driver, url, serials.split(","), shots)
-        check_switches(driver, base, snctl, tcp_name, shots)
+        revision = snctl_revision(snctl, tcp_name)
+        check_login(driver, url, serials.split(","), shots, revision)
+        check_switches(driver, base, snctl, tcp_name, shots, revision)
         check_plot(driver, analog.split(","))
+        check_port_page(driver, base, shots)
         check_shell(driver, base, shots)
         check_bytes(driver, base, instrument)
         check_paste(driver, instrument)
