@@ -61,13 +61,21 @@ std::vector<DocExample> markdownExamples(const std::string& path) {
         if (inside) {
             DocExample& example = examples.back();
             example.lines = example.language == "sh" ? joinContinuations(body) : body;
+            static const std::string kFile = "# file: ";
+            if (example.language == "python") {
+                if (body.empty() || body.front().rfind(kFile, 0) != 0)
+                    examples.pop_back();  // a fragment, saved by nobody
+                else
+                    example.file = body.front().substr(kFile.size());
+            }
             inside = false;
-        } else if (line == "```sh" || line == "```c") {
+        } else if (line == "```sh" || line == "```c" || line == "```python") {
             const std::string language = line.substr(3);
             examples.push_back({path + ", block " + std::to_string(examples.size() + 1),
                                 language,
                                 {},
-                                language == "c" ? lastCommand : ""});
+                                language == "c" ? lastCommand : "",
+                                ""});
             body.clear();
             inside = true;
         }
@@ -76,7 +84,7 @@ std::vector<DocExample> markdownExamples(const std::string& path) {
 }
 
 DocExample manPageExamples(const std::string& path) {
-    DocExample example{path, "sh", {}, ""};
+    DocExample example{path, "sh", {}, "", ""};
     bool inSection = false, inExample = false;
     for (const std::string& line : readLines(path)) {
         if (line.rfind(".SH", 0) == 0) {

@@ -12,9 +12,11 @@ struct DocExample {
     std::string language;            // "sh" or "c"
     std::vector<std::string> lines;  // sh: one command a line, continuations joined
     std::string buildCommand;        // c: the command the prose gives in backquotes
+    std::string file;                // python: the NAME of its "# file: NAME" line
 };
 
-// Every fenced sh and c block of a Markdown file.
+// Every fenced sh and c block of a Markdown file, and each python block that
+// says which file a reader saves it as.
 std::vector<DocExample> markdownExamples(const std::string& path);
 
 // The unfilled (.nf to .fi) lines of a man page's EXAMPLES section, its

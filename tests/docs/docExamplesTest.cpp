@@ -1,10 +1,15 @@
-// Every example of the README and the man pages, built and run as a reader
-// would run it, against the emulator: the docs are tested like the code.
-// What the test changes in a line is only where things are, so that it runs
-// beside other tests: /tmp/node and the devices the man pages name become an
-// emulator's link in a directory of the test's own, build/ the build tree,
-// and the bus daemon and the exporter listen on free ports, which replace
-// 1502 and 9740 wherever a later line names them.
+// Every example of the README, of the pages it links and of the man pages,
+// built and run as a reader would run it, against the emulator: the docs are
+// tested like the code.  The README and its pages run in one session, in
+// the order they stand, as in a reader's shell: what a line starts in the
+// background (&) still runs for every later block and page, what it starts
+// in the foreground runs until its block ends (the reader stops it to go
+// on), and an export holds for every later line.  What the test changes in
+// a line is only where things are, so that it runs beside other tests:
+// /tmp/node and the devices the man pages name become an emulator's link in
+// a directory of the test's own, build/ the build tree, and the bus daemon
+// and the exporter listen on free ports, which replace 1502 and 9740
+// wherever a later line names them.
 #include "busDaemonProcess.h"
 #include "capturedProcess.h"
 #include "consoleProgram.h"
@@ -17,8 +22,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <memory>
 #include <regex>
 #include <thread>
@@ -30,9 +37,9 @@ using sntest::RunResult;
 namespace {
 
 // Lines no test may run: they install into the system, or they are the
-// whole build and the whole suite this test is part of.
+// whole build, the whole suite this test is part of, or the benchmark.
 bool runsOnlyOnAUsersMachine(const std::string& command) {
-    for (const char* start : {"sudo ", "./run ", "cmake "}) {
+    for (const char* start : {"sudo ", "./run ", "cmake ", "bench/"}) {
         if (command.rfind(start, 0) == 0) return true;
     }
     return false;
@@ -48,10 +55,27 @@ std::string programOf(const std::string& command) {
     return first.substr(first.rfind('/') + 1);
 }
 
+enum class Serves { Other, Daemon, Exporter };
+
 struct Service {
     std::string command;
     std::unique_ptr<sntest::CapturedProcess> process;
+    bool background;  // started with &: outlives its block in a session
+    Serves serves;
 };
+
+// The README, then each page it links, in the order it first links them.
+std::vector<std::string> readersPages() {
+    std::ifstream in(SOURCE_DIR "/README.md");
+    const std::string text((std::istreambuf_iterator<char>(in)), {});
+    std::vector<std::string> pages{SOURCE_DIR "/README.md"};
+    const std::regex link("\\]\\((docs/[A-Za-z0-9_-]+\\.md)\\)");
+    for (std::sregex_iterator it(text.begin(), text.end(), link), end; it != end; ++it) {
+        const std::string page = std::string(SOURCE_DIR "/") + (*it)[1].str();
+        if (std::find(pages.begin(), pages.end(), page) == pages.end()) pages.push_back(page);
+    }
+    return pages;
+}
 
 class DocExamplesTest : public ::testing::Test {
 protected:
@@ -68,7 +92,9 @@ protected:
 
     void TearDown() override { endBlock(); }
 
-    // The environment of a user who installed the tree in `prefix`.
+    // The environment of a user who installed the tree in `prefix`, and
+    // the Python package (the package's handler for pyserial aside: a line
+    // that needs it names `python3 -m snlib`, as in the build tree).
     static std::vector<std::string> environment() {
         const std::string prefix = work + "/prefix";
         const std::string lib = prefix + "/" LIBDIR;
@@ -78,18 +104,23 @@ protected:
                 "LD_LIBRARY_PATH=" + lib,
                 "MANPATH=" + prefix + "/share/man",
                 "MANWIDTH=80",
+                "PYTHONPATH=" SOURCE_DIR "/python",
+                "PYTHONDONTWRITEBYTECODE=1",
                 "HOME=" + work,
                 "/bin/sh",
                 "-c"};
     }
 
-    static std::vector<std::string> shell(const std::string& command) {
+    std::vector<std::string> shell(const std::string& command) const {
         std::vector<std::string> argv = environment();
-        argv.push_back("cd " + work + " && " + command);
+        argv.push_back("cd " + work + " && " + exports + command);
         return argv;
     }
 
     std::string localise(std::string line) const {
+        // The reader stands in the source tree, the test in its own directory.
+        replaceAll(line, "$PWD/build/", std::string(BUILD_DIR) + "/");
+        replaceAll(line, "$PWD/python", std::string(SOURCE_DIR) + "/python");
         if (line.rfind("build/", 0) == 0) line = std::string(BUILD_DIR) + line.substr(5);
         replaceAll(line, " build/", std::string(" ") + BUILD_DIR + "/");
         for (const char* device : {"/tmp/node", "/dev/ttyUSB0", "COM2"})
@@ -127,28 +158,48 @@ protected:
     }
 
     // Services end in the reverse order of their start; each must still
-    // have been running, so one that died on the way is never missed.
+    // have been running, so one that died on the way is never missed.  In
+    // a session a block's end stops only what it started in the foreground.
     void endBlock() {
         for (auto it = services.rbegin(); it != services.rend(); ++it) {
+            if (session && it->background) continue;
             EXPECT_TRUE(it->process->running())
                 << it->command << " ended early: " << it->process->errorsSoFar();
             it->process->signal(SIGTERM);
             it->process->wait(10s);
+            if (it->serves == Serves::Daemon) daemonPort = 0;
+            if (it->serves == Serves::Exporter) exporterPort = 0;
         }
-        services.clear();
+        std::erase_if(services, [&](const Service& s) { return !(session && s.background); });
+        if (session) return;
         if (daemon) daemon->signal(SIGTERM), daemon->wait(10s), daemon.reset();
         sim.reset();
         daemonPort = exporterPort = 0;
         fs::remove(node());
     }
 
+    void endSession() {
+        session = false;
+        exports.clear();
+        endBlock();
+    }
+
     void runBlock(const sntest::DocExample& example) {
         SCOPED_TRACE(example.where);
-        ASSERT_NO_FATAL_FAILURE(beginBlock(example));
+        if (!session) {
+            ASSERT_NO_FATAL_FAILURE(beginBlock(example));
+        }
         for (const std::string& line : example.lines) {
             const sntest::ShellLine split = sntest::splitComment(line);
-            if (split.command.empty() || runsOnlyOnAUsersMachine(split.command)) continue;
+            if (split.command.empty()) continue;
+            // What follows a package's install needs that package.
+            if (split.command.rfind("sudo apt install ", 0) == 0) break;
+            if (runsOnlyOnAUsersMachine(split.command)) continue;
             SCOPED_TRACE(line);
+            if (split.command.rfind("export ", 0) == 0) {
+                exports += localise(split.command) + "; ";
+                continue;
+            }
             ASSERT_NO_FATAL_FAILURE(startDaemonFor(split.command));
             ASSERT_NO_FATAL_FAILURE(runLine(localise(split.command), split.printed));
         }
@@ -160,29 +211,34 @@ protected:
         const bool background = !command.empty() && command.back() == '&';
         if (background) command.resize(command.find_last_not_of(" &") + 1);
         const std::string program = programOf(command);
-        if (program == "snterm") return runTerminal(command);
+        if (program == "snterm")
+            return runOnConsole(command, "Terminal for Modbus port", "\x04", "Normal exit");
+        if (command.find(" -m serial.tools.miniterm ") != std::string::npos)
+            return runOnConsole(command, "--- Miniterm on ", "\x1d", "--- exit ---");
         if (program == "snsim") {
-            startService(command, "snsim ready on ", printed);
+            startService(command, "snsim ready on ", printed, background);
             return;
         }
         if (program == "snbusd") {
             if (command.find("--listen") == std::string::npos) command += " --listen 127.0.0.1:0";
-            daemonPort = startService(command, "listening on 127.0.0.1:", printed);
+            daemonPort = startService(command, "listening on 127.0.0.1:", printed, background,
+                                      Serves::Daemon);
             return;
         }
         if (command.find(" bridge ") != std::string::npos) {
             const bool served = command.find(" --listen ") != std::string::npos;
-            startService(command, served ? "listen: " : "pty: ", printed);
+            startService(command, served ? "listen: " : "pty: ", printed, background);
             return;
         }
         if (program == "snweb") {
             if (command.find("--listen") == std::string::npos) command += " --listen 127.0.0.1:0";
-            startService(command, "snweb: open http://127.0.0.1:", printed);
+            startService(command, "snweb: open http://127.0.0.1:", printed, background);
             return;
         }
         if (command.find(" exporter ") != std::string::npos) {
             if (command.find("--listen") == std::string::npos) command += " --listen 127.0.0.1:0";
-            exporterPort = startService(command, "listen: 127.0.0.1:", printed);
+            exporterPort =
+                startService(command, "listen: 127.0.0.1:", printed, background, Serves::Exporter);
             return;
         }
         ASSERT_FALSE(background) << "a background example the test does not know";
@@ -195,10 +251,11 @@ protected:
     // Started, and ready once `ready` shows in its output; the number that
     // follows it, when there is one, is returned (a port).
     uint16_t startService(const std::string& command, const std::string& ready,
-                          const std::vector<std::string>& printed) {
+                          const std::vector<std::string>& printed, bool background,
+                          Serves serves = Serves::Other) {
         auto process = std::make_unique<sntest::CapturedProcess>();
         std::vector<std::string> argv = environment();
-        argv.push_back("exec " + command);
+        argv.push_back("cd " + work + " && " + exports + "exec " + command);
         EXPECT_TRUE(process->start(argv));
         std::string shown;
         const auto deadline = std::chrono::steady_clock::now() + 10s;
@@ -213,44 +270,61 @@ protected:
         for (const std::string& text : printed)
             EXPECT_NE(shown.find(text), std::string::npos) << text << " not in " << shown;
         const std::string after = shown.substr(shown.find(ready) + ready.size());
-        services.push_back({command, std::move(process)});
+        services.push_back({command, std::move(process), background, serves});
         return static_cast<uint16_t>(std::atoi(after.c_str()));
     }
 
-    // On a console, as typed: it must come up and end at Ctrl-D.
-    void runTerminal(const std::string& command) {
+    // A terminal on a console, as typed: it must come up with its banner,
+    // end at its key and say goodbye.
+    void runOnConsole(const std::string& command, const std::string& banner,
+                      const std::string& endKey, const std::string& farewell) {
         sntest::ConsoleProgram console;
         ASSERT_TRUE(console.ok());
         std::vector<std::string> argv = environment();
         const std::string path = argv.front();
         argv.erase(argv.begin());
-        argv.push_back("exec " + command);
+        argv.push_back("cd " + work + " && " + exports + "exec " + command);
         ASSERT_TRUE(console.start(path, argv));
-        ASSERT_TRUE(console.waitForOutput("Terminal for Modbus port", 10s)) << console.output();
+        ASSERT_TRUE(console.waitForOutput(banner, 10s)) << console.output();
         console.drainFor(300ms);
-        console.type("\x04");
+        console.type(endKey);
         const std::optional<int> status = console.waitForExit(10s);
         ASSERT_TRUE(status.has_value()) << console.output();
         EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 0) << console.output();
-        EXPECT_NE(console.output().find("Normal exit"), std::string::npos) << console.output();
+        EXPECT_NE(console.output().find(farewell), std::string::npos) << console.output();
     }
 
     static inline std::string work;
     std::unique_ptr<sntest::SimProcess> sim;
     std::unique_ptr<sntest::BusDaemonProcess> daemon;
     std::vector<Service> services;
+    bool session = false;  // the README and its pages: one reader's shell
+    std::string exports;   // "export ...; " lines so far in the session
     uint16_t daemonPort = 0;
     uint16_t exporterPort = 0;
 };
 
-TEST_F(DocExamplesTest, ReadmeShellExamplesRunAsWritten) {
+TEST_F(DocExamplesTest, ReadmeAndItsPagesRunInOrderAsInOneShell) {
+    const std::vector<std::string> pages = readersPages();
+    EXPECT_GE(pages.size(), 4u) << "the README's links to its pages were not found";
     std::size_t blocks = 0;
-    for (const sntest::DocExample& example : sntest::markdownExamples(SOURCE_DIR "/README.md")) {
-        if (example.language != "sh") continue;
-        ++blocks;
-        ASSERT_NO_FATAL_FAILURE(runBlock(example));
+    session = true;
+    for (const std::string& page : pages) {
+        for (const sntest::DocExample& example : sntest::markdownExamples(page)) {
+            if (example.language == "python") {
+                std::ofstream(work + "/" + example.file) << [&] {
+                    std::string text;
+                    for (const std::string& line : example.lines) text += line + "\n";
+                    return text;
+                }();
+            }
+            if (example.language != "sh") continue;
+            ++blocks;
+            ASSERT_NO_FATAL_FAILURE(runBlock(example));
+        }
     }
-    EXPECT_GE(blocks, 5u) << "the README's shell examples were not found";
+    endSession();
+    EXPECT_GE(blocks, 12u) << "the shell examples were not found";
 }
 
 TEST_F(DocExamplesTest, ReadmeCExampleBuildsWithItsOwnCommandAndSwitchesPower) {
@@ -261,17 +335,18 @@ TEST_F(DocExamplesTest, ReadmeCExampleBuildsWithItsOwnCommandAndSwitchesPower) {
         ASSERT_FALSE(example.buildCommand.empty()) << "no `cc ...` before the C example";
         const std::string source =
             example.buildCommand.substr(3, example.buildCommand.find(' ', 3) - 3);
-        std::ofstream(work + "/" + source) << localise([&] {
-            std::string text;
-            for (const std::string& line : example.lines) text += line + "\n";
-            return text;
-        }());
+        std::string text;
+        for (const std::string& line : example.lines) text += line + "\n";
+        // The node as the examples before it leave it: behind the daemon.
+        ASSERT_NO_FATAL_FAILURE(beginBlock({example.where, "sh", {}, "", ""}));
+        ASSERT_NO_FATAL_FAILURE(startDaemonFor(text));
+        std::ofstream(work + "/" + source) << localise(text);
         const RunResult build = sntest::runProgram(shell(example.buildCommand), 60s);
         ASSERT_EQ(build.status, 0) << build.out << build.err;
-        ASSERT_NO_FATAL_FAILURE(beginBlock({example.where, "sh", {}, ""}));
         const RunResult run = sntest::runProgram(shell("./a.out"), 20s);
         EXPECT_EQ(run.status, 0) << run.out << run.err;
-        const RunResult state = sntest::runProgram(shell("snctl -p " + node() + " power 3"));
+        const RunResult state =
+            sntest::runProgram(shell(localise("snctl -p tcp:127.0.0.1:1502 power 3")));
         EXPECT_EQ(state.out, "output: 3\nstate: on\n") << state.err;
         endBlock();
         ++built;
