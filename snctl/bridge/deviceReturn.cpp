@@ -1,6 +1,7 @@
 #include "deviceReturn.h"
 
 #include "failure.h"
+#include "sncommon/sessionTerminal.h"
 #include "snline/hostPort.h"
 
 namespace snctl {
@@ -32,6 +33,8 @@ void DeviceReturn::gone() {
 SnSerial* DeviceReturn::tryReopen(const PortLine& line) {
     if (!due()) return nullptr;
     nextTry_ = Clock::now() + kRetryEvery;
+    // Its number taken by someone's terminal is not the device come back.
+    if (sncommon::isSessionTerminal(context_.options.device)) return nullptr;
     try {
         SnSerial* port = context_.access.port(options_.port);
         check(snSerInit(port, static_cast<int>(line.baud), line.parity, line.stopBits),

@@ -1,5 +1,7 @@
 #include "snterm/deviceWait.h"
 
+#include "sncommon/sessionTerminal.h"
+
 #include <snLib.h>
 #include <sys/select.h>
 #include <unistd.h>
@@ -33,6 +35,8 @@ bool ctrlDTyped(std::chrono::steady_clock::duration timeout) {
 // The node and its port with the terminal's line, quietly: a device still
 // settling fails here for a while.
 SnSerial* reopen(SensorNode*& node, const Settings& settings) {
+    // Its number taken by someone's terminal is not the device come back.
+    if (sncommon::isSessionTerminal(settings.modPort)) return nullptr;
     node = openSensorNode(settings.modPort.c_str(), settings.modBaud, settings.slaveID);
     if (node == nullptr) return nullptr;
     snModbusSetDebug(node, static_cast<int16_t>(settings.modDebug));
