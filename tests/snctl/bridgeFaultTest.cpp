@@ -6,6 +6,7 @@
 #include "bridgeFixture.h"
 #include "busDaemonProcess.h"
 #include "numberedStream.h"
+#include "portFaults.h"
 
 #include <fstream>
 #include <iterator>
@@ -21,20 +22,7 @@ constexpr std::size_t kLines = 1200;  // 8,400 bytes each way
 constexpr int kPortBaud = 38400;
 constexpr long long kBlock = 240;  // most bytes one receive block carries
 
-// 3 % of the port's data transactions answered 900 ms late, beyond the
-// library's 600 ms timeout; probes and other registers on time.  With this
-// seed the 6th, 30th and 39th transactions are late, and two more of the
-// first hundred, so every stream meets some.
-snsim::RandomFaults latePortAnswers() {
-    snsim::RandomFaults faults;
-    faults.late = 0.03;
-    faults.lateBy = 900ms;
-    faults.seed = 3;
-    faults.portsOnly = true;
-    return faults;
-}
-
-// The same share of the port's answers torn instead.
+// The same share as sntest::latePortAnswers, torn instead of late.
 snsim::RandomFaults tornPortAnswers() {
     snsim::RandomFaults faults;
     faults.torn = 0.03;
@@ -194,7 +182,7 @@ TEST(NumberedStream, CountsExactlyWhatWasLostRepeatedOrGarbled) {
 }
 
 TEST_F(BridgeFaultTest, LatePortAnswersOnTheDeviceLoseAndRepeatNothing) {
-    sim.setRandomFaults(latePortAnswers());
+    sim.setRandomFaults(sntest::latePortAnswers());
     const Outcome o = throughLink(sim.devicePath(), 6s);
     EXPECT_GE(o.injected.late, 2u);
     expectWhole(o);
@@ -202,7 +190,7 @@ TEST_F(BridgeFaultTest, LatePortAnswersOnTheDeviceLoseAndRepeatNothing) {
 
 TEST_F(BridgeFaultTest, LatePortAnswersThroughTheDaemonLoseAndRepeatNothing) {
     const std::string node = throughDaemon();
-    sim.setRandomFaults(latePortAnswers());
+    sim.setRandomFaults(sntest::latePortAnswers());
     const Outcome o = throughLink(node, 6s);
     EXPECT_GE(o.injected.late, 2u);
     expectWhole(o);
@@ -241,7 +229,7 @@ TEST_F(BridgeFaultTest, ANodeSilentForFiveSecondsMidStream) {
 }
 
 TEST_F(BridgeFaultTest, PyserialThroughTheServedBridgeUnderLateAnswers) {
-    sim.setRandomFaults(latePortAnswers());
+    sim.setRandomFaults(sntest::latePortAnswers());
     const Outcome o = throughPyserial(sim.devicePath(), 6s);
     EXPECT_GE(o.injected.late, 2u);
     expectWhole(o);
@@ -249,7 +237,7 @@ TEST_F(BridgeFaultTest, PyserialThroughTheServedBridgeUnderLateAnswers) {
 
 TEST_F(BridgeFaultTest, PyserialThroughTheDaemonUnderLateAnswers) {
     const std::string node = throughDaemon();
-    sim.setRandomFaults(latePortAnswers());
+    sim.setRandomFaults(sntest::latePortAnswers());
     const Outcome o = throughPyserial(node, 6s);
     EXPECT_GE(o.injected.late, 2u);
     expectWhole(o);

@@ -3,6 +3,7 @@
 // WebSocket, on the device and through snbusd, every byte once and in
 // order.
 #include "numberedStream.h"
+#include "portFaults.h"
 #include "serialClient.h"
 #include "snwebFixture.h"
 
@@ -20,18 +21,6 @@ constexpr std::size_t kLines = 1200;  // 8,400 bytes each way
 constexpr int kPortBaud = 38400;
 constexpr auto kStall = 6s;  // longer than two late answers in a row
 
-// 900 ms late, beyond the library's 600 ms timeout; with this seed the
-// 6th, 30th and 39th of the port's transactions are late, and two more of
-// the first hundred.
-snsim::RandomFaults latePortAnswers() {
-    snsim::RandomFaults faults;
-    faults.late = 0.03;
-    faults.lateBy = 900ms;
-    faults.seed = 3;
-    faults.portsOnly = true;
-    return faults;
-}
-
 class SnwebTerminalFaultTest : public SnwebTest {
 protected:
     // An instrument on port 1, and a receive buffer that holds a whole
@@ -45,7 +34,7 @@ protected:
     // Both streams between a page on port 1 of "alpha" and the instrument,
     // under late port answers; each must arrive whole.
     void expectBothStreamsWhole() {
-        sim.setRandomFaults(latePortAnswers());
+        sim.setRandomFaults(sntest::latePortAnswers());
         const std::string file = dir + "/received";
         sntest::CapturedProcess page;
         ASSERT_TRUE(
