@@ -74,4 +74,17 @@ protected:
     uint16_t port = 0;
 };
 
+// Two nodes told apart by their serial numbers: 1111 at slave 1, 2222 at
+// slave 2, read by kReadSerial.
+inline const Bytes kReadSerial{3, 0, 15, 0, 1};
+
+class TwoNodeDaemonTest : public DaemonTest {
+protected:
+    void SetUp() override {
+        DaemonTest::SetUp();
+        sim.setReg(15, 1111, 1);
+        sim.setReg(15, 2222, 2);
+    }
+};
+
 }  // namespace snbusd_test

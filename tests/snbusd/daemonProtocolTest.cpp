@@ -9,16 +9,7 @@ namespace snbusd_test {
 
 namespace {
 
-const Bytes kReadSerial{3, 0, 15, 0, 1};  // register 15 of a node
-
-class Daemon : public DaemonTest {
-protected:
-    void SetUp() override {
-        DaemonTest::SetUp();
-        sim.setReg(15, 1111, 1);
-        sim.setReg(15, 2222, 2);
-    }
-};
+using Daemon = TwoNodeDaemonTest;
 
 TEST_F(Daemon, PipelinedRequestsComeBackInOrderWithTheirIdsAndUnits) {
     startDaemon();

@@ -12,18 +12,10 @@ namespace snbusd_test {
 
 namespace {
 
-const Bytes kReadSerial{3, 0, 15, 0, 1};            // register 15 of a node
 const Bytes kWriteParameter{6, 0, 47, 0x01, 0xF4};  // register 47 := 500
 constexpr auto npos = std::string::npos;
 
-class Settled : public DaemonTest {
-protected:
-    void SetUp() override {
-        DaemonTest::SetUp();
-        sim.setReg(15, 1111, 1);
-        sim.setReg(15, 2222, 2);
-    }
-};
+using Settled = TwoNodeDaemonTest;
 
 // A node slower than --timeout (450 ms against 300) answers before the
 // probe sent at once to settle the request is given up on (at 675 ms): the

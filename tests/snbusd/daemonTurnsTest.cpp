@@ -22,7 +22,6 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 const Bytes kReadBlock{3, 1, 6, 0, 121};  // a port's receive block, 121 registers
-const Bytes kReadSerial{3, 0, 15, 0, 1};  // register 15
 constexpr uint8_t kAbsentUnit = 9;        // a unit the node does not answer
 constexpr auto kTimeout = 300ms;          // the fixture's --timeout
 
