@@ -59,9 +59,6 @@ bool noteDropped(LineBook& book, const uint8_t* frame, std::size_t length, Clock
     return true;
 }
 
-// The PDU length of a frame libmodbus returned, 0 when it cannot be told.
-std::size_t pduLength(const uint8_t* frame, int rc) { return receivedPduLength(frame, rc); }
-
 // Lets the line fall silent after a corrupt frame, so that the next frame
 // is read from its start.
 void dropTheRest(modbus_t* ctx, int failure) {
@@ -81,7 +78,7 @@ void sweep(modbus_t* ctx, LineBook& book, uint8_t* frame) {
             dropTheRest(ctx, EMBBADDATA);
             return;
         }
-        noteDropped(book, frame, pduLength(frame, rc), Clock::now());
+        noteDropped(book, frame, receivedPduLength(frame, rc), Clock::now());
     }
     modbus_flush(ctx);
 }
@@ -157,7 +154,8 @@ Exchanged transactOnce(modbus_t* ctx, LineBook& book, uint8_t slave, const uint8
         // A node still sending what it owed is busy working through what
         // it was asked, in order: its answer to this request comes after
         // them, so the wait goes on.
-        if (noteDropped(book, answer, pduLength(answer, rc), Clock::now()) && answer[0] == slave)
+        if (noteDropped(book, answer, receivedPduLength(answer, rc), Clock::now()) &&
+            answer[0] == slave)
             deadline = std::max(deadline, std::min(Clock::now() + timeout, sent + longest));
     }
 }
@@ -172,7 +170,7 @@ void listenForOwed(modbus_t* ctx, LineBook& book, uint8_t* frame) {
             if (errno != ETIMEDOUT) dropTheRest(ctx, EMBBADDATA);
             return;
         }
-        noteDropped(book, frame, pduLength(frame, rc), Clock::now());
+        noteDropped(book, frame, receivedPduLength(frame, rc), Clock::now());
     }
 }
 
