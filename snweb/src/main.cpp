@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "access.h"
-#include "nodePoller.h"
+#include "nodes.h"
 #include "snVersion.h"
 #include "sncommon/stopSignals.h"
 #include "webOptions.h"
@@ -33,7 +33,7 @@ int serve(const snweb::WebOptions& options) {
     std::atomic<snweb::WebServer*> listener{nullptr};
     for (const sncommon::NodeTarget& target : options.targets) {
         nodes.push_back(std::make_unique<snweb::NodePoller>(
-            target, options.rate,
+            "snweb", target, options.rate,
             [&listener] {
                 if (snweb::WebServer* s = listener.load()) s->nodeChanged();
             },

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "nodePoller.h"
+#include "nodes.h"
 
 namespace snweb {
 

@@ -6,7 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "terminalFeed.h"
+#include "nodes.h"
 
 namespace snweb {
 

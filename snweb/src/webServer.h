@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "access.h"
-#include "nodePoller.h"
+#include "nodes.h"
 #include "routes.h"
 
 struct lws;

@@ -110,11 +110,11 @@ TEST(SnwebCommands, WhatPassesIsWithinTheNodesBounds) {
 }
 
 TEST(SnwebWindow, HoldsTheNewestWithinItsBoundAndWritesThemAsCsv) {
-    EXPECT_GE(snweb::windowCapacity(2, 600), 1200u);
-    EXPECT_GE(snweb::windowCapacity(10, 600), 6000u);
-    snweb::SampleWindow window(3);
+    EXPECT_GE(snpoll::windowCapacity(2, 600), 1200u);
+    EXPECT_GE(snpoll::windowCapacity(10, 600), 6000u);
+    snpoll::SampleWindow window(3);
     for (int i = 1; i <= 5; ++i) {
-        snweb::Sample s;
+        snpoll::Sample s;
         s.time = i;
         s.values.fill(static_cast<uint16_t>(100 + i));
         window.add(s);

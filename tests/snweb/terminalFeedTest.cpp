@@ -12,14 +12,14 @@
 
 namespace {
 
-using snweb::FeedCursor;
-using snweb::TerminalFeed;
+using snpoll::FeedCursor;
+using snpoll::TerminalFeed;
 
 std::string readAll(const TerminalFeed& feed, FeedCursor& cursor, uint64_t* missed = nullptr) {
     std::string got;
     uint8_t buffer[4];  // smaller than what waits: reads come in pieces
     for (;;) {
-        const snweb::FeedRead read = feed.read(cursor, buffer, sizeof buffer);
+        const snpoll::FeedRead read = feed.read(cursor, buffer, sizeof buffer);
         if (missed != nullptr) *missed += read.missed;
         if (read.length == 0 && read.missed == 0) return got;
         got.append(reinterpret_cast<const char*>(buffer), read.length);

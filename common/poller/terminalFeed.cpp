@@ -6,7 +6,7 @@
 #include <cstring>
 #include <utility>
 
-namespace snweb {
+namespace snpoll {
 
 TerminalFeed::TerminalFeed(std::function<void()> newOutput, std::function<void()> inputTaken,
                            std::size_t ringSize, std::size_t inputSize)
@@ -180,4 +180,4 @@ std::size_t TerminalFeed::giveOutput(const uint8_t* data, std::size_t length) {
     return length;
 }
 
-}  // namespace snweb
+}  // namespace snpoll

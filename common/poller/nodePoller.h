@@ -1,7 +1,8 @@
-// One node, read by one thread of its own however many pages look at it:
-// the analog channels and outputs at the plot's rate, the identity and
-// settings every couple of seconds, and the pages' commands in between.
-// A port with a terminal page open has a relay of its own beside it.
+// One node, read by one thread of its own however many users look at it
+// (a program's pages, a broker's subscribers): the analog channels and
+// outputs at the poll rate, the identity and settings every couple of
+// seconds, and the users' commands in between.  A port with a terminal
+// open on it has a relay of its own beside it.
 #pragma once
 
 #include <array>
@@ -15,7 +16,7 @@
 #include <string>
 #include <thread>
 
-#include "actions.h"
+#include "nodeCommand.h"
 #include "relay.h"
 #include "sampleWindow.h"
 #include "sncommon/nodeTarget.h"
@@ -24,7 +25,7 @@
 struct SensorNode;
 struct SnSerial;
 
-namespace snweb {
+namespace snpoll {
 
 inline constexpr int kPorts = 3;
 inline constexpr int kOutputs = 4;
@@ -37,7 +38,7 @@ struct PortStatus {
     uint16_t flags = 0;
     bool txEnabled = false;
     bool terminal = false;   // a terminal page's relay runs on it
-    bool lineKnown = false;  // set from a page since snweb started
+    bool lineKnown = false;  // set by a user since the program started
     snrelay::PortLine line{};
 };
 
@@ -69,8 +70,9 @@ public:
     // `changed` runs on the poller's thread after each round that read or
     // did something; `terminalNews` when a terminal's relay gave bytes or
     // took keystrokes.  Both must be quick.
-    NodePoller(sncommon::NodeTarget target, double rate, std::function<void()> changed,
-               std::function<void()> terminalNews = {});
+    // `program` names it in the log.
+    NodePoller(std::string program, sncommon::NodeTarget target, double rate,
+               std::function<void()> changed, std::function<void()> terminalNews = {});
     ~NodePoller();
     NodePoller(const NodePoller&) = delete;
     NodePoller& operator=(const NodePoller&) = delete;
@@ -78,6 +80,11 @@ public:
     const sncommon::NodeTarget& target() const { return target_; }
     // False when too many commands wait already.
     bool submit(const Command& command);
+    // Runs on the poller's thread once a command was carried out and the
+    // node read back, with "done" or the failure in words.  Set before the
+    // first submit().
+    using CommandDone = std::function<void(const Command&, bool done, const std::string& outcome)>;
+    void onCommandDone(CommandDone done) { commandDone_ = std::move(done); }
     NodeStatus status() const;
     std::vector<Sample> samplesSince(double after, std::size_t most) const;
     std::string csv() const;
@@ -104,9 +111,11 @@ private:
     void lineSet(std::size_t port, const snrelay::PortLine& line);
     void relayActionDone(std::size_t port, const snrelay::NodeAction& action, bool done);
 
+    const std::string logName_;  // "snweb: node NAME"
     const sncommon::NodeTarget target_;
     const std::chrono::nanoseconds period_;
     const std::function<void()> changed_;
+    CommandDone commandDone_;
     SensorNode* node_ = nullptr;
     std::array<SnSerial*, kPorts> ports_{};
     std::array<std::unique_ptr<TerminalFeed>, kPorts> feeds_;
@@ -125,4 +134,4 @@ private:
     std::thread thread_;  // last: starts once everything above is ready
 };
 
-}  // namespace snweb
+}  // namespace snpoll

@@ -16,7 +16,7 @@
 #include "relayPeer.h"
 #include "wakeEvent.h"
 
-namespace snweb {
+namespace snpoll {
 
 inline constexpr std::size_t kTerminalRing = 256 * 1024;
 inline constexpr std::size_t kTerminalInput = 64 * 1024;
@@ -99,4 +99,4 @@ private:
     std::function<void(const snrelay::NodeAction&, bool)> actionDone_;
 };
 
-}  // namespace snweb
+}  // namespace snpoll

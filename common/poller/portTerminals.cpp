@@ -9,11 +9,11 @@
 
 #include "nodePoller.h"
 
-namespace snweb {
+namespace snpoll {
 
 namespace {
 
-// A line no page has set since snweb started is left as it is; the relay
+// A line nobody has set since the program started is left as it is; the relay
 // paces what it sends as if it were this (the node holds back the rest).
 constexpr snrelay::PortLine kAssumedLine{115200, 'N', 1};
 
@@ -41,8 +41,7 @@ void NodePoller::startTerminal(std::size_t p) {
     if (!call(port != nullptr ? 0 : -1)) return;  // tried again next round
     terminalPorts_[p] = port;
     relayGeneration_[p] = feeds_[p]->relayStarted();
-    relays_[p] = std::make_unique<snrelay::Relay>(port, *feeds_[p], lineOf(p),
-                                                  "snweb: node " + target_.name);
+    relays_[p] = std::make_unique<snrelay::Relay>(port, *feeds_[p], lineOf(p), logName_);
     relays_[p]->start();
     std::lock_guard<std::mutex> lock(mutex_);
     status_.ports[p].terminal = true;
@@ -53,7 +52,7 @@ void NodePoller::stopTerminal(std::size_t p) {
     try {
         relays_[p]->finish();
     } catch (const sncommon::DeviceError& error) {
-        std::fprintf(stderr, "snweb: node %s: terminal on port %zu: %s\n", target_.name.c_str(), p,
+        std::fprintf(stderr, "%s: terminal on port %zu: %s\n", logName_.c_str(), p,
                      sncommon::describeDeviceError(error).c_str());
     }
     // What the relay held and the node never took goes with it.
@@ -64,17 +63,16 @@ void NodePoller::stopTerminal(std::size_t p) {
     const uint64_t dropped = feeds_[p]->takeDropped() + unsent;
     if (dropped != 0)
         std::fprintf(stderr,
-                     "snweb: node %s: terminal on port %zu stopped: %llu typed bytes the node had "
+                     "%s: terminal on port %zu stopped: %llu typed bytes the node had "
                      "not taken dropped\n",
-                     target_.name.c_str(), p, static_cast<unsigned long long>(dropped));
+                     logName_.c_str(), p, static_cast<unsigned long long>(dropped));
     std::lock_guard<std::mutex> lock(mutex_);
     status_.ports[p].terminal = false;
     if (pendingLine_[p]) {
         status_.lastAction = "port " + std::to_string(p) + " line " + lineText(*pendingLine_[p]) +
                              ": not set, its terminal closed first";
         status_.lastActionPort = static_cast<int>(p);
-        std::fprintf(stderr, "snweb: node %s: %s\n", target_.name.c_str(),
-                     status_.lastAction.c_str());
+        std::fprintf(stderr, "%s: %s\n", logName_.c_str(), status_.lastAction.c_str());
         pendingLine_[p].reset();
     }
 }
@@ -125,4 +123,4 @@ void NodePoller::relayActionDone(std::size_t p, const snrelay::NodeAction& actio
     changed_();
 }
 
-}  // namespace snweb
+}  // namespace snpoll

@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <cstring>
 
-namespace snweb {
+namespace snpoll {
 
 namespace {
 
@@ -49,9 +49,10 @@ bool isPortAction(Action action) {
 
 }  // namespace
 
-NodePoller::NodePoller(sncommon::NodeTarget target, double rate, std::function<void()> changed,
-                       std::function<void()> terminalNews)
-    : target_(std::move(target)),
+NodePoller::NodePoller(std::string program, sncommon::NodeTarget target, double rate,
+                       std::function<void()> changed, std::function<void()> terminalNews)
+    : logName_(std::move(program) + ": node " + target.name),
+      target_(std::move(target)),
       period_(std::chrono::nanoseconds(static_cast<long long>(1e9 / rate))),
       changed_(std::move(changed)),
       feeds_(makeFeeds(terminalNews)),
@@ -248,9 +249,10 @@ void NodePoller::execute(const Command& c) {
     }
     const std::string outcome =
         done ? "done" : std::string("failed (") + std::strerror(errno) + ")";
-    // Read back at once, so the page shows the node's state, not the click.
+    // Read back at once, so users see the node's state, not what they asked.
     sample();
     if (c.action == Action::AnalogParms) readIdentity();
+    if (commandDone_) commandDone_(c, done, outcome);
     std::lock_guard<std::mutex> lock(mutex_);
     if (c.action == Action::PortLine && done && relays_[static_cast<std::size_t>(c.index)]) {
         // Its relay tells when it is done, perhaps already has.
@@ -261,7 +263,7 @@ void NodePoller::execute(const Command& c) {
         return;
     }
     status_.lastAction = describe(c) + ": " + outcome;
-    // A port's page shows its own port's outcomes only, never the node's.
+    // A port's terminal shows its own port's outcomes only, never the node's.
     status_.lastActionPort = isPortAction(c.action) ? c.index : -1;
 }
 
@@ -309,4 +311,4 @@ bool NodePoller::executePort(const Command& c) {
     return done;
 }
 
-}  // namespace snweb
+}  // namespace snpoll

@@ -3,7 +3,7 @@
 #include <cmath>
 #include <cstdio>
 
-namespace snweb {
+namespace snpoll {
 
 SampleWindow::SampleWindow(std::size_t capacity) : ring_(capacity == 0 ? 1 : capacity) {}
 
@@ -48,4 +48,4 @@ std::size_t windowCapacity(double rate, double seconds) {
     return static_cast<std::size_t>(std::ceil(rate * seconds)) + 1;
 }
 
-}  // namespace snweb
+}  // namespace snpoll

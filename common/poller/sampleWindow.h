@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-namespace snweb {
+namespace snpoll {
 
 inline constexpr std::size_t kChannels = 8;
 
@@ -41,4 +41,4 @@ private:
 // Readings a window at `rate` per second must hold for `seconds`.
 std::size_t windowCapacity(double rate, double seconds);
 
-}  // namespace snweb
+}  // namespace snpoll
