@@ -8,6 +8,8 @@ std::string describe(const Command& c) {
     switch (c.action) {
         case Action::Power:
             return "power " + std::to_string(c.index) + " " + onOff;
+        case Action::PowerToggle:
+            return "power " + std::to_string(c.index) + " toggle";
         case Action::Blink:
             return "blink " + std::to_string(c.value);
         case Action::DcAlwaysOn:

@@ -9,6 +9,7 @@ namespace snpoll {
 
 enum class Action {
     Power,         // index: output 0-3, value: on
+    PowerToggle,   // index: output 0-3, switched to the opposite of its coil
     Blink,         // value: pattern 0-2
     DcAlwaysOn,    // value: on
     ResetConfig,   // only with "confirm": true

@@ -30,6 +30,7 @@ std::array<std::unique_ptr<TerminalFeed>, kPorts> makeFeeds(const std::function<
 bool isPortAction(Action action) {
     switch (action) {
         case Action::Power:
+        case Action::PowerToggle:
         case Action::Blink:
         case Action::DcAlwaysOn:
         case Action::ResetConfig:
@@ -180,6 +181,7 @@ void NodePoller::sample() {
     status_.up = read;
     if (!read) return;
     status_.lastAnswer = reading.time;
+    status_.analog = reading.values;
     window_.add(reading);
     if (outputsRead) {
         status_.outputsKnown = true;
@@ -231,6 +233,9 @@ void NodePoller::execute(const Command& c) {
         case Action::Power:
             done = call(snPower(node_, static_cast<uint16_t>(c.index), c.value != 0 ? 1 : 0));
             break;
+        case Action::PowerToggle:
+            done = togglePower(static_cast<uint16_t>(c.index));
+            break;
         case Action::Blink:
             done = call(snBlinky(node_, static_cast<int>(c.value)));
             break;
@@ -265,6 +270,13 @@ void NodePoller::execute(const Command& c) {
     status_.lastAction = describe(c) + ": " + outcome;
     // A port's terminal shows its own port's outcomes only, never the node's.
     status_.lastActionPort = isPortAction(c.action) ? c.index : -1;
+}
+
+// From the coil as the node has it now, not as a user last saw it.
+bool NodePoller::togglePower(uint16_t output) {
+    const int on = snPowerIsOn(node_, output);
+    if (!call(on)) return false;
+    return call(snPower(node_, output, on == 1 ? 0 : 1));
 }
 
 bool NodePoller::executePort(const Command& c) {

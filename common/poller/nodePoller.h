@@ -45,7 +45,8 @@ struct PortStatus {
 // What the pages show of a node, as last read back from it.
 struct NodeStatus {
     bool up = false;
-    double lastAnswer = 0;  // seconds since the epoch; 0: never
+    double lastAnswer = 0;                     // seconds since the epoch; 0: never
+    std::array<uint16_t, kChannels> analog{};  // the last reading, when lastAnswer is set
     bool identityKnown = false;
     uint16_t serial = 0;
     uint16_t revision = 0;
@@ -102,6 +103,7 @@ private:
     void readPortFlags();
     void execute(const Command& command);
     bool executePort(const Command& command);
+    bool togglePower(uint16_t output);
     bool call(int result);  // counts a transaction, true when it succeeded
     void syncTerminals();
     void startTerminal(std::size_t port);

@@ -1,0 +1,131 @@
+// snmqtt: every node on an MQTT broker.
+#include <snLib.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <exception>
+#include <string>
+#include <vector>
+
+#include "brokerConnection.h"
+#include "mqttBridge.h"
+#include "mqttOptions.h"
+#include "snVersion.h"
+#include "sncommon/stopSignals.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+double wallSeconds() {
+    return std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch())
+        .count();
+}
+
+// The bridge's messages onto the connection.
+class ConnectionOutbox : public snmqtt::Outbox {
+public:
+    explicit ConnectionOutbox(snmqtt::BrokerConnection& connection) : connection_(connection) {}
+    bool publish(const std::string& topic, std::string_view payload, int qos,
+                 bool retain) override {
+        return connection_.publish(topic, payload, qos, retain);
+    }
+    bool reply(const snmqtt::ReplyTo& to, std::string_view payload) override {
+        snmqtt::InboundMessage request;
+        request.responseTopic = to.topic;
+        request.correlation = to.correlation;
+        request.hasResponseTopic = true;
+        return connection_.respond(request, payload);
+    }
+    bool connected() const override { return connection_.connected(); }
+
+private:
+    snmqtt::BrokerConnection& connection_;
+};
+
+snmqtt::ConnectionSettings settingsOf(const snmqtt::MqttOptions& o) {
+    snmqtt::ConnectionSettings settings;
+    settings.broker = o.broker;
+    settings.clientId = o.clientId;
+    settings.username = o.username;
+    if (!o.passwordFile.empty()) settings.password = snmqtt::readPasswordFile(o.passwordFile);
+    settings.cafile = o.cafile;
+    settings.certfile = o.certfile;
+    settings.keyfile = o.keyfile;
+    settings.will = {o.baseTopic + "/bridge/state", "offline", 1, true};
+    return settings;
+}
+
+snmqtt::Inbound inboundOf(const snmqtt::InboundMessage& m) {
+    snmqtt::Inbound in{m.topic, m.payload, std::nullopt};
+    if (m.hasResponseTopic) in.replyTo = snmqtt::ReplyTo{m.responseTopic, m.correlation};
+    return in;
+}
+
+void drain(int fd) {
+    uint64_t count = 0;
+    while (read(fd, &count, sizeof count) == static_cast<ssize_t>(sizeof count)) {
+    }
+}
+
+int serve(const snmqtt::MqttOptions& options) {
+    const sncommon::StopSignals signals;  // before any thread, so all block them
+    initSensorNodeLib();
+    const int wakeFd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    if (wakeFd < 0) throw std::runtime_error("cannot make an event descriptor");
+    snmqtt::BrokerConnection connection(settingsOf(options), "snmqtt");
+    ConnectionOutbox outbox(connection);
+    int stopSignal = 0;
+    {
+        snmqtt::MqttBridge bridge(options, outbox, [wakeFd] {
+            const uint64_t one = 1;
+            [[maybe_unused]] const ssize_t written = write(wakeFd, &one, sizeof one);
+        });
+        connection.onConnected([&] {
+            for (const auto& [filter, qos] : bridge.subscriptions())
+                connection.subscribe(filter, qos);
+            bridge.connected(wallSeconds());
+        });
+        connection.onMessage(
+            [&](const snmqtt::InboundMessage& m) { bridge.message(inboundOf(m), wallSeconds()); });
+        std::fprintf(stderr, "snmqtt: bridging %zu node%s to %s\n", options.targets.size(),
+                     options.targets.size() == 1 ? "" : "s", options.brokerText.c_str());
+        while ((stopSignal = signals.take()) == 0) {
+            connection.service(100ms, wakeFd);
+            drain(wakeFd);
+            bridge.tick(wallSeconds());
+        }
+        bridge.stopping();
+        connection.service(100ms);  // the offline state on its way before the goodbye
+    }
+    connection.disconnect();
+    close(wakeFd);
+    std::fprintf(stderr, "snmqtt: stopped on signal %d\n", stopSignal);
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    try {
+        const snmqtt::MqttOptions options =
+            snmqtt::parseMqttOptions(std::vector<std::string>(argv + 1, argv + argc));
+        if (options.help) {
+            std::fputs(snmqtt::usageText(), stdout);
+            return 0;
+        }
+        if (options.version) {
+            std::printf("snmqtt (snLib) %s\n", SN_VERSION);
+            return 0;
+        }
+        return serve(options);
+    } catch (const snmqtt::OptionError& error) {
+        std::fprintf(stderr, "snmqtt: %s\n", error.what());
+        return 2;
+    } catch (const std::exception& error) {
+        std::fprintf(stderr, "snmqtt: %s\n", error.what());
+        return 1;
+    }
+}

@@ -1,0 +1,216 @@
+#include "mqttBridge.h"
+
+#include <cctype>
+
+#include "commandPayload.h"
+#include "printableText.h"
+
+namespace snmqtt {
+
+namespace {
+
+constexpr int kBridgeQos = 1;
+
+const char* kindName(RefusalKind kind) {
+    switch (kind) {
+        case RefusalKind::BadPayload:
+            return "bad payload";
+        case RefusalKind::OutOfRange:
+            return "out of range";
+        case RefusalKind::TooLarge:
+            return "too large";
+        case RefusalKind::UnknownNode:
+            return "unknown node";
+        case RefusalKind::NotACommand:
+        case RefusalKind::None:
+            break;
+    }
+    return "refused";
+}
+
+// One budget for the targets on one device: they share its line.
+std::vector<std::size_t> busesOf(const std::vector<sncommon::NodeTarget>& targets) {
+    std::vector<std::size_t> buses;
+    for (std::size_t i = 0; i < targets.size(); ++i) {
+        std::size_t bus = i;
+        for (std::size_t j = 0; j < i; ++j)
+            if (targets[j].device == targets[i].device) bus = buses[j];
+        buses.push_back(bus);
+    }
+    return buses;
+}
+
+std::string bridgeId(const std::string& clientId) {
+    std::string id = "snmqtt_";
+    for (const char c : clientId)
+        id += (std::isalnum(static_cast<unsigned char>(c)) != 0 || c == '_' || c == '-') ? c : '_';
+    return id;
+}
+
+}  // namespace
+
+MqttBridge::MqttBridge(const MqttOptions& options, Outbox& out, std::function<void()> wake)
+    : options_(options),
+      out_(out),
+      wake_(std::move(wake)),
+      topics_(options.baseTopic),
+      desk_(topics_, out, "snmqtt"),
+      discovery_(topics_, options.discoveryPrefix, bridgeId(options.clientId), options.discovery,
+                 options.readOnly, options.channels) {
+    const std::vector<std::size_t> buses = busesOf(options.targets);
+    budgets_.assign(options.targets.size(), PublishBudget(options.publishRate));
+    for (std::size_t i = 0; i < options.targets.size(); ++i) {
+        auto node = std::make_unique<Bridged>();
+        node->target = options.targets[i];
+        node->bus = buses[i];
+        node->state = std::make_unique<NodeStatePublisher>(
+            topics_, node->target.name, options.channels, options.interval, options.maxAge);
+        node->poller = std::make_unique<snpoll::NodePoller>("snmqtt", node->target,
+                                                            1.0 / options.interval, wake_, wake_);
+        node->poller->onCommandDone(
+            [this, i](const snpoll::Command& c, bool done, const std::string& outcome) {
+                {
+                    std::lock_guard<std::mutex> lock(finishedMutex_);
+                    finished_.push_back({i, c, done, outcome});
+                }
+                wake_();
+            });
+        for (const RelayedPort& port : options.ports)
+            if (port.node == node->target.name)
+                node->ports.push_back(
+                    std::make_unique<PortCarrier>(*node->poller, topics_, port.node, port.port));
+        nodes_.push_back(std::move(node));
+    }
+}
+
+// The ports first: their relays stop while the pollers still run.
+MqttBridge::~MqttBridge() {
+    for (auto& node : nodes_) node->ports.clear();
+    nodes_.clear();
+}
+
+// A port's bytes at QoS 2, so a sender at QoS 2 has them exactly once.
+std::vector<MqttBridge::Subscription> MqttBridge::subscriptions() const {
+    std::vector<Subscription> filters = {{topics_.bridgeNodes(), 1}};
+    if (options_.discovery) filters.push_back({options_.discoveryPrefix + "/status", 1});
+    if (!options_.readOnly)
+        for (const std::string& filter : topics_.commandFilters())
+            filters.push_back({filter, filter.ends_with("/tx") ? 2 : 1});
+    return filters;
+}
+
+void MqttBridge::connected(double now) {
+    bridgeOnline_ = out_.publish(topics_.bridgeState(), "online", kBridgeQos, true);
+    for (auto& node : nodes_) node->state->forget();
+    discovery_.connected(now);
+    tick(now);
+}
+
+MqttBridge::Bridged* MqttBridge::nodeNamed(const std::string& name) {
+    for (auto& node : nodes_)
+        if (node->target.name == name) return node.get();
+    return nullptr;
+}
+
+void MqttBridge::message(const Inbound& m, double now) {
+    if (m.topic == topics_.bridgeNodes()) return discovery_.previousNodes(m.payload);
+    if (options_.discovery && m.topic == options_.discoveryPrefix + "/status") {
+        if (m.payload != "online") return;
+        discovery_.homeAssistantOnline();
+        for (auto& node : nodes_) node->state->forget();
+        out_.publish(topics_.bridgeState(), "online", kBridgeQos, true);
+        return;
+    }
+    if (options_.readOnly) return;
+    const std::optional<CommandTopic> topic = topics_.parseCommand(m.topic);
+    if (!topic) return;
+    Bridged* node = nodeNamed(topic->node);
+    if (node == nullptr)
+        return desk_.refuse(kindName(RefusalKind::UnknownNode),
+                            printableExcerpt(m.topic.substr(options_.baseTopic.size() + 1), 60) +
+                                ": no node of that name on this bridge",
+                            m.replyTo, now);
+    if (topic->kind == CommandKind::PortTx) return portBytes(*node, *topic, m, now);
+    command(*node, *topic, m, now);
+}
+
+void MqttBridge::command(Bridged& node, const CommandTopic& topic, const Inbound& m, double now) {
+    const ParsedMqttCommand parsed = parseMqttCommand(topic, m.payload);
+    if (!parsed.command) return desk_.refuse(kindName(parsed.kind), parsed.refusal, m.replyTo, now);
+    snpoll::Command c = *parsed.command;
+    c.ticket = desk_.ticket(m.replyTo);
+    if (node.poller->submit(c)) return;
+    const std::string why = "refused: the node has too many commands waiting";
+    desk_.finished(c.ticket, node.target.name + ": " + snpoll::describe(c), false, why);
+    desk_.log(node.target.name + ": " + snpoll::describe(c) + ": " + why, now);
+}
+
+void MqttBridge::portBytes(Bridged& node, const CommandTopic& topic, const Inbound& m, double now) {
+    const CheckedPortTx checked = checkPortTx(topic, m.payload);
+    if (checked.kind != RefusalKind::None)
+        return desk_.refuse(kindName(checked.kind), checked.refusal, m.replyTo, now);
+    for (auto& carrier : node.ports) {
+        if (carrier->port() != topic.index) continue;
+        if (carrier->send(m.payload)) return;
+        return desk_.refuse("port full",
+                            m.topic + ": " + std::to_string(m.payload.size()) +
+                                " bytes not taken: the port's queue is full",
+                            m.replyTo, now);
+    }
+    desk_.refuse("port not carried",
+                 m.topic + ": port " + std::to_string(topic.index) + " of " + node.target.name +
+                     " is not carried (snmqtt --port " + node.target.name + "/" +
+                     std::to_string(topic.index) + ")",
+                 m.replyTo, now);
+}
+
+void MqttBridge::finishCommands(double now) {
+    std::deque<Finished> finished;
+    {
+        std::lock_guard<std::mutex> lock(finishedMutex_);
+        finished.swap(finished_);
+    }
+    for (const Finished& f : finished) {
+        Bridged& node = *nodes_[f.node];
+        node.state->republishOutputs();
+        const std::string what = node.target.name + ": " + snpoll::describe(f.command);
+        desk_.finished(f.command.ticket, what, f.done, f.outcome);
+        if (!f.done) desk_.log(what + ": " + f.outcome, now);
+    }
+}
+
+void MqttBridge::forwardPorts(double now) {
+    for (auto& node : nodes_)
+        for (auto& carrier : node->ports)
+            if (const uint64_t missed = carrier->forward(out_); missed != 0)
+                desk_.log(node->target.name + " port " + std::to_string(carrier->port()) + ": " +
+                              std::to_string(missed) +
+                              " bytes from the node missed while the broker was away",
+                          now);
+}
+
+void MqttBridge::tick(double now) {
+    if (!out_.connected()) return;
+    if (!bridgeOnline_)
+        bridgeOnline_ = out_.publish(topics_.bridgeState(), "online", kBridgeQos, true);
+    finishCommands(now);
+    std::map<std::string, KnownNode> known;
+    for (std::size_t k = 0; k < nodes_.size(); ++k) {
+        Bridged& node = *nodes_[(firstNode_ + k) % nodes_.size()];
+        const snpoll::NodeStatus status = node.poller->status();
+        node.state->publish(status, now, out_, budgets_[node.bus]);
+        known[node.target.name] = {node.target.name, status.identityKnown, status.serial,
+                                   status.revision};
+    }
+    firstNode_ = nodes_.empty() ? 0 : (firstNode_ + 1) % nodes_.size();
+    discovery_.update(known, out_, now);
+    forwardPorts(now);
+    desk_.flush(now);
+}
+
+void MqttBridge::stopping() {
+    for (auto& node : nodes_) node->ports.clear();
+    out_.publish(topics_.bridgeState(), "offline", kBridgeQos, true);
+}
+
+}  // namespace snmqtt
