@@ -45,6 +45,11 @@ bool TerminalFeed::pending(const FeedCursor& cursor) const {
     return cursor.position != written_;
 }
 
+std::size_t TerminalFeed::waiting(const FeedCursor& cursor) const {
+    std::lock_guard lock(mutex_);
+    return static_cast<std::size_t>(std::min<uint64_t>(written_ - cursor.position, ring_.size()));
+}
+
 bool TerminalFeed::type(const uint8_t* data, std::size_t length) {
     {
         std::lock_guard lock(mutex_);

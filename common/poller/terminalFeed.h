@@ -44,6 +44,7 @@ public:
     FeedCursor cursorAtEnd() const;  // a page opened now sees what comes next
     FeedRead read(FeedCursor& cursor, uint8_t* out, std::size_t room) const;
     bool pending(const FeedCursor& cursor) const;
+    std::size_t waiting(const FeedCursor& cursor) const;  // bytes a read would give, at most
     // All of `data` or, when the queue lacks room, none of it.
     bool type(const uint8_t* data, std::size_t length);
     std::size_t inputRoom() const;

@@ -12,6 +12,7 @@
 #include "brokerConnection.h"
 #include "mqttBridge.h"
 #include "mqttOptions.h"
+#include "nodeHub.h"
 #include "snVersion.h"
 #include "sncommon/stopSignals.h"
 
@@ -79,10 +80,11 @@ int serve(const snmqtt::MqttOptions& options) {
     ConnectionOutbox outbox(connection);
     int stopSignal = 0;
     {
-        snmqtt::MqttBridge bridge(options, outbox, [wakeFd] {
+        snmqtt::NodeHub hub(options.targets, options.interval, [wakeFd] {
             const uint64_t one = 1;
             [[maybe_unused]] const ssize_t written = write(wakeFd, &one, sizeof one);
         });
+        snmqtt::MqttBridge bridge(options, hub, outbox);
         connection.onConnected([&] {
             for (const auto& [filter, qos] : bridge.subscriptions())
                 connection.subscribe(filter, qos);
@@ -93,7 +95,8 @@ int serve(const snmqtt::MqttOptions& options) {
         std::fprintf(stderr, "snmqtt: bridging %zu node%s to %s\n", options.targets.size(),
                      options.targets.size() == 1 ? "" : "s", options.brokerText.c_str());
         while ((stopSignal = signals.take()) == 0) {
-            connection.service(100ms, wakeFd);
+            const auto within = std::chrono::duration<double>(bridge.nextTickWithin());
+            connection.service(std::chrono::ceil<std::chrono::milliseconds>(within), wakeFd);
             drain(wakeFd);
             bridge.tick(wallSeconds());
         }

@@ -28,18 +28,6 @@ const char* kindName(RefusalKind kind) {
     return "refused";
 }
 
-// One budget for the targets on one device: they share its line.
-std::vector<std::size_t> busesOf(const std::vector<sncommon::NodeTarget>& targets) {
-    std::vector<std::size_t> buses;
-    for (std::size_t i = 0; i < targets.size(); ++i) {
-        std::size_t bus = i;
-        for (std::size_t j = 0; j < i; ++j)
-            if (targets[j].device == targets[i].device) bus = buses[j];
-        buses.push_back(bus);
-    }
-    return buses;
-}
-
 std::string bridgeId(const std::string& clientId) {
     std::string id = "snmqtt_";
     for (const char c : clientId)
@@ -49,44 +37,31 @@ std::string bridgeId(const std::string& clientId) {
 
 }  // namespace
 
-MqttBridge::MqttBridge(const MqttOptions& options, Outbox& out, std::function<void()> wake)
+MqttBridge::MqttBridge(const MqttOptions& options, NodeHub& hub, Outbox& out)
     : options_(options),
+      hub_(hub),
       out_(out),
-      wake_(std::move(wake)),
       topics_(options.baseTopic),
       desk_(topics_, out, "snmqtt"),
       discovery_(topics_, options.discoveryPrefix, bridgeId(options.clientId), options.discovery,
-                 options.readOnly, options.channels) {
-    const std::vector<std::size_t> buses = busesOf(options.targets);
-    budgets_.assign(options.targets.size(), PublishBudget(options.publishRate));
-    for (std::size_t i = 0; i < options.targets.size(); ++i) {
-        auto node = std::make_unique<Bridged>();
-        node->target = options.targets[i];
-        node->bus = buses[i];
-        node->state = std::make_unique<NodeStatePublisher>(
-            topics_, node->target.name, options.channels, options.interval, options.maxAge);
-        node->poller = std::make_unique<snpoll::NodePoller>("snmqtt", node->target,
-                                                            1.0 / options.interval, wake_, wake_);
-        node->poller->onCommandDone(
-            [this, i](const snpoll::Command& c, bool done, const std::string& outcome) {
-                {
-                    std::lock_guard<std::mutex> lock(finishedMutex_);
-                    finished_.push_back({i, c, done, outcome});
-                }
-                wake_();
-            });
+                 options.readOnly, options.channels),
+      budgets_(hub.size(), PublishBudget(options.publishRate)) {
+    for (std::size_t i = 0; i < hub.size(); ++i) {
+        HubNode& node = hub.at(i);
+        auto bridged = std::make_unique<Bridged>(Bridged{node, nullptr, {}});
+        bridged->state = std::make_unique<NodeStatePublisher>(
+            topics_, node.target.name, options.channels, options.interval, options.maxAge);
         for (const RelayedPort& port : options.ports)
-            if (port.node == node->target.name)
-                node->ports.push_back(
-                    std::make_unique<PortCarrier>(*node->poller, topics_, port.node, port.port));
-        nodes_.push_back(std::move(node));
+            if (port.node == node.target.name)
+                bridged->ports.push_back(
+                    std::make_unique<PortCarrier>(*node.poller, topics_, port.node, port.port));
+        nodes_.push_back(std::move(bridged));
     }
 }
 
-// The ports first: their relays stop while the pollers still run.
+// The ports' relays stop while the pollers still run.
 MqttBridge::~MqttBridge() {
     for (auto& node : nodes_) node->ports.clear();
-    nodes_.clear();
 }
 
 // A port's bytes at QoS 2, so a sender at QoS 2 has them exactly once.
@@ -107,9 +82,8 @@ void MqttBridge::connected(double now) {
 }
 
 MqttBridge::Bridged* MqttBridge::nodeNamed(const std::string& name) {
-    for (auto& node : nodes_)
-        if (node->target.name == name) return node.get();
-    return nullptr;
+    const int index = hub_.find(name);
+    return index < 0 ? nullptr : nodes_[static_cast<std::size_t>(index)].get();
 }
 
 void MqttBridge::message(const Inbound& m, double now) {
@@ -139,10 +113,12 @@ void MqttBridge::command(Bridged& node, const CommandTopic& topic, const Inbound
     if (!parsed.command) return desk_.refuse(kindName(parsed.kind), parsed.refusal, m.replyTo, now);
     snpoll::Command c = *parsed.command;
     c.ticket = desk_.ticket(m.replyTo);
-    if (node.poller->submit(c)) return;
+    if (hub_.submit(static_cast<std::size_t>(hub_.find(node.hub.target.name)), c,
+                    CommandOwner::Topics))
+        return;
     const std::string why = "refused: the node has too many commands waiting";
-    desk_.finished(c.ticket, node.target.name + ": " + snpoll::describe(c), false, why);
-    desk_.log(node.target.name + ": " + snpoll::describe(c) + ": " + why, now);
+    desk_.finished(c.ticket, node.hub.target.name + ": " + snpoll::describe(c), false, why);
+    desk_.log(node.hub.target.name + ": " + snpoll::describe(c) + ": " + why, now);
 }
 
 void MqttBridge::portBytes(Bridged& node, const CommandTopic& topic, const Inbound& m, double now) {
@@ -158,22 +134,17 @@ void MqttBridge::portBytes(Bridged& node, const CommandTopic& topic, const Inbou
                             m.replyTo, now);
     }
     desk_.refuse("port not carried",
-                 m.topic + ": port " + std::to_string(topic.index) + " of " + node.target.name +
-                     " is not carried (snmqtt --port " + node.target.name + "/" +
+                 m.topic + ": port " + std::to_string(topic.index) + " of " + node.hub.target.name +
+                     " is not carried (snmqtt --port " + node.hub.target.name + "/" +
                      std::to_string(topic.index) + ")",
                  m.replyTo, now);
 }
 
 void MqttBridge::finishCommands(double now) {
-    std::deque<Finished> finished;
-    {
-        std::lock_guard<std::mutex> lock(finishedMutex_);
-        finished.swap(finished_);
-    }
-    for (const Finished& f : finished) {
+    for (const FinishedCommand& f : hub_.takeFinished(CommandOwner::Topics)) {
         Bridged& node = *nodes_[f.node];
         node.state->republishOutputs();
-        const std::string what = node.target.name + ": " + snpoll::describe(f.command);
+        const std::string what = node.hub.target.name + ": " + snpoll::describe(f.command);
         desk_.finished(f.command.ticket, what, f.done, f.outcome);
         if (!f.done) desk_.log(what + ": " + f.outcome, now);
     }
@@ -182,9 +153,9 @@ void MqttBridge::finishCommands(double now) {
 void MqttBridge::forwardPorts(double now) {
     for (auto& node : nodes_)
         for (auto& carrier : node->ports)
-            if (const uint64_t missed = carrier->forward(out_); missed != 0)
-                desk_.log(node->target.name + " port " + std::to_string(carrier->port()) + ": " +
-                              std::to_string(missed) +
+            if (const uint64_t missed = carrier->forward(out_, now); missed != 0)
+                desk_.log(node->hub.target.name + " port " + std::to_string(carrier->port()) +
+                              ": " + std::to_string(missed) +
                               " bytes from the node missed while the broker was away",
                           now);
 }
@@ -197,15 +168,22 @@ void MqttBridge::tick(double now) {
     std::map<std::string, KnownNode> known;
     for (std::size_t k = 0; k < nodes_.size(); ++k) {
         Bridged& node = *nodes_[(firstNode_ + k) % nodes_.size()];
-        const snpoll::NodeStatus status = node.poller->status();
-        node.state->publish(status, now, out_, budgets_[node.bus]);
-        known[node.target.name] = {node.target.name, status.identityKnown, status.serial,
-                                   status.revision};
+        const snpoll::NodeStatus status = node.hub.poller->status();
+        node.state->publish(status, now, out_, budgets_[node.hub.bus]);
+        known[node.hub.target.name] = {node.hub.target.name, status.identityKnown, status.serial,
+                                       status.revision};
     }
     firstNode_ = nodes_.empty() ? 0 : (firstNode_ + 1) % nodes_.size();
     discovery_.update(known, out_, now);
     forwardPorts(now);
     desk_.flush(now);
+}
+
+double MqttBridge::nextTickWithin() const {
+    for (const auto& node : nodes_)
+        for (const auto& carrier : node->ports)
+            if (carrier->holding()) return kRxGather / 2;
+    return 0.1;
 }
 
 void MqttBridge::stopping() {

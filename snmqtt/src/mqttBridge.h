@@ -1,15 +1,13 @@
-// The bridge between a set of nodes and a broker: a poller per node, their
+// The bridge between a set of nodes and a broker's plain topics: their
 // state published as it becomes due, commands from the broker carried out
 // and read back before they are confirmed, ports carried both ways, and
 // Home Assistant kept told.  Everything here runs on the program's one
 // loop thread; the pollers' threads only hand over finished commands.
 #pragma once
 
-#include <deque>
 #include <functional>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -17,7 +15,7 @@
 #include "commandDesk.h"
 #include "discoveryKeeper.h"
 #include "mqttOptions.h"
-#include "nodePoller.h"
+#include "nodeHub.h"
 #include "nodeStatePublisher.h"
 #include "outbox.h"
 #include "portCarrier.h"
@@ -33,8 +31,7 @@ struct Inbound {
 
 class MqttBridge {
 public:
-    // `wake` must make the loop call tick() soon; it runs on poller threads.
-    MqttBridge(const MqttOptions& options, Outbox& out, std::function<void()> wake);
+    MqttBridge(const MqttOptions& options, NodeHub& hub, Outbox& out);
     ~MqttBridge();
 
     struct Subscription {
@@ -46,22 +43,16 @@ public:
     void connected(double now);
     void message(const Inbound& message, double now);
     void tick(double now);
+    // Seconds within which tick() is wanted again at the latest.
+    double nextTickWithin() const;
     // Before a planned disconnect.
     void stopping();
 
 private:
     struct Bridged {
-        sncommon::NodeTarget target;
-        std::unique_ptr<snpoll::NodePoller> poller;
+        HubNode& hub;
         std::unique_ptr<NodeStatePublisher> state;
         std::vector<std::unique_ptr<PortCarrier>> ports;
-        std::size_t bus = 0;
-    };
-    struct Finished {
-        std::size_t node;
-        snpoll::Command command;
-        bool done;
-        std::string outcome;
     };
 
     Bridged* nodeNamed(const std::string& name);
@@ -71,8 +62,8 @@ private:
     void forwardPorts(double now);
 
     const MqttOptions& options_;
+    NodeHub& hub_;
     Outbox& out_;
-    const std::function<void()> wake_;
     const Topics topics_;
     CommandDesk desk_;
     DiscoveryKeeper discovery_;
@@ -80,8 +71,6 @@ private:
     std::vector<PublishBudget> budgets_;  // a bus each
     std::size_t firstNode_ = 0;           // turns at the head of a bus's budget
     bool bridgeOnline_ = false;
-    std::mutex finishedMutex_;
-    std::deque<Finished> finished_;
 };
 
 }  // namespace snmqtt

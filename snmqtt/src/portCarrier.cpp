@@ -35,8 +35,12 @@ bool PortCarrier::send(std::string_view bytes) {
 
 // Only while connected: a message libmosquitto refuses would be bytes lost,
 // so they wait in the ring meanwhile.
-uint64_t PortCarrier::forward(Outbox& out) {
+uint64_t PortCarrier::forward(Outbox& out, double now) {
     uint64_t missed = 0;
+    if (!feed_.pending(cursor_)) return 0;
+    if (firstWaiting_ < 0) firstWaiting_ = now;
+    if (now - firstWaiting_ < kRxGather && feed_.waiting(cursor_) < kLargestRx) return 0;
+    firstWaiting_ = -1;
     std::vector<uint8_t> buffer(kLargestRx);
     while (out.connected() && feed_.pending(cursor_)) {
         const snpoll::FeedCursor before = cursor_;
@@ -47,10 +51,17 @@ uint64_t PortCarrier::forward(Outbox& out) {
         if (!out.publish(rxTopic_, bytes, kPortQos, false)) {
             cursor_ = before;  // tried again once the broker is back
             cursor_.position += read.missed;
+            firstWaiting_ = now;
             break;
         }
     }
     return missed;
 }
+
+}  // namespace snmqtt
+
+namespace snmqtt {
+
+bool PortCarrier::holding() const { return firstWaiting_ >= 0 || feed_.pending(cursor_); }
 
 }  // namespace snmqtt

@@ -24,10 +24,13 @@ public:
     int port() const { return port_; }
     // All of `bytes` queued for the node, or none (false: the queue is full).
     bool send(std::string_view bytes);
-    // What the node received since the last call, on the rx topic; the
-    // bytes that left the feed's ring before they could be sent are
-    // returned, so the caller can say so.
-    uint64_t forward(Outbox& out);
+    // What the node received, on the rx topic, once a block is full or its
+    // first byte has waited kRxGather (a stream goes in blocks, not in the
+    // relay's small reads).  The bytes that left the feed's ring before
+    // they could be sent are returned, so the caller can say so.
+    uint64_t forward(Outbox& out, double now);
+    // Bytes wait to be forwarded: call forward() again within kRxGather.
+    bool holding() const;
 
 private:
     snpoll::NodePoller& poller_;
@@ -35,6 +38,9 @@ private:
     const std::string rxTopic_;
     const int port_;
     snpoll::FeedCursor cursor_;
+    double firstWaiting_ = -1;  // when the oldest unsent byte was seen
 };
+
+inline constexpr double kRxGather = 0.02;
 
 }  // namespace snmqtt
