@@ -67,7 +67,7 @@ ParsedCommand nodeCommand(std::string_view action, const json& body) {
 }
 
 ParsedCommand portLine(Command c, const json& body) {
-    const auto speed = integerAt(body, "speed", SN_MIN_PORT_SPEED, 1000000);
+    const auto speed = integerAt(body, "speed", SN_MIN_PORT_SPEED, SN_MAX_PORT_SPEED);
     const auto stop = integerAt(body, "stop", 1, 2);
     const auto parity = body.find("parity");
     if (!speed || !stop || parity == body.end() || !parity->is_string())

@@ -218,7 +218,7 @@ export function showPort(app, name, port) {
   const send = async (body) => {
     outcome.textContent = await command(name, "port", { port, ...body });
   };
-  const speed = el("input", { type: "number", value: "9600", min: "4", max: "1000000" });
+  const speed = el("input", { type: "number", value: "9600", min: "4", max: "262143" });
   const parity = el("select", {}, [["N", "none"], ["E", "even"], ["O", "odd"]].map(
     ([p, word]) => el("option", { value: p }, [`${p} (${word})`])));
   const stop = el("select", {}, ["1", "2"].map((s) => el("option", { value: s }, [s])));

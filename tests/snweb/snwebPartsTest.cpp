@@ -97,6 +97,8 @@ TEST(SnwebCommands, WhatPassesIsWithinTheNodesBounds) {
              {"parms", R"({"channel":0,"words":[1]})"},
              {"port", R"({"port":3,"do":"flushin"})"},
              {"port", R"({"port":0,"do":"line","speed":9600,"parity":"X","stop":1})"},
+             // the node keeps a quarter of the speed in 16 bits: faster would be another speed
+             {"port", R"({"port":0,"do":"line","speed":262144,"parity":"N","stop":1})"},
              {"port", R"({"port":0,"do":"break","ms":0})"},
              {"port", R"({"port":0,"do":"clearflags","mask":32})"},
              {"port", R"({"port":0,"do":"format"})"},
