@@ -2,6 +2,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include <cstdio>
+
 #include "discovery.h"
 #include "nodeStatePublisher.h"
 
@@ -53,13 +55,27 @@ void DiscoveryKeeper::takeBack(const std::string& name, uint16_t serial, bool cl
     if (cleared) clearNodeTopics(topics_, name, out);
 }
 
+// Configs are named by the serial number, so two nodes with one (both
+// unprogrammed, say) would show as one entity: the second is left out, once
+// said.
+bool DiscoveryKeeper::ownsSerial(const std::string& name, uint16_t serial) {
+    const auto [owner, fresh] = serialOwners_.emplace(serial, name);
+    if (fresh || owner->second == name) return true;
+    if (warned_.insert(name).second)
+        std::fprintf(stderr,
+                     "snmqtt: node %s has serial number %u like node %s: Home Assistant is not "
+                     "told of it (discovery names a node by its serial number)\n",
+                     name.c_str(), serial, owner->second.c_str());
+    return false;
+}
+
 void DiscoveryKeeper::update(const std::map<std::string, KnownNode>& nodes, Outbox& out,
                              double now) {
     if (!out.connected()) return;
     const DiscoveryContext context{prefix_, &topics_, bridgeId_, readOnly_};
     if (enabled_ && !bridgeSent_) publishAll(bridgeConfigs(context), out), bridgeSent_ = true;
     for (const auto& [name, node] : nodes) {
-        if (!node.identityKnown) continue;
+        if (!node.identityKnown || !ownsSerial(name, node.serial)) continue;
         const auto sent = sent_.find(name);
         if (sent != sent_.end() && sent->second == node.serial) continue;
         if (sent != sent_.end()) takeBack(name, sent->second, false, out);  // another unit now

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <map>
+#include <set>
 #include <string>
 #include <string_view>
 
@@ -37,6 +38,7 @@ public:
 
 private:
     void takeBack(const std::string& name, uint16_t serial, bool cleared, Outbox& out);
+    bool ownsSerial(const std::string& name, uint16_t serial);
 
     const Topics& topics_;
     const std::string prefix_;
@@ -50,6 +52,8 @@ private:
     bool previousKnown_ = false;
     double connectedAt_ = 0;
     std::string listSent_;
+    std::map<uint16_t, std::string> serialOwners_;  // the node whose configs a serial names
+    std::set<std::string> warned_;
 };
 
 }  // namespace snmqtt

@@ -60,7 +60,7 @@ snmqtt::ConnectionSettings settingsOf(const snmqtt::MqttOptions& o) {
 }
 
 snmqtt::Inbound inboundOf(const snmqtt::InboundMessage& m) {
-    snmqtt::Inbound in{m.topic, m.payload, std::nullopt};
+    snmqtt::Inbound in{m.topic, m.payload, std::nullopt, m.retained};
     if (m.hasResponseTopic) in.replyTo = snmqtt::ReplyTo{m.responseTopic, m.correlation};
     return in;
 }

@@ -98,6 +98,13 @@ void MqttBridge::message(const Inbound& m, double now) {
     if (options_.readOnly) return;
     const std::optional<CommandTopic> topic = topics_.parseCommand(m.topic);
     if (!topic) return;
+    // Kept by the broker, it would be carried out again at every connect.
+    if (m.retained)
+        return desk_.refuse("retained command",
+                            printableExcerpt(m.topic.substr(options_.baseTopic.size() + 1), 60) +
+                                ": a retained command is not carried out (publish it without "
+                                "the retain flag, and clear the retained one)",
+                            m.replyTo, now);
     Bridged* node = nodeNamed(topic->node);
     if (node == nullptr)
         return desk_.refuse(kindName(RefusalKind::UnknownNode),

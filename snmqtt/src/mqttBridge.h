@@ -27,6 +27,7 @@ struct Inbound {
     std::string topic;
     std::string payload;
     std::optional<ReplyTo> replyTo;
+    bool retained = false;
 };
 
 class MqttBridge {
