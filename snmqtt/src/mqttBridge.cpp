@@ -152,6 +152,10 @@ void MqttBridge::finishCommands(double now) {
         Bridged& node = *nodes_[f.node];
         node.state->republishOutputs();
         const std::string what = node.hub.target.name + ": " + snpoll::describe(f.command);
+        // The node has no register to read it back from: what it took is shown.
+        if (f.done && f.command.action == snpoll::Action::DcAlwaysOn)
+            out_.publish(topics_.dcAlwaysOn(node.hub.target.name),
+                         f.command.value != 0 ? "ON" : "OFF", kBridgeQos, true);
         desk_.finished(f.command.ticket, what, f.done, f.outcome);
         if (!f.done) desk_.log(what + ": " + f.outcome, now);
     }
