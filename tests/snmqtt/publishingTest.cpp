@@ -11,25 +11,12 @@
 #include "nodeStatePublisher.h"
 #include "outbox.h"
 #include "publishPolicy.h"
+#include "recordingOutbox.h"
 
 namespace {
 
 using snmqtt::PublishBudget;
-
-struct Recorder : snmqtt::Outbox {
-    bool publish(const std::string& topic, std::string_view payload, int, bool retain) override {
-        sent.push_back(topic);
-        last[topic] = std::string(payload);
-        retained = retained && retain;
-        return up;
-    }
-    bool reply(const snmqtt::ReplyTo&, std::string_view) override { return up; }
-    bool connected() const override { return up; }
-    std::vector<std::string> sent;
-    std::map<std::string, std::string> last;
-    bool retained = true;
-    bool up = true;
-};
+using sntest::Recorder;
 
 snpoll::NodeStatus answering(double now) {
     snpoll::NodeStatus s;
