@@ -86,7 +86,26 @@ MqttBridge::Bridged* MqttBridge::nodeNamed(const std::string& name) {
     return index < 0 ? nullptr : nodes_[static_cast<std::size_t>(index)].get();
 }
 
-void MqttBridge::message(const Inbound& m, double now) {
+// An answer goes where the requester says, with the bridge's rights: never
+// onto the bridge's own topics or Home Assistant's, where it would be a
+// command or a config.
+bool MqttBridge::replyAllowed(const std::string& topic) const {
+    const auto under = [&](const std::string& prefix) {
+        return topic == prefix || topic.starts_with(prefix + "/");
+    };
+    return validTopicName(topic) && !under(options_.baseTopic) &&
+           !(options_.discovery && under(options_.discoveryPrefix));
+}
+
+void MqttBridge::message(const Inbound& received, double now) {
+    Inbound m = received;
+    if (m.replyTo && !replyAllowed(m.replyTo->topic)) {
+        desk_.refuse("response topic",
+                     "response topic '" + printableExcerpt(m.replyTo->topic, 60) +
+                         "' is the bridge's own or Home Assistant's: no answer is sent there",
+                     std::nullopt, now);
+        m.replyTo.reset();
+    }
     if (m.topic == topics_.bridgeNodes()) return discovery_.previousNodes(m.payload);
     if (options_.discovery && m.topic == options_.discoveryPrefix + "/status") {
         if (m.payload != "online") return;

@@ -57,6 +57,7 @@ private:
     };
 
     Bridged* nodeNamed(const std::string& name);
+    bool replyAllowed(const std::string& topic) const;
     void command(Bridged& node, const CommandTopic& topic, const Inbound& message, double now);
     void portBytes(Bridged& node, const CommandTopic& topic, const Inbound& message, double now);
     void finishCommands(double now);

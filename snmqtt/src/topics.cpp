@@ -75,6 +75,11 @@ bool validBaseTopic(std::string_view base) {
     return true;
 }
 
+bool validTopicName(std::string_view topic) {
+    return !topic.empty() && topic.size() <= 1024 &&
+           topic.find_first_of(std::string_view("+#\0", 3)) == std::string_view::npos;
+}
+
 Topics::Topics(std::string base) : base_(std::move(base)) {}
 
 std::string Topics::node(std::string_view name) const {

@@ -70,5 +70,7 @@ private:
 bool validTopicLevel(std::string_view name);
 // A base topic: one or more valid levels joined by '/'.
 bool validBaseTopic(std::string_view base);
+// A topic one may publish to: not empty, no wildcards or NUL, at most 1 KiB.
+bool validTopicName(std::string_view topic);
 
 }  // namespace snmqtt
