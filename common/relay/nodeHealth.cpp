@@ -1,24 +1,17 @@
 #include "nodeHealth.h"
 
-#include <cerrno>
+#include "sncommon/deviceGone.h"
 
 namespace snrelay {
 
-namespace {
-
-// libmodbus reads a serial device that hung up as a connection reset.
-bool goneDeviceError(int error) {
-    return error == EIO || error == ENXIO || error == ENODEV || error == ECONNRESET;
-}
-
-}  // namespace
+using sncommon::isDeviceGoneError;
 
 void NodeHealth::failed(const DeviceError& error) {
     std::lock_guard lock(mutex_);
     lastError_ = error.errorNumber();
     if (down_) return;
     down_ = true;
-    if (ownerWaits_ && goneDeviceError(lastError_)) return;
+    if (ownerWaits_ && isDeviceGoneError(lastError_)) return;
     std::fprintf(out_, "%s: node not answering on virtual port %u: %s\n", who_.c_str(), port_,
                  sncommon::describeDeviceError(error).c_str());
     std::fflush(out_);
@@ -39,7 +32,7 @@ bool NodeHealth::down() const {
 
 bool NodeHealth::deviceGone() const {
     std::lock_guard lock(mutex_);
-    return down_ && goneDeviceError(lastError_);
+    return down_ && isDeviceGoneError(lastError_);
 }
 
 void NodeHealth::ownerWaitsForDevice() {

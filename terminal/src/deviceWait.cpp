@@ -1,6 +1,6 @@
 #include "snterm/deviceWait.h"
 
-#include "sncommon/sessionTerminal.h"
+#include "sncommon/deviceGone.h"
 
 #include <snLib.h>
 #include <sys/select.h>
@@ -13,7 +13,6 @@ namespace snterm {
 
 namespace {
 
-constexpr auto kRetryEvery = std::chrono::seconds(1);
 constexpr unsigned char kCtrlD = 4;
 
 // Waits up to `timeout` for typed input; true when it begins with Ctrl-D.
@@ -35,8 +34,7 @@ bool ctrlDTyped(std::chrono::steady_clock::duration timeout) {
 // The node and its port with the terminal's line, quietly: a device still
 // settling fails here for a while.
 SnSerial* reopen(SensorNode*& node, const Settings& settings) {
-    // Its number taken by someone's terminal is not the device come back.
-    if (sncommon::isSessionTerminal(settings.modPort)) return nullptr;
+    if (!sncommon::mayReopenDevice(settings.modPort)) return nullptr;
     node = openSensorNode(settings.modPort.c_str(), settings.modBaud, settings.slaveID);
     if (node == nullptr) return nullptr;
     snModbusSetDebug(node, static_cast<int16_t>(settings.modDebug));
@@ -52,15 +50,14 @@ SnSerial* reopen(SensorNode*& node, const Settings& settings) {
 SnSerial* waitForDevice(SensorNode*& node, const Settings& settings, std::FILE* out) {
     if (node != nullptr) closeSensorNode(node);
     node = nullptr;
-    std::fprintf(out, "%s is gone; waiting for it to come back (Ctrl-D ends)\n",
-                 settings.modPort.c_str());
+    std::fprintf(out, "%s (Ctrl-D ends)\n", sncommon::deviceGoneSentence(settings.modPort).c_str());
     std::fflush(out);
     for (;;) {
-        const auto nextTry = std::chrono::steady_clock::now() + kRetryEvery;
+        const auto nextTry = std::chrono::steady_clock::now() + sncommon::kDeviceRetryEvery;
         while (std::chrono::steady_clock::now() < nextTry)
             if (ctrlDTyped(nextTry - std::chrono::steady_clock::now())) return nullptr;
         if (SnSerial* port = reopen(node, settings)) {
-            std::fprintf(out, "%s is back\n", settings.modPort.c_str());
+            std::fprintf(out, "%s\n", sncommon::deviceBackSentence(settings.modPort).c_str());
             std::fflush(out);
             return port;
         }
