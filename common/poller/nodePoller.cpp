@@ -2,6 +2,9 @@
 
 #include <snLib.h>
 
+#include "sncommon/deviceGone.h"
+#include "snline/hostPort.h"
+
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -12,7 +15,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 constexpr auto kIdentityPeriod = std::chrono::seconds(2);
-constexpr auto kReopenPeriod = std::chrono::seconds(1);
 constexpr uint32_t kDrainBudget = 200;  // hundredths of a second
 
 double wallSeconds() {
@@ -56,6 +58,7 @@ NodePoller::NodePoller(std::string program, sncommon::NodeTarget target, double 
       target_(std::move(target)),
       period_(std::chrono::nanoseconds(static_cast<long long>(1e9 / rate))),
       changed_(std::move(changed)),
+      waitsForDevice_(!snline::isTcpLinkName(target_.device.c_str())),
       feeds_(makeFeeds(terminalNews)),
       window_(windowCapacity(rate, kWindowSeconds)),
       thread_([this] { run(); }) {
@@ -110,17 +113,10 @@ void NodePoller::wake() {
 }
 
 bool NodePoller::call(int result) {
+    lastFailure_ = result >= 0 ? 0 : errno;
     std::lock_guard<std::mutex> lock(mutex_);
     ++status_.transactions;
     return result >= 0;
-}
-
-// The node stays open once opened: the library connects again by itself
-// after a lost connection.  A device that cannot be opened is tried again.
-bool NodePoller::ensureOpen() {
-    if (node_ != nullptr) return true;
-    node_ = openSensorNode(target_.device.c_str(), target_.baud, target_.slave);
-    return node_ != nullptr;
 }
 
 void NodePoller::run() {
@@ -129,6 +125,7 @@ void NodePoller::run() {
     std::unique_lock<std::mutex> lock(mutex_);
     while (!stopping_) {
         lock.unlock();
+        if (deviceWentAway()) letGoOfDevice();
         syncTerminals();
         lock.lock();
         if (stopping_) break;
@@ -136,7 +133,10 @@ void NodePoller::run() {
             const Command command = commands_.front();
             commands_.pop_front();
             lock.unlock();
-            if (ensureOpen()) execute(command);
+            if (ensureOpen())
+                execute(command);
+            else
+                refuse(command);
             changed_();
             lock.lock();
             continue;
@@ -145,7 +145,7 @@ void NodePoller::run() {
         if (now >= nextSample) {
             lock.unlock();
             if (!ensureOpen()) {
-                nextSample = now + kReopenPeriod;
+                nextSample = now + sncommon::kDeviceRetryEvery;
             } else {
                 sample();
                 if (Clock::now() >= nextIdentity) {
@@ -227,6 +227,15 @@ void NodePoller::readPortFlags() {
     }
 }
 
+// A command with no device to go to fails aloud, never in silence.
+void NodePoller::refuse(const Command& c) {
+    const std::string outcome = "failed (" + target_.device + " is not open)";
+    if (commandDone_) commandDone_(c, false, outcome);
+    std::lock_guard<std::mutex> lock(mutex_);
+    status_.lastAction = describe(c) + ": " + outcome;
+    status_.lastActionPort = isPortAction(c.action) ? c.index : -1;
+}
+
 void NodePoller::execute(const Command& c) {
     bool done = false;
     switch (c.action) {
@@ -283,7 +292,11 @@ bool NodePoller::executePort(const Command& c) {
     const auto p = static_cast<std::size_t>(c.index);
     if (ports_[p] == nullptr) {
         ports_[p] = snOpenSerial(node_, static_cast<uint16_t>(c.index));
-        if (ports_[p] == nullptr) return false;
+        if (ports_[p] == nullptr || !restoreLine(p, ports_[p])) {
+            if (ports_[p] != nullptr) snCloseSerial(ports_[p]);
+            ports_[p] = nullptr;
+            return false;
+        }
         std::lock_guard<std::mutex> lock(mutex_);
         status_.ports[p].open = true;
         status_.ports[p].txEnabled = true;

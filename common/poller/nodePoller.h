@@ -97,17 +97,22 @@ public:
 
 private:
     void run();
+    // The node's device (nodeDevice.cpp).
     bool ensureOpen();
+    bool deviceWentAway() const;
+    void letGoOfDevice();
+    bool restoreLine(std::size_t port, SnSerial* handle);
     void sample();
     void readIdentity();
     void readPortFlags();
     void execute(const Command& command);
+    void refuse(const Command& command);  // with no device open
     bool executePort(const Command& command);
     bool togglePower(uint16_t output);
     bool call(int result);  // counts a transaction, true when it succeeded
     void syncTerminals();
     void startTerminal(std::size_t port);
-    void stopTerminal(std::size_t port);
+    void stopTerminal(std::size_t port, const char* why = "its terminal closed first");
     snrelay::PortLine lineOf(std::size_t port) const;
     bool setLine(std::size_t port, SnSerial* handle, const snrelay::PortLine& line);
     void lineSet(std::size_t port, const snrelay::PortLine& line);
@@ -118,6 +123,15 @@ private:
     const std::chrono::nanoseconds period_;
     const std::function<void()> changed_;
     CommandDone commandDone_;
+    // A serial device that went away is let go of and waited for; over tcp:
+    // the library connects to the daemon again by itself.
+    const bool waitsForDevice_;
+    bool deviceGone_ = false;
+    std::chrono::steady_clock::time_point nextOpen_{};
+    // The errno of the last call, 0 when it succeeded.
+    int lastFailure_ = 0;
+    // A line a user set, to be set again on a device that came back.
+    std::array<bool, kPorts> lineToRestore_{};
     SensorNode* node_ = nullptr;
     std::array<SnSerial*, kPorts> ports_{};
     std::array<std::unique_ptr<TerminalFeed>, kPorts> feeds_;

@@ -39,15 +39,21 @@ void NodePoller::startTerminal(std::size_t p) {
     if (!ensureOpen()) return;
     SnSerial* port = snOpenSerial(node_, static_cast<uint16_t>(p));
     if (!call(port != nullptr ? 0 : -1)) return;  // tried again next round
+    if (!restoreLine(p, port)) {
+        snCloseSerial(port);
+        return;
+    }
     terminalPorts_[p] = port;
     relayGeneration_[p] = feeds_[p]->relayStarted();
     relays_[p] = std::make_unique<snrelay::Relay>(port, *feeds_[p], lineOf(p), logName_);
+    // A device gone is said once by the poller, not by every relay on it.
+    if (waitsForDevice_) relays_[p]->ownerWaitsForDevice();
     relays_[p]->start();
     std::lock_guard<std::mutex> lock(mutex_);
     status_.ports[p].terminal = true;
 }
 
-void NodePoller::stopTerminal(std::size_t p) {
+void NodePoller::stopTerminal(std::size_t p, const char* why) {
     const uint64_t handed = feeds_[p]->relayEnded();
     try {
         relays_[p]->finish();
@@ -70,7 +76,7 @@ void NodePoller::stopTerminal(std::size_t p) {
     status_.ports[p].terminal = false;
     if (pendingLine_[p]) {
         status_.lastAction = "port " + std::to_string(p) + " line " + lineText(*pendingLine_[p]) +
-                             ": not set, its terminal closed first";
+                             ": not set, " + why;
         status_.lastActionPort = static_cast<int>(p);
         std::fprintf(stderr, "%s: %s\n", logName_.c_str(), status_.lastAction.c_str());
         pendingLine_[p].reset();

@@ -59,6 +59,26 @@ std::string maskedBinary(const std::string& payload) {
     return frame + std::string(4, '\0') + payload;
 }
 
+std::string binaryPayloads(const std::string& frames) {
+    std::string payloads;
+    std::size_t at = 0;
+    while (at + 2 <= frames.size()) {
+        const auto byte = [&](std::size_t i) { return static_cast<uint8_t>(frames[at + i]); };
+        std::size_t length = byte(1) & 0x7F;
+        std::size_t head = 2;
+        if (length >= 126) {
+            head = length == 126 ? 4 : 10;
+            if (at + head > frames.size()) break;
+            length = 0;
+            for (std::size_t i = 2; i < head; ++i) length = length << 8 | byte(i);
+        }
+        if (at + head + length > frames.size()) break;  // not whole yet
+        if ((byte(0) & 0x0F) == 0x2) payloads.append(frames, at + head, length);
+        at += head + length;
+    }
+    return payloads;
+}
+
 void SnwebTest::SetUp() {
     DaemonTest::SetUp();
     for (int slave = 1; slave <= 2; ++slave) {

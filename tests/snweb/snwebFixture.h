@@ -28,6 +28,10 @@ std::pair<int, std::string> openSocket(uint16_t port, const std::string& request
 // A binary message as a browser sends it: masked (with a key of zeros, so
 // the payload reads as it is), of any length.
 std::string maskedBinary(const std::string& payload);
+// The payloads of the whole binary messages in what a WebSocket of ours
+// sent (unmasked), one after another: a node's bytes come in as many
+// messages as the relay read blocks.  Text messages are skipped.
+std::string binaryPayloads(const std::string& frames);
 
 class SnwebTest : public snbusd_test::DaemonTest {
 protected:
