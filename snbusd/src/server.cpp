@@ -76,6 +76,7 @@ bool Server::serveOnce(const sncommon::StopSignals& signals) {
         }
     }
     closeIdle();
+    closeStalledReaders();
     return true;
 }
 
@@ -149,6 +150,7 @@ void Server::answerTimeoutRequest(ClientConnection& client, const Request& reque
     if (answer.timeout.count() != 0) client.lineTimeout = answer.timeout;
     const std::vector<uint8_t> frame = answerFrame(request, answer.pdu);
     client.out.insert(client.out.end(), frame.begin(), frame.end());
+    client.answersMoved(Clock::now(), false);
     writeTo(client);
 }
 
@@ -156,6 +158,7 @@ void Server::writeTo(ClientConnection& client) {
     const ssize_t sent = send(client.fd, client.out.data(), client.out.size(), MSG_NOSIGNAL);
     if (sent > 0) {
         client.out.erase(client.out.begin(), client.out.begin() + sent);
+        client.answersMoved(Clock::now(), true);
     } else if (sent < 0 && errno != EAGAIN && errno != EINTR) {
         close(client.id, std::strerror(errno));
     }
@@ -170,6 +173,7 @@ void Server::deliverAnswers() {
         }
         ClientConnection& client = found->second;
         client.out.insert(client.out.end(), answer.frame.begin(), answer.frame.end());
+        client.answersMoved(Clock::now(), false);
         --client.inFlight;
         writeTo(client);
         if (clients_.count(answer.client) && !takeRequests(client)) continue;
@@ -185,6 +189,19 @@ void Server::closeIdle() {
             idle.push_back(id);
     for (const ClientId id : idle)
         close(id, "no request for " + std::to_string(options_.idleTimeout.count()) + " s");
+}
+
+// Held back by its unread answers, a client that goes on sending only fills
+// TCP's buffers; one that takes none of them for the timeout is not coming
+// back for them, and its place and the requests it queued go.
+void Server::closeStalledReaders() {
+    const auto now = Clock::now();
+    std::vector<std::pair<ClientId, std::size_t>> stalled;
+    for (const auto& [id, client] : clients_)
+        if (client.readsNoMore(now)) stalled.emplace_back(id, client.out.size());
+    for (const auto& [id, unread] : stalled)
+        close(id, "it read none of its " + std::to_string(unread) + " bytes of answers for " +
+                      std::to_string(kUnreadAnswersTimeout.count()) + " s");
 }
 
 void Server::close(ClientId id, const std::string& reason) {

@@ -40,6 +40,7 @@ private:
     void writeTo(ClientConnection& client);
     void deliverAnswers();
     void closeIdle();
+    void closeStalledReaders();
     void close(ClientId id, const std::string& reason);
     int pollTimeoutMs() const;
 

@@ -1,6 +1,6 @@
 // What one client cannot take from the others through snbusd: the line,
-// by looping on a unit that never answers, nor the daemon's memory, by
-// flooding requests and reading no answer.
+// by looping on a unit that never answers, nor the daemon's memory or a
+// place for good, by flooding requests and reading no answer.
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
@@ -10,7 +10,9 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <cstdio>
+#include <regex>
 #include <thread>
 
 #include "daemonFixture.h"
@@ -115,7 +117,8 @@ Bytes floodOfRequests() {
     return out;
 }
 
-// Sends for `seconds` as fast as the daemon takes; the bytes sent.
+// Sends for `seconds` as fast as the daemon takes, or until it closes the
+// connection; the bytes sent.
 std::size_t flood(int fd, std::chrono::seconds seconds) {
     const Bytes requests = floodOfRequests();
     std::size_t sent = 0, at = 0;
@@ -127,6 +130,7 @@ std::size_t flood(int fd, std::chrono::seconds seconds) {
             at = (at + static_cast<std::size_t>(n)) % requests.size();
             continue;
         }
+        if (errno != EAGAIN && errno != EINTR) break;
         pollfd out{fd, POLLOUT, 0};
         poll(&out, 1, 20);
     }
@@ -162,6 +166,53 @@ TEST_F(DaemonTest, AFloodOfRequestsWhoseAnswersAreNeverReadHoldsNoMoreMemory) {
     // A sanitizer holds freed memory back on purpose: no measure there.
     EXPECT_LT(after - before, 1024) << "KiB more under the flood";
 #endif
+}
+
+// Held back, a flooder that still reads nothing is dropped once it has taken
+// none of its answers for 10 s: one log line names it and says why, and the
+// other client is served all along.
+TEST_F(DaemonTest, AFlooderThatNeverReadsItsAnswersIsDroppedInOneLine) {
+    startDaemon();
+    sim.setReg(15, 1111, 1);
+    RawClient other(port);
+    ASSERT_EQ(other.ask(1, kReadSerial), words(3, {1111}));
+    const int fd = floodingClient(port);
+    ASSERT_GE(fd, 0);
+    const auto start = Clock::now();
+    std::size_t sent = 0;
+    std::thread flooder([&] { sent = flood(fd, 20s); });
+    sockaddr_in own{};
+    socklen_t length = sizeof own;
+    ASSERT_EQ(getsockname(fd, reinterpret_cast<sockaddr*>(&own), &length), 0);
+    // The flooder by its own address, not the other client.
+    const std::regex dropped(
+        "client [0-9]+ \\(127\\.0\\.0\\.1:" + std::to_string(ntohs(own.sin_port)) +
+        "\\) closed: it read none of its ([0-9]+) bytes of answers for 10 s\n");
+    std::smatch line;
+    std::string log;
+    int served = 0, asked = 0;
+    while (!std::regex_search(log = daemonLog(), line, dropped) && Clock::now() - start < 20s) {
+        std::this_thread::sleep_for(500ms);
+        ++asked;
+        if (other.ask(1, kReadSerial, static_cast<uint16_t>(asked)) == words(3, {1111})) ++served;
+    }
+    const double after = std::chrono::duration<double>(Clock::now() - start).count();
+    flooder.join();
+    close(fd);
+    ASSERT_FALSE(line.empty()) << log;
+    std::printf(
+        "a flooder reading nothing: %zu bytes of requests sent, dropped after %.1f s with %s "
+        "bytes of answers unread; the other client served %d of %d\n",
+        sent, after, line[1].str().c_str(), served, asked);
+    EXPECT_GE(after, 10.0);
+    EXPECT_EQ(served, asked);
+    std::this_thread::sleep_for(1500ms);
+    EXPECT_EQ(other.ask(1, kReadSerial, 999), words(3, {1111}));
+    const std::string end = daemonLog();
+    EXPECT_EQ(std::distance(std::sregex_iterator(end.begin(), end.end(), dropped),
+                            std::sregex_iterator()),
+              1)
+        << end;
 }
 
 }  // namespace
