@@ -38,11 +38,12 @@ void WebServer::closeTerminal(Session& session) {
         feedOf(session).detach();
         session.node->wake();
     }
+    const std::string why = session.closedFor.empty() ? "" : ": " + session.closedFor;
     const std::string left = session.typing.empty() ? ""
                                                     : ", " + std::to_string(session.typing.size()) +
                                                           " typed bytes not queued dropped";
-    std::fprintf(stderr, "snweb: %s: %s: terminal on port %d closed%s\n", session.address.c_str(),
-                 session.nodeName.c_str(), session.port, left.c_str());
+    std::fprintf(stderr, "snweb: %s: %s: terminal on port %d closed%s%s\n", session.address.c_str(),
+                 session.nodeName.c_str(), session.port, why.c_str(), left.c_str());
 }
 
 // A message up to the bound is gathered whole; a larger one ends the

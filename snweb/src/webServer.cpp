@@ -214,8 +214,11 @@ int WebServer::handle(lws* wsi, int reason, void* in, std::size_t len) {
         case LWS_CALLBACK_FILTER_PROTOCOL_CONNECTION:
             return admitSocket(wsi, ensure()) ? 0 : -1;
         case LWS_CALLBACK_ESTABLISHED:
+            if (session != nullptr) watchReader(wsi, *session);
             lws_callback_on_writable(wsi);
             return 0;
+        case LWS_CALLBACK_TIMER:
+            return session == nullptr ? 0 : checkReader(wsi, *session);
         case LWS_CALLBACK_SERVER_WRITEABLE:
             return session == nullptr ? -1 : onWritable(wsi, *session);
         case LWS_CALLBACK_RECEIVE:

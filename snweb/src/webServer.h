@@ -4,6 +4,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <memory>
 #include <string>
 #include <unordered_map>
@@ -24,6 +25,8 @@ struct ServerLimits {
     // Largest message from a page, taken whole: a terminal's paste up to
     // this goes to the port as it is (the page splits a larger one).
     std::size_t message = kTerminalMessage;
+    // A page that takes nothing sent to it for this long is closed.
+    std::chrono::seconds unread{10};
 };
 
 class WebServer {
@@ -56,6 +59,9 @@ private:
     int onBodyEnd(lws* wsi, Session& session);
     bool admitSocket(lws* wsi, Session& session);
     int onWritable(lws* wsi, Session& session);
+    // Whether a page reads what it is sent (readerWatch.cpp).
+    void watchReader(lws* wsi, Session& session);
+    int checkReader(lws* wsi, Session& session);
     int onReceive(lws* wsi, Session& session, const void* in, std::size_t len);
     // A terminal page's WebSocket (terminalSocket.cpp).
     void openTerminal(lws* wsi, Session& session);

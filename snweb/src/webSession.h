@@ -2,6 +2,7 @@
 // or a terminal page's WebSocket.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -29,6 +30,11 @@ struct WebServer::Session {
     bool held = false;
     std::string address;  // the client's and the node's, kept for the closing log line
     std::string nodeName;
+    // When the page last took some of what was sent to it, and how much of
+    // it its TCP had acknowledged then; why snweb closed it, if it did.
+    std::chrono::steady_clock::time_point takenAt{};
+    uint64_t acknowledged = 0;
+    std::string closedFor;
 };
 
 }  // namespace snweb
