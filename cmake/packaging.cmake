@@ -23,7 +23,7 @@ string(REGEX REPLACE "/$" "" SNLIB_PC_TO_PREFIX "${SNLIB_PC_TO_PREFIX}")
 configure_file(${CMAKE_CURRENT_LIST_DIR}/snLib.pc.in ${CMAKE_CURRENT_BINARY_DIR}/snLib.pc @ONLY)
 install(FILES ${CMAKE_CURRENT_BINARY_DIR}/snLib.pc DESTINATION ${SNLIB_PC_DIR})
 
-foreach(program snterm snsim snctl snbusd snweb)
+foreach(program snterm snsim snctl snbusd snweb snmqtt)
   if(TARGET ${program})
     install(TARGETS ${program} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
     # The page's version is the project's.
@@ -32,7 +32,7 @@ foreach(program snterm snsim snctl snbusd snweb)
   endif()
 endforeach()
 # Where bash-completion looks for a command's completion: a file named as it.
-foreach(program snterm snsim snctl snbusd snweb)
+foreach(program snterm snsim snctl snbusd snweb snmqtt)
   install(FILES ${PROJECT_SOURCE_DIR}/completion/${program}.bash
           DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions RENAME ${program})
 endforeach()
@@ -43,6 +43,16 @@ set(SN_SYSTEMD_UNIT_DIR "lib/systemd/system" CACHE STRING
     "Where the systemd units are installed (relative: below the prefix)")
 install(FILES ${PROJECT_SOURCE_DIR}/packaging/snbusd@.service
               ${PROJECT_SOURCE_DIR}/packaging/snctl-bridge@.service DESTINATION ${SN_SYSTEMD_UNIT_DIR})
+
+# snmqtt's units (snmqtt.service, and snmqtt@NAME for a second bridge) and
+# the options file snmqtt.service reads, commented out with an example.
+set(SN_SYSCONF_DIR "etc" CACHE STRING
+    "Where the programs' configuration is installed (relative: below the prefix)")
+if(TARGET snmqtt)
+  install(FILES ${PROJECT_SOURCE_DIR}/packaging/snmqtt.service
+                ${PROJECT_SOURCE_DIR}/packaging/snmqtt@.service DESTINATION ${SN_SYSTEMD_UNIT_DIR})
+  install(FILES ${PROJECT_SOURCE_DIR}/packaging/snmqtt.conf DESTINATION ${SN_SYSCONF_DIR}/snmqtt)
+endif()
 
 # The licences of uPlot and xterm.js, which snweb carries inside it.
 install(FILES ${PROJECT_SOURCE_DIR}/snweb/web/node_modules/uplot/LICENSE

@@ -13,6 +13,11 @@
 #include <cstdlib>
 
 #include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <regex>
+#include <set>
+#include <sstream>
 #include <string>
 
 namespace fs = std::filesystem;
@@ -100,7 +105,13 @@ TEST_F(InstalledTree, HoldsLibrariesHeaderPackageFilesProgramsManPagesAndComplet
                                     prefix + "/share/bash-completion/completions/snterm",
                                     prefix + "/share/bash-completion/completions/snsim",
                                     prefix + "/share/bash-completion/completions/snbusd",
-                                    prefix + "/lib/systemd/system/snbusd@.service"}) {
+                                    prefix + "/lib/systemd/system/snbusd@.service",
+                                    prefix + "/bin/snmqtt",
+                                    prefix + "/share/man/man1/snmqtt.1",
+                                    prefix + "/share/bash-completion/completions/snmqtt",
+                                    prefix + "/lib/systemd/system/snmqtt.service",
+                                    prefix + "/lib/systemd/system/snmqtt@.service",
+                                    prefix + "/etc/snmqtt/snmqtt.conf"}) {
         EXPECT_TRUE(fs::exists(file)) << file;
     }
     if (access("/usr/bin/man", X_OK) == 0) {
@@ -177,6 +188,51 @@ TEST_F(InstalledTree, InstalledSnctlAndItsCompletionWorkFromTheShell) {
               " echo ${COMPREPLY[@]}'");
     ASSERT_EQ(others.status, 0) << others.err;
     EXPECT_EQ(others.out, "0 1 2\nexec:\n--read-only\n");
+}
+
+// Every option snmqtt's usage names is documented in its man page (a tag of
+// its OPTIONS) and completed, and the completion offers no option the
+// program does not have.
+TEST_F(InstalledTree, InstalledSnmqttManPageAndCompletionNameEveryOption) {
+    const RunResult help = sntest::runProgram({prefix + "/bin/snmqtt", "--help"});
+    ASSERT_EQ(help.status, 0) << help.err;
+    std::set<std::string> usage;
+    const std::regex option("--[a-z][a-z-]*[a-z]");
+    for (std::sregex_iterator it(help.out.begin(), help.out.end(), option), end; it != end; ++it)
+        usage.insert(it->str());
+    ASSERT_GE(usage.size(), 18u) << help.out;
+
+    // The tags of OPTIONS: each line after a .TP, roff's "\-" as "-".
+    std::ifstream page(prefix + "/share/man/man1/snmqtt.1");
+    std::string tags;
+    bool inOptions = false, tag = false;
+    for (std::string line; std::getline(page, line);) {
+        if (line.rfind(".SH", 0) == 0) inOptions = line == ".SH OPTIONS";
+        if (inOptions && tag) {
+            for (auto at = line.find("\\-"); at != std::string::npos; at = line.find("\\-", at))
+                line.replace(at, 2, "-");
+            tags += line + "\n";
+        }
+        tag = inOptions && line == ".TP";
+    }
+    for (const std::string& name : usage)
+        EXPECT_TRUE(std::regex_search(tags, std::regex(name + "([^a-z-]|$)")))
+            << name << " is not among the options of snmqtt(1):\n"
+            << tags;
+
+    const RunResult words = shell("bash -c 'source " + prefix +
+                                  "/share/bash-completion/completions/snmqtt;"
+                                  " COMP_WORDS=(snmqtt --); COMP_CWORD=1; _snmqtt;"
+                                  " printf \"%s\\n\" \"${COMPREPLY[@]}\"'");
+    ASSERT_EQ(words.status, 0) << words.err;
+    std::set<std::string> offered;
+    std::istringstream lines(words.out);
+    for (std::string line; std::getline(lines, line);) offered.insert(line);
+    for (const std::string& name : usage)
+        EXPECT_TRUE(offered.count(name)) << name << " is not completed";
+    for (const std::string& name : offered)
+        EXPECT_TRUE(usage.count(name) || name == "--help" || name == "--version")
+            << "the completion offers " << name << ", which snmqtt --help does not name";
 }
 
 }  // namespace

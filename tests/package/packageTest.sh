@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Checks a built .deb: lintian reports no error, it holds every file it
-# should, and unpacked into a temporary root its programs work together and
-# user programs build against it through pkg-config and find_package.  With
+# should, and unpacked into a temporary root its programs work together
+# (snmqtt on a mosquitto of the test's own, with the example of its options
+# file) and user programs build against it through pkg-config and
+# find_package.  With
 # PYTHON_DEB, python3-snlib as well: lintian, contents, and snlib and sn://
 # reaching the emulated node.
 #   packageTest.sh DEB INSTALL_TEST [PYTHON_DEB]
@@ -28,19 +30,27 @@ echo "package test: contents"
 dpkg-deb -c "$deb" | awk '{print $6}' | sed 's|^\./|/|' > "$work/contents"
 lib="/usr/lib/$multiarch"
 for file in /usr/bin/snterm /usr/bin/snsim /usr/bin/snctl /usr/bin/snbusd /usr/bin/snweb \
+    /usr/bin/snmqtt \
     "$lib/libsnLib.a" "$lib/libsnLib.so" "$lib/libsnLib.so.0" "$lib/libsnLib.so.0.1.0" \
     /usr/include/snLib.h /usr/include/snLimits.h "$lib/pkgconfig/snLib.pc" \
     "$lib/cmake/snLib/snLibConfig.cmake" "$lib/cmake/snLib/snLibConfigVersion.cmake" \
     "$lib/cmake/snLib/snLibTargets.cmake" \
     /usr/share/man/man1/snterm.1.gz /usr/share/man/man1/snsim.1.gz \
     /usr/share/man/man1/snctl.1.gz /usr/share/man/man1/snbusd.1.gz /usr/share/man/man1/snweb.1.gz \
-    /usr/share/bash-completion/completions/snweb \
+    /usr/share/man/man1/snmqtt.1.gz \
+    /usr/share/bash-completion/completions/snweb /usr/share/bash-completion/completions/snmqtt \
     /usr/share/bash-completion/completions/snterm /usr/share/bash-completion/completions/snsim \
     /usr/share/bash-completion/completions/snctl /usr/share/bash-completion/completions/snbusd \
     /lib/systemd/system/snbusd@.service /lib/systemd/system/snctl-bridge@.service \
+    /lib/systemd/system/snmqtt.service /lib/systemd/system/snmqtt@.service /etc/snmqtt/snmqtt.conf \
     /usr/share/doc/snlib/copyright; do
     grep -qxF "$file" "$work/contents" || fail "$file is not in the package"
 done
+# An upgrade keeps the options a user wrote.
+dpkg-deb -I "$deb" conffiles | grep -qxF /etc/snmqtt/snmqtt.conf \
+    || fail "/etc/snmqtt/snmqtt.conf is not a conffile"
+grep -qF libmosquitto1 <<<"$(dpkg-deb -f "$deb" Depends)" \
+    || fail "snlib does not depend on libmosquitto1: $(dpkg-deb -f "$deb" Depends)"
 
 echo "package test: unpacked, the programs together"
 root="$work/root"
@@ -59,9 +69,49 @@ port="$(sed -n 's/.*listening on 127\.0\.0\.1:\([0-9]*\).*/\1/p' "$work/bus.log"
     || fail "snctl through snbusd"
 timeout 3 "$root/usr/bin/snterm" -p "tcp:127.0.0.1:$port" -t 1 </dev/null >"$work/term.out" || true
 grep -q 'Using serial port 1 at 9600,N81' "$work/term.out" || fail "snterm: $(cat "$work/term.out")"
+# snmqtt with the options of the example in its options file, the broker
+# and the daemon where the test has them, on a mosquitto of the test's own:
+# the example as a user uncomments it, and a command through the broker
+# that reaches the node.  A port taken by another suite meanwhile is
+# given up for another.
+for _ in 1 2 3; do
+    broker="$(/usr/bin/python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')"
+    printf 'listener %s 127.0.0.1\nallow_anonymous true\nuser %s\n' "$broker" "$(id -un)" >"$work/mosquitto.conf"
+    /usr/sbin/mosquitto -c "$work/mosquitto.conf" 2>"$work/mosquitto.log" &
+    brokerpid=$!
+    for _ in $(seq 100); do
+        grep -q ' running$' "$work/mosquitto.log" && break
+        kill -0 "$brokerpid" 2>/dev/null || break
+        sleep 0.1
+    done
+    kill -0 "$brokerpid" 2>/dev/null && break
+done
+pids+=("$brokerpid")
+grep -q ' running$' "$work/mosquitto.log" || fail "mosquitto did not start: $(cat "$work/mosquitto.log")"
+example="$(sed -n '/^#SNMQTT_OPTIONS=--broker mqtt:/,/[^\\]$/p' "$root/etc/snmqtt/snmqtt.conf" \
+    | sed 's/^#//; s/\\$//' | tr '\n' ' ')"
+[ -n "$example" ] || fail "no example in /etc/snmqtt/snmqtt.conf"
+example="${example#SNMQTT_OPTIONS=}"
+example="${example//:1883/:$broker}"
+example="${example//:1502/:$port}"
+# Split at blanks as systemd splits $SNMQTT_OPTIONS: no quotes, no globs.
+read -r -a words <<<"$example"
+"$root/usr/bin/snmqtt" "${words[@]}" 2>"$work/snmqtt.log" &
+pids+=($!)
+for _ in $(seq 100); do grep -q 'connected to' "$work/snmqtt.log" && break; sleep 0.1; done
+grep -q "connected to mqtt://127.0.0.1:$broker" "$work/snmqtt.log" \
+    || fail "snmqtt with the options file's example: $(cat "$work/snmqtt.log")"
+mosquitto_sub -h 127.0.0.1 -p "$broker" -t snlib/rack-1/info -C 1 -W 10 >/dev/null \
+    || fail "snmqtt published no identity of rack-1: $(cat "$work/snmqtt.log")"
+answer="$(mosquitto_rr -h 127.0.0.1 -p "$broker" -t snlib/rack-1/power/2/set -e reply/test -m ON -W 10)" \
+    || fail "no answer to a command through the broker: $(cat "$work/snmqtt.log")"
+[ "$answer" = "rack-1: power 2 on: done" ] || fail "snmqtt answered '$answer'"
+[ "$("$root/usr/bin/snctl" -p "tcp:127.0.0.1:$port" power 2)" = $'output: 2\nstate: on' ] \
+    || fail "power 2 switched through snmqtt is not on at the node"
+
 # One version: the programs', the man pages', the package's, pkg-config's.
 version="$(dpkg-deb -f "$deb" Version)"
-for program in snterm snsim snctl snbusd snweb; do
+for program in snterm snsim snctl snbusd snweb snmqtt; do
     [ "$("$root/usr/bin/$program" --version)" = "$program (snLib) $version" ] \
         || fail "$program --version"
     zcat "$root/usr/share/man/man1/$program.1.gz" | head -1 | grep -qF "\"snLib $version\"" \
@@ -124,8 +174,10 @@ if [ "$(id -u)" -eq 0 ] && ! dpkg-query -W snlib >/dev/null 2>&1; then
     # Each unit as an instance would be: verify has nothing to say, and the
     # hardening keeps the exposure low.
     verified=()
-    for unit in snbusd@ttyS0 snctl-bridge@ttyS0-port1; do
-        cp "/lib/systemd/system/${unit%%@*}@.service" "$work/$unit.service"
+    for unit in snbusd@ttyS0 snctl-bridge@ttyS0-port1 snmqtt snmqtt@site-b; do
+        template="${unit%%@*}"
+        [ "$template" = "$unit" ] || template+="@"
+        cp "/lib/systemd/system/$template.service" "$work/$unit.service"
         verify="$(systemd-analyze verify "$work/$unit.service" 2>&1 || true)"
         exposure="$(systemd-analyze security --offline=yes "$work/$unit.service" 2>&1 | sed -n 's/.*Overall exposure level for [^:]*: \([0-9.]*\).*/\1/p')"
         verified+=("$unit" "$verify" "$exposure")
