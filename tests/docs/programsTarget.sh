@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# The demo's build makes the five programs, what they link and the shared
+# The demo's build makes the six programs, what they link and the shared
 # library Python's snlib loads, and nothing of the test suites or the
 # benchmark: configured with the options ./run gives it, in a fresh tree,
 # what the targets ./run names depend on, read from the generated makefiles.
@@ -39,11 +39,11 @@ while [ "${#queue[@]}" -gt 0 ]; do
         queue+=("$to")
     done
 done
-for program in snsim snterm snctl snbusd snweb; do
+for program in snsim snterm snctl snbusd snweb snmqtt; do
     [[ "$built" == *" $program "* ]] || fail "$program is not built (${targets[*]})"
 done
 # What docs/python.md's build-tree set-up loads right after the demo's build.
 [[ "$built" == *" snLib_shared "* ]] || fail "libsnLib.so is not built (${targets[*]})"
 strays="$(tr ' ' '\n' <<<"$built" | grep -E 'test|bench|gtest|fuzz' || true)"
 [ -z "$strays" ] || fail "the programs' build makes tests or the benchmark: $strays"
-echo "./run programs builds snsim, snterm, snctl, snbusd, snweb and libsnLib.so, and no test"
+echo "./run programs builds snsim, snterm, snctl, snbusd, snweb, snmqtt and libsnLib.so, and no test"
