@@ -7,13 +7,16 @@
 // on), and an export holds for every later line.  What the test changes in
 // a line is only where things are, so that it runs beside other tests:
 // /tmp/node and the devices the man pages name become an emulator's link in
-// a directory of the test's own, build/ the build tree, and the bus daemon
-// and the exporter listen on free ports, which replace 1502 and 9740
-// wherever a later line names them.
+// a directory of the test's own, build/ the build tree, and the bus daemon,
+// the exporter and the MQTT broker listen on free ports, which replace
+// 1502, 9740 and 1883 wherever a later line names them.  A line that
+// reaches a broker (Debian's mosquitto, on 1883 for a reader) gets a
+// mosquitto of the test's own, started before it as the daemon is.
 #include "busDaemonProcess.h"
 #include "capturedProcess.h"
 #include "consoleProgram.h"
 #include "docExamples.h"
+#include "freePort.h"
 #include "simProcess.h"
 
 #include <gtest/gtest.h>
@@ -55,7 +58,7 @@ std::string programOf(const std::string& command) {
     return first.substr(first.rfind('/') + 1);
 }
 
-enum class Serves { Other, Daemon, Exporter };
+enum class Serves { Other, Daemon, Exporter, Broker };
 
 struct Service {
     std::string command;
@@ -127,6 +130,7 @@ protected:
             replaceAll(line, device, node());
         if (daemonPort != 0) replaceAll(line, "1502", std::to_string(daemonPort));
         if (exporterPort != 0) replaceAll(line, "9740", std::to_string(exporterPort));
+        if (brokerPort != 0) replaceAll(line, "1883", std::to_string(brokerPort));
         return line;
     }
 
@@ -157,6 +161,19 @@ protected:
         daemonPort = daemon->port();
     }
 
+    // The broker a line reaches, as a reader has it once Debian's mosquitto
+    // is installed: started just before that line, for the rest of the
+    // block (of the session, in the session).
+    void startBrokerFor(const std::string& command) {
+        if (brokerPort != 0 || command.find("1883") == std::string::npos) return;
+        const uint16_t port = sntest::freeLoopbackPort();
+        const std::string broker = "/usr/sbin/mosquitto -p " + std::to_string(port);
+        startService(broker, " running\n", {}, true, Serves::Broker);
+        ASSERT_FALSE(services.empty() || services.back().command != broker)
+            << "no broker for " << command;
+        brokerPort = port;
+    }
+
     // Services end in the reverse order of their start; each must still
     // have been running, so one that died on the way is never missed.  In
     // a session a block's end stops only what it started in the foreground.
@@ -169,12 +186,13 @@ protected:
             it->process->wait(10s);
             if (it->serves == Serves::Daemon) daemonPort = 0;
             if (it->serves == Serves::Exporter) exporterPort = 0;
+            if (it->serves == Serves::Broker) brokerPort = 0;
         }
         std::erase_if(services, [&](const Service& s) { return !(session && s.background); });
         if (session) return;
         if (daemon) daemon->signal(SIGTERM), daemon->wait(10s), daemon.reset();
         sim.reset();
-        daemonPort = exporterPort = 0;
+        daemonPort = exporterPort = brokerPort = 0;
         fs::remove(node());
     }
 
@@ -201,6 +219,7 @@ protected:
                 continue;
             }
             ASSERT_NO_FATAL_FAILURE(startDaemonFor(split.command));
+            ASSERT_NO_FATAL_FAILURE(startBrokerFor(split.command));
             ASSERT_NO_FATAL_FAILURE(runLine(localise(split.command), split.printed));
         }
         endBlock();
@@ -233,6 +252,10 @@ protected:
         if (program == "snweb") {
             if (command.find("--listen") == std::string::npos) command += " --listen 127.0.0.1:0";
             startService(command, "snweb: open http://127.0.0.1:", printed, background);
+            return;
+        }
+        if (program == "snmqtt") {
+            startService(command, "snmqtt: connected to ", printed, background);
             return;
         }
         if (command.find(" exporter ") != std::string::npos) {
@@ -302,6 +325,7 @@ protected:
     std::string exports;   // "export ...; " lines so far in the session
     uint16_t daemonPort = 0;
     uint16_t exporterPort = 0;
+    uint16_t brokerPort = 0;
 };
 
 TEST_F(DocExamplesTest, ReadmeAndItsPagesRunInOrderAsInOneShell) {
@@ -355,7 +379,7 @@ TEST_F(DocExamplesTest, ReadmeCExampleBuildsWithItsOwnCommandAndSwitchesPower) {
 }
 
 TEST_F(DocExamplesTest, ManPageExamplesRunAsWritten) {
-    for (const char* page : {"snctl.1", "snterm.1", "snsim.1", "snbusd.1"}) {
+    for (const char* page : {"snctl.1", "snterm.1", "snsim.1", "snbusd.1", "snmqtt.1"}) {
         const sntest::DocExample example =
             sntest::manPageExamples(std::string(SOURCE_DIR "/man/") + page);
         EXPECT_FALSE(example.lines.empty()) << page << " has no EXAMPLES";
