@@ -49,6 +49,11 @@ bool readable(int fd) {
     return fd >= 0 && poll(&entry, 1, 0) > 0;
 }
 
+int pollFor(pollfd* entries, nfds_t count, std::chrono::steady_clock::duration wait) {
+    const auto milliseconds = std::chrono::ceil<std::chrono::milliseconds>(wait).count();
+    return poll(entries, count, static_cast<int>(std::clamp<long long>(milliseconds, 0, INT_MAX)));
+}
+
 }  // namespace
 
 // libmosquitto's C callbacks, back into the connection they were made for.
@@ -127,6 +132,7 @@ std::string BrokerConnection::retryAfter(const std::string& what) {
 // the TCP connect and everything after it go on in service().
 void BrokerConnection::startAttempt() {
     libraryError_.clear();
+    if (attemptWill_) setWill(attemptWill_());
     const int result = mosquitto_connect_async(handle_.get(), settings_.broker.host.c_str(),
                                                settings_.broker.port, settings_.keepaliveSeconds);
     const int error = errno;
@@ -137,6 +143,15 @@ void BrokerConnection::startAttempt() {
     }
     state_ = State::Connecting;
     attemptDeadline_ = Clock::now() + std::chrono::seconds(settings_.connectTimeoutSeconds);
+}
+
+// Kept by libmosquitto for the CONNECT it sends next.
+void BrokerConnection::setWill(const Will& will) {
+    const int result = mosquitto_will_set_v5(handle_.get(), will.topic.c_str(),
+                                             static_cast<int>(will.payload.size()),
+                                             will.payload.data(), will.qos, will.retain, nullptr);
+    if (result != MOSQ_ERR_SUCCESS)
+        log("cannot set the will on " + will.topic + ": " + reasonText(result, errno));
 }
 
 // The socket of a failed attempt is left to the next one, which closes it;
@@ -307,21 +322,24 @@ void BrokerConnection::readAndWrite(short events) {
         libraryFailed(mosquitto_loop_write(handle, 1), errno);
 }
 
-// True when the socket or the wake descriptor had something.
+bool BrokerConnection::watch(pollfd& entry) const {
+    const int socket = mosquitto_socket(handle_.get());
+    const bool live = state_ == State::Connecting || state_ == State::Connected;
+    if (!live || socket < 0) return false;
+    const bool writing = mosquitto_want_write(handle_.get());
+    entry = {socket, static_cast<short>(POLLIN | (writing ? POLLOUT : 0)), 0};
+    return true;
+}
+
+// True when a socket or the wake descriptor had something.
 bool BrokerConnection::exchange(Clock::duration wait, int wakeFd) {
     pollfd entries[2];
     nfds_t count = 0;
-    const int socket = mosquitto_socket(handle_.get());
-    const bool live = state_ == State::Connecting || state_ == State::Connected;
-    if (live && socket >= 0) {
-        const bool writing = mosquitto_want_write(handle_.get());
-        entries[count++] = {socket, static_cast<short>(POLLIN | (writing ? POLLOUT : 0)), 0};
-    }
+    const bool watched = watch(entries[0]);
+    if (watched) ++count;
     if (wakeFd >= 0) entries[count++] = {wakeFd, POLLIN, 0};
-    const auto milliseconds = std::chrono::ceil<std::chrono::milliseconds>(wait).count();
-    const int timeout = static_cast<int>(std::clamp<long long>(milliseconds, 0, INT_MAX));
-    if (poll(entries, count, timeout) <= 0) return false;
-    if (live && socket >= 0 && entries[0].revents != 0) readAndWrite(entries[0].revents);
+    if (pollFor(entries, count, wait) <= 0) return false;
+    if (watched && entries[0].revents != 0) readAndWrite(entries[0].revents);
     return true;
 }
 
@@ -335,18 +353,49 @@ void BrokerConnection::dispatch() {
     }
 }
 
+void BrokerConnection::startIfDue(Clock::time_point now) {
+    if (state_ == State::Waiting && now >= nextAttempt_) startAttempt();
+    if (state_ == State::Connecting && now >= attemptDeadline_)
+        attemptFailed("cannot connect to " + url_ + ": no answer within " +
+                      std::to_string(settings_.connectTimeoutSeconds) + " s");
+}
+
+// What the socket had, the keepalive, then the callbacks; true when there
+// were any.
+bool BrokerConnection::afterWait(short events) {
+    if (events != 0) readAndWrite(events);
+    if (state_ == State::Connected) libraryFailed(mosquitto_loop_misc(handle_.get()), errno);
+    const bool happened = !events_.empty();
+    dispatch();
+    return happened;
+}
+
 void BrokerConnection::service(std::chrono::milliseconds most, int wakeFd) {
+    BrokerConnection* const self[] = {this};
+    serviceAll(self, most, wakeFd);
+}
+
+void BrokerConnection::serviceAll(std::span<BrokerConnection* const> connections,
+                                  std::chrono::milliseconds most, int wakeFd) {
     const Clock::time_point end = Clock::now() + most;
+    std::vector<pollfd> entries(connections.size() + 1);
+    std::vector<int> slots(connections.size());
     for (;;) {
         const Clock::time_point now = Clock::now();
-        if (state_ == State::Waiting && now >= nextAttempt_) startAttempt();
-        if (state_ == State::Connecting && now >= attemptDeadline_)
-            attemptFailed("cannot connect to " + url_ + ": no answer within " +
-                          std::to_string(settings_.connectTimeoutSeconds) + " s");
-        const bool active = exchange(std::min(end, nextTimer(now)) - now, wakeFd);
-        if (state_ == State::Connected) libraryFailed(mosquitto_loop_misc(handle_.get()), errno);
-        const bool happened = active || !events_.empty();
-        dispatch();
+        Clock::time_point until = end;
+        nfds_t count = 0;
+        for (std::size_t i = 0; i < connections.size(); ++i) {
+            connections[i]->startIfDue(now);
+            until = std::min(until, connections[i]->nextTimer(now));
+            slots[i] = connections[i]->watch(entries[count]) ? static_cast<int>(count++) : -1;
+        }
+        if (wakeFd >= 0) entries[count++] = {wakeFd, POLLIN, 0};
+        bool happened = pollFor(entries.data(), count, until - now) > 0;
+        for (std::size_t i = 0; i < connections.size(); ++i) {
+            const auto slot = static_cast<std::size_t>(slots[i]);
+            happened =
+                connections[i]->afterWait(slots[i] < 0 ? 0 : entries[slot].revents) || happened;
+        }
         if (happened || Clock::now() >= end) return;
     }
 }

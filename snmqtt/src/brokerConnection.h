@@ -9,6 +9,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -19,6 +20,7 @@
 struct mosquitto;
 struct mosquitto_message;
 struct mqtt5__property;
+struct pollfd;
 
 namespace snmqtt {
 
@@ -45,6 +47,9 @@ struct ConnectionSettings {
     int sessionExpirySeconds = 3600;
     // An attempt that has no CONNACK by then is given up and tried again.
     int connectTimeoutSeconds = 10;
+    // A session of its own for each connection, nothing taken over from the
+    // last one (what Sparkplug hosts expect of an edge node).
+    bool cleanStart = false;
     Will will;
 };
 
@@ -91,6 +96,9 @@ public:
     // Where the log lines go, each prefixed by the log name, without a
     // newline; stderr when unset.
     void onLog(std::function<void(const std::string&)> sink) { log_ = std::move(sink); }
+    // A will made anew before every attempt to connect, in place of the
+    // settings' (a Sparkplug NDEATH carries the number of its connection).
+    void onAttempt(std::function<Will()> will) { attemptWill_ = std::move(will); }
 
     // False when not connected (nothing is queued while away) or refused
     // by libmosquitto (bad topic, QoS, payload size): that one is logged.
@@ -105,6 +113,10 @@ public:
     // alive and starts the next attempt when it is due.  Returns early when
     // something happened.
     void service(std::chrono::milliseconds most, int wakeFd = -1);
+    // The same for several connections from one wait, so that one thread
+    // hears each of them as soon as something comes.
+    static void serviceAll(std::span<BrokerConnection* const> connections,
+                           std::chrono::milliseconds most, int wakeFd = -1);
 
     // A clean DISCONNECT, after waiting (2 s at most) for the broker to
     // acknowledge what was published at QoS 1 or 2: publish "offline"
@@ -127,6 +139,10 @@ private:
     };
 
     void startAttempt();
+    void setWill(const Will& will);
+    void startIfDue(Clock::time_point now);
+    bool watch(pollfd& entry) const;
+    bool afterWait(short events);
     void attemptFailed(const std::string& what);
     void connectionEnded(const std::string& reason);
     std::string withLibraryError(const std::string& reason);
@@ -160,6 +176,7 @@ private:
     std::function<void(const InboundMessage&)> message_;
     std::function<void()> disconnected_;
     std::function<void(const std::string&)> log_;
+    std::function<Will()> attemptWill_;
 };
 
 }  // namespace snmqtt

@@ -87,8 +87,9 @@ void keepSessionExpiry(mosquitto* handle, int seconds) {
 mosquitto* makeBrokerHandle(const ConnectionSettings& settings, void* userdata) {
     checkSettings(settings);
     useMosquittoLibrary();
-    // clean_start false: a session the broker still holds is taken up again.
-    mosquitto* handle = mosquitto_new(settings.clientId.c_str(), false, userdata);
+    // Without a clean start a session the broker still holds is taken up
+    // again.
+    mosquitto* handle = mosquitto_new(settings.clientId.c_str(), settings.cleanStart, userdata);
     if (handle == nullptr)
         refuse(std::string("cannot make an MQTT client: ") + std::strerror(errno));
     try {
