@@ -26,7 +26,7 @@ cmake -S "$source_dir" -B "$build_dir" \
     -DSN_BUILD_TESTS=ON -DSN_BUILD_BENCH=OFF >/dev/null
 cmake --build "$build_dir" -j2 --target snterm_fuzz_options sn_fuzz_mbap sn_fuzz_rtu_request \
     sn_fuzz_hostile_node snctl_fuzz_probe_request snctl_fuzz_telnet sn_fuzz_browser_request \
-    sn_fuzz_mqtt_command
+    sn_fuzz_mqtt_command sn_fuzz_sparkplug_command
 
 # name, executable, seed corpus
 run() {
@@ -43,3 +43,4 @@ run probe-request "$build_dir/tests/snctl/snctl_fuzz_probe_request" ""
 run telnet "$build_dir/tests/snctl/snctl_fuzz_telnet" "$source_dir/tests/fuzz/corpus/telnet"
 run browser-request "$build_dir/tests/fuzz/sn_fuzz_browser_request" "$source_dir/tests/fuzz/corpus/browserRequest"
 run mqtt-command "$build_dir/tests/fuzz/sn_fuzz_mqtt_command" "$source_dir/tests/fuzz/corpus/mqttCommand"
+run sparkplug-command "$build_dir/tests/fuzz/sn_fuzz_sparkplug_command" "$source_dir/tests/fuzz/corpus/sparkplugCommand"
