@@ -34,9 +34,10 @@ _snmqtt()
             done
             return ;;
         --password-file|--cafile|--cert|--key) COMPREPLY=( $(compgen -f -- "$cur") ); return ;;
+        --state-dir) COMPREPLY=( $(compgen -d -- "$cur") ); return ;;
         # Free text: node names, labels, ids.
-        --target|--deadband|--channel|--client-id|--username) return ;;
+        --target|--deadband|--channel|--client-id|--username|--sparkplug) return ;;
     esac
-    COMPREPLY=( $(compgen -W "--broker --target --base-topic --discovery-prefix --no-discovery --interval --max-age --max-rate --deadband --channel --port --read-only --client-id --username --password-file --cafile --cert --key -h --help --version" -- "$cur") )
+    COMPREPLY=( $(compgen -W "--broker --target --base-topic --discovery-prefix --no-discovery --interval --max-age --max-rate --deadband --channel --port --read-only --client-id --username --password-file --cafile --cert --key --sparkplug --state-dir --no-plain -h --help --version" -- "$cur") )
 }
 complete -F _snmqtt snmqtt

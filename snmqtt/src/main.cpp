@@ -6,15 +6,18 @@
 #include <chrono>
 #include <cstdio>
 #include <exception>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "brokerConnection.h"
+#include "connectionOutbox.h"
 #include "mqttBridge.h"
 #include "mqttOptions.h"
 #include "nodeHub.h"
 #include "snVersion.h"
 #include "sncommon/stopSignals.h"
+#include "sparkplugLink.h"
 
 namespace {
 
@@ -24,27 +27,6 @@ double wallSeconds() {
     return std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch())
         .count();
 }
-
-// The bridge's messages onto the connection.
-class ConnectionOutbox : public snmqtt::Outbox {
-public:
-    explicit ConnectionOutbox(snmqtt::BrokerConnection& connection) : connection_(connection) {}
-    bool publish(const std::string& topic, std::string_view payload, int qos,
-                 bool retain) override {
-        return connection_.publish(topic, payload, qos, retain);
-    }
-    bool reply(const snmqtt::ReplyTo& to, std::string_view payload) override {
-        snmqtt::InboundMessage request;
-        request.responseTopic = to.topic;
-        request.correlation = to.correlation;
-        request.hasResponseTopic = true;
-        return connection_.respond(request, payload);
-    }
-    bool connected() const override { return connection_.connected(); }
-
-private:
-    snmqtt::BrokerConnection& connection_;
-};
 
 snmqtt::ConnectionSettings settingsOf(const snmqtt::MqttOptions& o) {
     snmqtt::ConnectionSettings settings;
@@ -71,39 +53,61 @@ void drain(int fd) {
     }
 }
 
+// The plain topics' bridge on its connection.
+void wire(snmqtt::BrokerConnection& connection, snmqtt::MqttBridge& bridge) {
+    connection.onConnected([&] {
+        for (const auto& [filter, qos] : bridge.subscriptions()) connection.subscribe(filter, qos);
+        bridge.connected(wallSeconds());
+    });
+    connection.onMessage(
+        [&](const snmqtt::InboundMessage& m) { bridge.message(inboundOf(m), wallSeconds()); });
+}
+
 int serve(const snmqtt::MqttOptions& options) {
     const sncommon::StopSignals signals;  // before any thread, so all block them
     initSensorNodeLib();
     const int wakeFd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
     if (wakeFd < 0) throw std::runtime_error("cannot make an event descriptor");
-    snmqtt::BrokerConnection connection(settingsOf(options), "snmqtt");
-    ConnectionOutbox outbox(connection);
+    std::unique_ptr<snmqtt::BrokerConnection> connection;
+    if (options.plain)
+        connection = std::make_unique<snmqtt::BrokerConnection>(settingsOf(options), "snmqtt");
     int stopSignal = 0;
     {
         snmqtt::NodeHub hub(options.targets, options.interval, [wakeFd] {
             const uint64_t one = 1;
             [[maybe_unused]] const ssize_t written = write(wakeFd, &one, sizeof one);
         });
-        snmqtt::MqttBridge bridge(options, hub, outbox);
-        connection.onConnected([&] {
-            for (const auto& [filter, qos] : bridge.subscriptions())
-                connection.subscribe(filter, qos);
-            bridge.connected(wallSeconds());
-        });
-        connection.onMessage(
-            [&](const snmqtt::InboundMessage& m) { bridge.message(inboundOf(m), wallSeconds()); });
+        std::vector<snmqtt::BrokerConnection*> connections;
+        std::unique_ptr<snmqtt::ConnectionOutbox> outbox;
+        std::unique_ptr<snmqtt::MqttBridge> bridge;
+        if (connection) {
+            outbox = std::make_unique<snmqtt::ConnectionOutbox>(*connection);
+            bridge = std::make_unique<snmqtt::MqttBridge>(options, hub, *outbox);
+            wire(*connection, *bridge);
+            connections.push_back(connection.get());
+        }
+        std::unique_ptr<snmqtt::SparkplugLink> sparkplug;
+        if (options.sparkplug) {
+            sparkplug = std::make_unique<snmqtt::SparkplugLink>(options, hub, settingsOf(options));
+            connections.push_back(&sparkplug->connection());
+        }
         std::fprintf(stderr, "snmqtt: bridging %zu node%s to %s\n", options.targets.size(),
                      options.targets.size() == 1 ? "" : "s", options.brokerText.c_str());
         while ((stopSignal = signals.take()) == 0) {
-            const auto within = std::chrono::duration<double>(bridge.nextTickWithin());
-            connection.service(std::chrono::ceil<std::chrono::milliseconds>(within), wakeFd);
+            const auto within =
+                std::chrono::duration<double>(bridge ? bridge->nextTickWithin() : 0.1);
+            snmqtt::BrokerConnection::serviceAll(
+                connections, std::chrono::ceil<std::chrono::milliseconds>(within), wakeFd);
             drain(wakeFd);
-            bridge.tick(wallSeconds());
+            if (bridge) bridge->tick(wallSeconds());
+            if (sparkplug) sparkplug->tick(wallSeconds());
         }
-        bridge.stopping();
-        connection.service(100ms);  // the offline state on its way before the goodbye
+        if (bridge) bridge->stopping();
+        if (sparkplug) sparkplug->stop(wallSeconds());
+        if (connection)
+            connection->service(100ms);  // the offline state on its way before the goodbye
     }
-    connection.disconnect();
+    if (connection) connection->disconnect();
     close(wakeFd);
     std::fprintf(stderr, "snmqtt: stopped on signal %d\n", stopSignal);
     return 0;

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <fstream>
 
+#include "birthDeathSequence.h"
 #include "snLimits.h"
 #include "topics.h"
 
@@ -66,6 +67,25 @@ void setFile(std::string& field, const std::string& name, const std::string& val
     field = value;
 }
 
+std::string hostName() {
+    char host[256] = {};
+    if (gethostname(host, sizeof host - 1) != 0) return "";
+    return host;
+}
+
+std::string defaultClientId() {
+    const std::string host = hostName();
+    return host.empty() ? "snmqtt" : "snmqtt-" + host;
+}
+
+void setSparkplug(MqttOptions& options, const std::string& value) {
+    std::string why;
+    const auto id = parseEdgeNodeId(value, hostName(), why);
+    if (!id) throw OptionError("--sparkplug needs GROUP[/EDGE]: " + why + ", not '" + value + "'");
+    options.sparkplugId = *id;
+    options.sparkplug = true;
+}
+
 void apply(MqttOptions& o, const std::string& name, const std::string& value) {
     try {
         if (name == "--broker") return setBroker(o, value);
@@ -82,6 +102,12 @@ void apply(MqttOptions& o, const std::string& name, const std::string& value) {
         if (name == "--channel") return o.channels.addChannel(value);
         if (name == "--deadband") return o.channels.addDeadband(value);
         if (name == "--port") return addPort(o, value);
+        if (name == "--sparkplug") return setSparkplug(o, value);
+        if (name == "--state-dir") {
+            if (value.empty()) throw OptionError("--state-dir needs a directory");
+            o.stateDir = value;
+            return;
+        }
         if (name == "--client-id") {
             if (value.empty() || value.size() > 64)
                 throw OptionError("--client-id needs 1 to 64 characters");
@@ -123,12 +149,10 @@ void checkTogether(const MqttOptions& o) {
         throw OptionError("--cafile, --cert and --key need an mqtts:// broker");
     if (!o.passwordFile.empty() && o.username.empty())
         throw OptionError("--password-file needs --username");
-}
-
-std::string defaultClientId() {
-    char host[256] = {};
-    if (gethostname(host, sizeof host - 1) != 0 || host[0] == '\0') return "snmqtt";
-    return std::string("snmqtt-") + host;
+    if (!o.plain && !o.sparkplug)
+        throw OptionError("--no-plain leaves nothing to publish without --sparkplug");
+    if (!o.plain && !o.ports.empty())
+        throw OptionError("--port carries bytes on the plain topics, which --no-plain turns off");
 }
 
 }  // namespace
@@ -142,6 +166,7 @@ const char* usageText() {
            "              [--port NAME/P]... [--read-only] [--client-id ID]\n"
            "              [--username USER --password-file FILE] [--cafile FILE] [--cert FILE "
            "--key FILE]\n"
+           "              [--sparkplug GROUP[/EDGE] [--state-dir DIR] [--no-plain]]\n"
            "  Every node on an MQTT broker: its power outputs, analog inputs and identity,\n"
            "  commands read back from the node before they are confirmed, Home Assistant\n"
            "  discovery, and virtual ports as byte topics.\n"
@@ -162,6 +187,11 @@ const char* usageText() {
            "  --username         user name at the broker, its password in --password-file\n"
            "  --cafile           the CA certificate that signed an mqtts:// broker's\n"
            "  --cert, --key      this client's certificate and key, for brokers that ask\n"
+           "  --sparkplug        also a Sparkplug B edge node GROUP/EDGE (EDGE: the host name),\n"
+           "                     each target a device, on a connection of its own\n"
+           "  --state-dir        where Sparkplug's bdSeq is kept (default $STATE_DIRECTORY,\n"
+           "                     else /var/lib/snmqtt)\n"
+           "  --no-plain         no plain topics and no discovery: Sparkplug alone\n"
            "  Runs until SIGINT/SIGTERM, publishing the bridge offline before it stops.\n";
 }
 
@@ -177,6 +207,8 @@ MqttOptions parseMqttOptions(const std::vector<std::string>& args) {
             options.readOnly = true;
         } else if (arg == "--no-discovery") {
             options.discovery = false;
+        } else if (arg == "--no-plain") {
+            options.plain = false;
         } else if (const auto equals = arg.find('=');
                    arg.rfind("--", 0) == 0 && equals != std::string::npos) {
             apply(options, arg.substr(0, equals), arg.substr(equals + 1));
@@ -190,6 +222,7 @@ MqttOptions parseMqttOptions(const std::vector<std::string>& args) {
     if (options.help || options.version) return options;
     checkTogether(options);
     if (options.clientId.empty()) options.clientId = defaultClientId();
+    if (options.sparkplug && options.stateDir.empty()) options.stateDir = defaultStateDirectory();
     return options;
 }
 

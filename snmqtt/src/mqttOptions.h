@@ -8,6 +8,7 @@
 #include "brokerAddress.h"
 #include "channelSettings.h"
 #include "sncommon/nodeTarget.h"
+#include "sparkplugTopics.h"
 
 namespace snmqtt {
 
@@ -41,6 +42,10 @@ struct MqttOptions {
     std::string certfile;
     std::string keyfile;
     bool readOnly = false;
+    bool plain = true;  // the plain topics and discovery
+    bool sparkplug = false;
+    EdgeNodeId sparkplugId;  // default edge: the host name
+    std::string stateDir;    // default: defaultStateDirectory()
     bool help = false;
     bool version = false;
 };

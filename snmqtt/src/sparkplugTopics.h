@@ -16,7 +16,7 @@ struct EdgeNodeId {
 };
 
 // GROUP/EDGE, or GROUP alone with `defaultEdge` as the edge; nothing when
-// either part is not a valid topic level (`why` then says which).
+// the group or the edge is not a valid topic level (`why` says which).
 std::optional<EdgeNodeId> parseEdgeNodeId(std::string_view text, const std::string& defaultEdge,
                                           std::string& why);
 
