@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <exception>
 #include <memory>
@@ -65,6 +66,7 @@ void wire(snmqtt::BrokerConnection& connection, snmqtt::MqttBridge& bridge) {
 
 int serve(const snmqtt::MqttOptions& options) {
     const sncommon::StopSignals signals;  // before any thread, so all block them
+    std::signal(SIGPIPE, SIG_IGN);        // a broken TLS connection is an error, not an end
     initSensorNodeLib();
     const int wakeFd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
     if (wakeFd < 0) throw std::runtime_error("cannot make an event descriptor");
@@ -104,12 +106,15 @@ int serve(const snmqtt::MqttOptions& options) {
         }
         if (bridge) bridge->stopping();
         if (sparkplug) sparkplug->stop(wallSeconds());
-        if (connection)
-            connection->service(100ms);  // the offline state on its way before the goodbye
+        // While the bridge still is: what arrives during the goodbye reaches it.
+        if (connection) connection->disconnect();
     }
-    if (connection) connection->disconnect();
     close(wakeFd);
     std::fprintf(stderr, "snmqtt: stopped on signal %d\n", stopSignal);
+    // A second signal during the goodbye would end the program once they
+    // are unblocked again, with its status instead of 0.
+    while (signals.take() != 0) {
+    }
     return 0;
 }
 
