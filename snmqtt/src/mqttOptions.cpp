@@ -197,28 +197,17 @@ const char* usageText() {
 
 MqttOptions parseMqttOptions(const std::vector<std::string>& args) {
     MqttOptions options;
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        const std::string& arg = args[i];
-        if (arg == "--help" || arg == "-h") {
-            options.help = true;
-        } else if (arg == "--version") {
-            options.version = true;
-        } else if (arg == "--read-only") {
-            options.readOnly = true;
-        } else if (arg == "--no-discovery") {
-            options.discovery = false;
-        } else if (arg == "--no-plain") {
-            options.plain = false;
-        } else if (const auto equals = arg.find('=');
-                   arg.rfind("--", 0) == 0 && equals != std::string::npos) {
-            apply(options, arg.substr(0, equals), arg.substr(equals + 1));
-        } else if (arg.rfind("--", 0) == 0) {
-            if (i + 1 >= args.size()) throw OptionError(arg + " needs a value");
-            apply(options, arg, args[++i]);
-        } else {
-            throw OptionError("unexpected argument '" + arg + "' (see snmqtt --help)");
-        }
-    }
+    const auto flag = [&](const std::string& arg) {
+        if (arg == "--help" || arg == "-h") return options.help = true;
+        if (arg == "--version") return options.version = true;
+        if (arg == "--read-only") return options.readOnly = true;
+        if (arg == "--no-discovery") return !(options.discovery = false);
+        if (arg == "--no-plain") return !(options.plain = false);
+        return false;
+    };
+    sncommon::walkLongOptions(
+        args, "snmqtt", flag,
+        [&](const std::string& name, const std::string& value) { apply(options, name, value); });
     if (options.help || options.version) return options;
     checkTogether(options);
     if (options.clientId.empty()) options.clientId = defaultClientId();

@@ -7,6 +7,7 @@
 
 #include "brokerAddress.h"
 #include "channelSettings.h"
+#include "sncommon/longOptions.h"
 #include "sncommon/nodeTarget.h"
 #include "sparkplugTopics.h"
 
@@ -50,10 +51,7 @@ struct MqttOptions {
     bool version = false;
 };
 
-class OptionError : public std::runtime_error {
-public:
-    using std::runtime_error::runtime_error;
-};
+using OptionError = sncommon::OptionError;
 
 const char* usageText();
 

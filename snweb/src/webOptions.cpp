@@ -81,24 +81,15 @@ const char* usageText() {
 
 WebOptions parseWebOptions(const std::vector<std::string>& args) {
     WebOptions options;
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        const std::string& arg = args[i];
-        if (arg == "--help" || arg == "-h") {
-            options.help = true;
-        } else if (arg == "--version") {
-            options.version = true;
-        } else if (arg == "--read-only") {
-            options.readOnly = true;
-        } else if (const auto equals = arg.find('=');
-                   arg.rfind("--", 0) == 0 && equals != std::string::npos) {
-            apply(options, arg.substr(0, equals), arg.substr(equals + 1));
-        } else if (arg.rfind("--", 0) == 0) {
-            if (i + 1 >= args.size()) throw OptionError(arg + " needs a value");
-            apply(options, arg, args[++i]);
-        } else {
-            throw OptionError("unexpected argument '" + arg + "' (see snweb --help)");
-        }
-    }
+    const auto flag = [&](const std::string& arg) {
+        if (arg == "--help" || arg == "-h") return options.help = true;
+        if (arg == "--version") return options.version = true;
+        if (arg == "--read-only") return options.readOnly = true;
+        return false;
+    };
+    sncommon::walkLongOptions(
+        args, "snweb", flag,
+        [&](const std::string& name, const std::string& value) { apply(options, name, value); });
     if (options.targets.empty() && !options.help && !options.version)
         throw OptionError("at least one --target NAME=DEVICE is needed (see snweb --help)");
     return options;

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "sncommon/longOptions.h"
 #include "sncommon/nodeTarget.h"
 
 namespace snweb {
@@ -27,10 +28,7 @@ struct WebOptions {
     bool version = false;
 };
 
-class OptionError : public std::runtime_error {
-public:
-    using std::runtime_error::runtime_error;
-};
+using OptionError = sncommon::OptionError;
 
 const char* usageText();
 
