@@ -39,6 +39,13 @@ class Rig:
 
     def __init__(self, build, work):
         self.processes = []
+        try:
+            self.launch(build, work)
+        except BaseException:
+            self.stop()  # what did start is not left running
+            raise
+
+    def launch(self, build, work):
         self.start(work, "sim", [f"{build}/sim/snsim", "--link", f"{work}/node",
                                  "--line-timing", "--baud", str(BAUD)], r"^snsim ready on ")
         bus = self.start(work, "bus", [f"{build}/snbusd/snbusd", "-p", f"{work}/node",
@@ -136,13 +143,17 @@ def main():
     build = sys.argv[1]
     with tempfile.TemporaryDirectory() as work:
         rig = Rig(build, work)
-        decoder = Decoder()
-        host = Host(rig.port)
         try:
-            latencies = measure(host, decoder)
+            decoder = Decoder()
+            try:
+                host = Host(rig.port)
+                try:
+                    latencies = measure(host, decoder)
+                finally:
+                    host.close()
+            finally:
+                decoder.close()
         finally:
-            host.close()
-            decoder.close()
             rig.stop()
     print(f"snmqtt's Sparkplug edge node, DCMD to the DDATA that confirms it "
           f"(snbusd, line timing at {BAUD}):")
