@@ -61,6 +61,10 @@ bool NodeStatePublisher::offerNumber(const std::string& topic, long value, unsig
 // budget delays readings, never the state of an output.
 void NodeStatePublisher::publish(const snpoll::NodeStatus& status, double now, Outbox& out,
                                  PublishBudget& budget) {
+    // A node not heard yet is not known to be down until its time is up:
+    // "offline" at start would overwrite a true "online" kept by the broker.
+    if (firstPublish_ < 0) firstPublish_ = now;
+    if (status.lastAnswer <= 0 && now - firstPublish_ <= 3 * interval_) return;
     const bool up = available(status, now);
     if (!offer(topics_.availability(node_), up ? "online" : "offline", now, out, budget)) return;
     if (!up) return;  // what it said last stands, marked by its availability

@@ -44,6 +44,7 @@ private:
     const double interval_;
     const double maxAge_;
     PublishedValues values_;
+    double firstPublish_ = -1;
 };
 
 // A node's retained state topics emptied, when it leaves the bridge.

@@ -82,6 +82,15 @@ TEST_F(NodeState, ANodeSilentForThreeIntervalsGoesOfflineAndItsValuesRest) {
     EXPECT_EQ(out.last["lab/rack/a/availability"], "online");
 }
 
+TEST_F(NodeState, ANodeNotHeardYetIsNotCalledOfflineBeforeItsTimeIsUp) {
+    snpoll::NodeStatus never;
+    state.publish(never, 1000, out, budget);
+    state.publish(never, 1002.9, out, budget);
+    EXPECT_TRUE(out.sent.empty());
+    state.publish(never, 1003.1, out, budget);
+    EXPECT_EQ(out.last["lab/rack/a/availability"], "offline");
+}
+
 TEST_F(NodeState, ATightBudgetDelaysReadingsButLosesNoneAndOutputsGoFirst) {
     PublishBudget tight(2);  // two at once, then two a second
     snpoll::NodeStatus s = answering(1000);
