@@ -115,4 +115,10 @@ void checkDistinctTarget(const std::vector<NodeTarget>& targets, const NodeTarge
                           " targets (the nodes the library holds open at once)");
 }
 
+void addNodeTarget(std::vector<NodeTarget>& targets, std::string_view text, std::size_t most) {
+    const NodeTarget target = parseNodeTarget(text);
+    checkDistinctTarget(targets, target, most);
+    targets.push_back(target);
+}
+
 }  // namespace sncommon

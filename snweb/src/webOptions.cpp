@@ -31,9 +31,7 @@ void setRate(WebOptions& options, const std::string& value) {
 
 void addTarget(WebOptions& options, const std::string& value) {
     try {
-        const sncommon::NodeTarget target = sncommon::parseNodeTarget(value);
-        sncommon::checkDistinctTarget(options.targets, target, SN_MAX_NODES);
-        options.targets.push_back(target);
+        sncommon::addNodeTarget(options.targets, value, SN_MAX_NODES);
     } catch (const sncommon::TargetError& error) {
         throw OptionError(error.what());
     }

@@ -33,4 +33,7 @@ NodeTarget parseNodeTarget(std::string_view text);
 void checkDistinctTarget(const std::vector<NodeTarget>& targets, const NodeTarget& added,
                          std::size_t most);
 
+// Parses `text` and adds it to `targets` when it is distinct (both as above).
+void addNodeTarget(std::vector<NodeTarget>& targets, std::string_view text, std::size_t most);
+
 }  // namespace sncommon
